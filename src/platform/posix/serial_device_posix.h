@@ -1,0 +1,22 @@
+// Where the POSIX port layer finds COM port n.
+//
+// COM port n is the file "COM<n>" in the directory "ports" beside the driver
+// library when that entry exists (usually a symlink to any tty: a USB
+// adapter's /dev/serial/by-id/... name, /dev/ttyUSB0, a pseudo-terminal);
+// otherwise it is /dev/ttyS<n-1>. A COM<n> symlink whose target has vanished
+// still names the port, which then reports "no such port".
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// The directory holding the COM<n> entries: "<library directory>/ports", or
+// the directory set for testing. Empty when the library's location is unknown.
+std::string PortDirectory();
+
+// Makes PortDirectory() return dir instead; an empty dir restores the
+// default. Only for tests.
+void SetPortDirectoryForTesting(const std::string& dir);
+
+}  // namespace platform
