@@ -1,0 +1,167 @@
+// One configured dome: binds the host's camera number to a dome on one serial
+// connection, and carries out what the host asks of it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "camera/preposition.h"
+#include "camera/relay.h"
+
+class CVRTComm;
+struct VRT_CameraProperties;
+struct VRT_PresetRecord;
+struct VRT_RelayRecord;
+
+class CVRTCamera {
+ public:
+  static constexpr int kLocationCount = 256;
+  static constexpr uint8_t kFollowUpSent = 2;  // bit of StateFlags
+  static constexpr int kNameLength = 31;
+
+  struct StorageLocation {
+    uint16_t useCount;
+    uint16_t location;  // the location number while in use, kFree while free
+  };
+  static constexpr uint16_t kFree = 0xFFFF;
+
+  explicit CVRTCamera(CVRTComm* connection);
+  ~CVRTCamera();
+  CVRTCamera(const CVRTCamera&) = delete;
+  CVRTCamera& operator=(const CVRTCamera&) = delete;
+
+  // --- lock and lifetime ---
+  void Lock();
+  void Unlock();
+  // So that std::lock_guard<CVRTCamera> takes and gives back the camera.
+  void lock() { Lock(); }
+  void unlock() { Unlock(); }
+  int GetAccessCount() const { return AccessCount.load(); }
+  // Lookups pin a camera before they take its lock, so that it is not
+  // destroyed between the table lookup and the lock.
+  void Pin() { pins_.fetch_add(1); }
+  void Unpin() { pins_.fetch_sub(1); }
+  // Waits until no host call holds or is about to hold the camera.
+  void WaitUntilReleased();
+
+  // --- open, close, motion (camera.cpp) ---
+  int Initialize();
+  int GetOpenState() const { return OpenState; }
+  int Open();
+  int Close();
+  int Left(int speed);
+  int Right(int speed);
+  int Up(int speed);
+  int Down(int speed);
+  int UpLeft(int speed);
+  int UpRight(int speed);
+  int DownLeft(int speed);
+  int DownRight(int speed);
+  int Zoom(int mode, int speed);
+  int Iris(int mode, int speed);
+  int Focus(int mode, int speed);
+  int GetProperties(VRT_CameraProperties* record);
+  void SelectOnMonitor(int monitor);
+  int SetDefaultLensSlow(int state);
+  void SetKeyPath(const std::string& keyPath) { KeyPath = keyPath; }
+  void SetName(const std::string& name) { Name = name; }
+
+  // --- presets (camera_presets.cpp) ---
+  CVRTPrePosition* GetPrePositionAt(int index);
+  CVRTPrePosition* FindPrePosition(const std::string& name);
+  int GetPrePositionIndex(const std::string& name);
+  CVRTPrePosition* GetActivePrePosition();
+  int MakePrePositionKey(int mode, std::string* key);
+  int MoveToPrePosition(int position, int speed);
+  int MoveToPrePositionName(const std::string& name, int speed);
+  int SetPrePosition(int position, const std::string& name);
+  int SetPrePositionName(const std::string& name);
+  int GetPrePosition(VRT_PresetRecord* record);
+  int DeletePrePositionName(const std::string& name);
+  int ListPrePositions(std::vector<CVRTPrePosition*>* list);
+  int ClearPrePositions();
+  // Storage location table.
+  void TakeLocation(int location);
+  void ReleaseLocation(int location);
+  int FindFreeLocationSlot() const;  // 0-based slot, or -1
+  void ResetLocations();
+  int PresetCount() const { return static_cast<int>(PrePositions.size()); }
+
+  // --- relays (camera_relays.cpp) ---
+  int CreateRelays(const std::string& keyPath, std::vector<std::string>* names);
+  int SetRelay(int relay, int mode, int time);
+  int SetRelayName(int relay, const std::string& name);
+  int GetRelayState(VRT_RelayRecord* record);
+  CVRTRelay* GetRelayAt(int index);
+  int GetAux1Func() const { return Aux1Func; }
+  int GetAux2Func() const { return Aux2Func; }
+  int GetAux3Func() const { return Aux3Func; }
+  void SetAux1Func(int value) { Aux1Func = value; }
+  void SetAux2Func(int value) { Aux2Func = value; }
+  void SetAux3Func(int value) { Aux3Func = value; }
+  int SetNofRelays(int count);
+  int RelayCount() const { return static_cast<int>(Relays.size()); }
+
+  // --- settings subtree (camera_settings.cpp) ---
+  int Load(const std::string& keyPath);
+  int Save(const std::string& keyPath = std::string());
+  int LoadPrePositions(const std::string& keyPath);
+  int SavePrePositions(const std::string& keyPath);
+  int LoadRelays(const std::string& keyPath);
+  int SaveRelays(const std::string& keyPath);
+
+  // Fields. The connection keeps the motion state (Moving, LastSpeed, the
+  // lens modes, the follow-up bit) while it sends for the camera.
+  int32_t AutoFocus = 1;
+  StorageLocation StorageLocations[kLocationCount];
+  int32_t TavoID = -1;
+  int32_t CurrentLocation = 255;
+  std::vector<std::unique_ptr<CVRTPrePosition>> PrePositions;
+  CVRTComm* Connection;
+  std::atomic<int32_t> AccessCount{0};
+  int32_t PreviousTavoID = -1;
+  uint8_t StateFlags = 0;
+  int32_t SysID = -1;
+  int32_t NodeAddress = 0;
+  int32_t PreviousSysID = -1;
+  std::string KeyPath;
+  std::string Name;
+  int32_t OpenState = 0;
+  void* TreeItem = nullptr;
+  std::vector<std::unique_ptr<CVRTRelay>> Relays;
+  int32_t CamAccFactor = 6;
+  int32_t CamAccDefault = 6;
+  int32_t CamAccDefaultState = 1;
+  int32_t NofStorageLocations = 99;
+  int32_t DefaultPreposSpeed = 90;
+  int32_t DefaultLensSlow = 0;
+  int32_t ControlMonitor = -1;
+  int32_t IrisMode = -1;
+  int32_t ZoomMode = -1;
+  int32_t FocusMode = -1;
+  int32_t WaitForResponse = 1;
+  int32_t LastSpeed = 0;
+  int32_t WashPulseTime = 3000;
+  int32_t NofRelays = 3;
+  int32_t AutoIris = 1;
+  uint8_t SelectPending = 0;
+  uint8_t Moving = 0;
+  int32_t Aux1Func = 0;
+  int32_t Aux2Func = 0;
+  int32_t Aux3Func = 0;
+  // The host's handle while the camera is open, 0 otherwise; preset and
+  // relay records carry it back as the camera's identifier.
+  int32_t Handle = 0;
+  int32_t CameraIdentifier() const { return Handle; }
+
+ private:
+  using MoveFn = int (CVRTComm::*)(CVRTCamera*, int);
+  int Move(MoveFn move, int speed, const char* okLine, const char* failedLine);
+
+  std::recursive_mutex lock_;
+  std::atomic<int> pins_{0};
+};

@@ -1,0 +1,270 @@
+// Presets of a camera: the list the host numbers, the dome's storage
+// locations, and store, recall, read and delete.
+#include <cstring>
+
+#include "camera/camera.h"
+#include "comm/comm.h"
+#include "driver/driver.h"
+#include "driver/log.h"
+#include "quaro7k7_ptz.h"
+#include "settings/xml_settings.h"
+
+namespace {
+bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+}  // namespace
+
+// ---------------------------------------------------------------- locations
+
+void CVRTCamera::ResetLocations() {
+  for (StorageLocation& entry : StorageLocations) entry = {0, kFree};
+}
+
+void CVRTCamera::TakeLocation(int location) {
+  if (location < 1 || location > kLocationCount) return;
+  StorageLocation& entry = StorageLocations[location - 1];
+  ++entry.useCount;
+  entry.location = static_cast<uint16_t>(location);
+}
+
+void CVRTCamera::ReleaseLocation(int location) {
+  if (location < 1 || location > kLocationCount) return;
+  StorageLocation& entry = StorageLocations[location - 1];
+  if (entry.useCount > 0) --entry.useCount;
+  if (entry.useCount == 0) entry.location = kFree;
+}
+
+int CVRTCamera::FindFreeLocationSlot() const {
+  const int limit = NofStorageLocations < kLocationCount ? NofStorageLocations : kLocationCount;
+  for (int slot = 0; slot < limit; ++slot)
+    if (StorageLocations[slot].location == kFree) return slot;
+  return -1;
+}
+
+// ---------------------------------------------------------------- lookups
+
+CVRTPrePosition* CVRTCamera::GetPrePositionAt(int index) {
+  if (index < 0 || index >= PresetCount()) return nullptr;
+  CVRTPrePosition* preset = PrePositions[static_cast<size_t>(index)].get();
+  preset->ID = index;
+  return preset;
+}
+
+CVRTPrePosition* CVRTCamera::FindPrePosition(const std::string& name) {
+  for (size_t i = 0; i < PrePositions.size(); ++i) {
+    if (PrePositions[i]->Name == name) {
+      PrePositions[i]->ID = static_cast<int32_t>(i);
+      return PrePositions[i].get();
+    }
+  }
+  return nullptr;
+}
+
+int CVRTCamera::GetPrePositionIndex(const std::string& name) {
+  CVRTPrePosition* preset = FindPrePosition(name);
+  return preset ? preset->ID : -1;
+}
+
+CVRTPrePosition* CVRTCamera::GetActivePrePosition() {
+  for (auto& preset : PrePositions)
+    if (preset->Active != 0) return preset.get();
+  return nullptr;
+}
+
+int CVRTCamera::MakePrePositionKey(int mode, std::string* key) {
+  if (mode != 1 || key == nullptr) return 0;
+  for (int n = 1; n <= 999; ++n) {
+    const std::string candidate = KeyPath + "/positions/PrePos" + std::to_string(n);
+    bool used = false;
+    for (auto& preset : PrePositions)
+      if (SameTextIgnoringCase(preset->KeyPath, candidate)) used = true;
+    if (!used) {
+      *key = candidate;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int CVRTCamera::ListPrePositions(std::vector<CVRTPrePosition*>* list) {
+  if (list == nullptr) return 0;
+  list->clear();
+  for (size_t i = 0; i < PrePositions.size(); ++i) {
+    PrePositions[i]->ID = static_cast<int32_t>(i);
+    list->push_back(PrePositions[i].get());
+  }
+  return static_cast<int>(list->size());
+}
+
+// ---------------------------------------------------------------- recall
+
+int CVRTCamera::MoveToPrePosition(int position, int speed) {
+  if (Connection == nullptr) return -18;
+  if (OpenState != 1) {
+    VRT_LOG_LINE("CAM.MoveToPrePosition: TAVO Camera %d busy (error %d).\n", TavoID + 1, -20);
+    return -20;
+  }
+  SelectPending = 1;
+  CVRTPrePosition* preset = GetPrePositionAt(position);
+  if (preset == nullptr) {
+    VRT_LOG_LINE("CAM.MoveToPrePosition: TAVO Camera %d doesn't have preposition %d (error %d).\n",
+                 TavoID + 1, position, -23);
+    return -23;
+  }
+  if (CVRTPrePosition* active = GetActivePrePosition()) active->Active = 0;
+  preset->Active = 1;
+  const int result = Connection->MoveToPrePosition(this, preset);
+  CurrentLocation = preset->MemId;
+  if (result == 1)
+    VRT_LOG_LINE("CAM.MoveToPrePosition: position = %d speed = %d OK.\n", position, speed);
+  else
+    VRT_LOG_LINE("CAM.MoveToPrePosition: position = %d speed = %d FAILED (error %d).\n", position,
+                 speed, result);
+  return result;
+}
+
+int CVRTCamera::MoveToPrePositionName(const std::string& name, int speed) {
+  if (Connection == nullptr) return -18;
+  if (OpenState != 1) {
+    VRT_LOG_LINE("CAM.MoveToPrePositionName: TAVO Camera %d busy (error %d).\n", TavoID + 1, -20);
+    return -20;
+  }
+  CVRTPrePosition* preset = FindPrePosition(name);
+  if (preset == nullptr) return -23;
+  if (CVRTPrePosition* active = GetActivePrePosition()) active->Active = 0;
+  preset->Active = 1;
+  const int result = Connection->MoveToPrePosition(this, preset);
+  CurrentLocation = preset->MemId;
+  if (result == 1)
+    VRT_LOG_LINE("CAM.MoveToPrePositionName: Name = %s speed = %d OK.\n", name.c_str(), speed);
+  else
+    VRT_LOG_LINE("CAM.MoveToPrePositionName: Name = %s speed = %d FAILED (error %d).\n",
+                 name.c_str(), speed, result);
+  return result;
+}
+
+// ---------------------------------------------------------------- store
+
+int CVRTCamera::SetPrePosition(int position, const std::string& name) {
+  if (position < -1 || position > PresetCount()) {
+    VRT_LOG_LINE("CAMERA.SetPrePosition: FAILED, illegal iPosition (%d)(TavoID %d)\n", position,
+                 TavoID + 1);
+    return -3;
+  }
+  if (PresetCount() >= NofStorageLocations) {
+    VRT_LOG_LINE("CAM.SetPrePosition: Camera %d FAILED, maximum number of prepositions reached.\n",
+                 TavoID + 1);
+    return -26;
+  }
+  std::lock_guard<CVRTCamera> hold(*this);
+  if (OpenState != 1) {
+    VRT_LOG_LINE("CAM.SetPrePosition: TAVO Camera %d busy (error %d).\n", TavoID + 1, -20);
+    return -20;
+  }
+  if (position == -1 || GetPrePositionAt(position) != nullptr) return -18;
+  if (Connection == nullptr) return -18;
+  auto preset = std::make_unique<CVRTPrePosition>();
+  if (!MakePrePositionKey(1, &preset->KeyPath)) return -18;
+  preset->ID = position;
+  preset->Name = name.substr(0, kNameLength);
+  const int result = Connection->SetPrePosition(this, preset.get());
+  if (result != 1) {
+    if (preset->MemId > 0) ReleaseLocation(preset->MemId);
+    VRT_LOG_LINE("CAM.SetPrePosition: position = %d name = '%s' FAILED (error %d).\n", position,
+                 name.c_str(), result);
+    return result;
+  }
+  preset->Save();
+  PrePositions.push_back(std::move(preset));
+  VRT_LOG_LINE("CAM.SetPrePosition: position = %d name = '%s' OK.\n", position, name.c_str());
+  return 1;
+}
+
+int CVRTCamera::SetPrePositionName(const std::string& name) {
+  if (FindPrePosition(name.substr(0, kNameLength)) != nullptr) {
+    VRT_LOG_LINE("CAMERA.SetPrePosition: FAILED, position %s already exist(TavoID %d)\n",
+                 name.c_str(), TavoID + 1);
+    return -3;
+  }
+  if (PresetCount() >= NofStorageLocations) {
+    VRT_LOG_LINE(
+        "CAM.SetPrePositionName: Camera %d FAILED, maximum number of prepositions reached.\n",
+        TavoID + 1);
+    return -26;
+  }
+  std::lock_guard<CVRTCamera> hold(*this);
+  if (OpenState != 1) {
+    VRT_LOG_LINE("CAM.SetPrePosition: TAVO Camera %d busy (error %d).\n", TavoID + 1, -20);
+    return -20;
+  }
+  if (Connection == nullptr) return -18;
+  auto preset = std::make_unique<CVRTPrePosition>();
+  if (!MakePrePositionKey(1, &preset->KeyPath)) return -18;
+  preset->ID = PresetCount();
+  preset->Name = name.substr(0, kNameLength);
+  const int result = Connection->SetPrePosition(this, preset.get());
+  if (result != 1) {
+    if (preset->MemId > 0) ReleaseLocation(preset->MemId);
+    VRT_LOG_LINE("CAM.SetPrePositionName: name = '%s' FAILED (error %d).\n", name.c_str(), result);
+    return result;
+  }
+  preset->Save();
+  PrePositions.push_back(std::move(preset));
+  Save();
+  VRT_LOG_LINE("CAM.SetPrePositionName: name = '%s' OK.\n", name.c_str());
+  return 1;
+}
+
+// ---------------------------------------------------------------- read, delete
+
+int CVRTCamera::GetPrePosition(VRT_PresetRecord* record) {
+  if (record == nullptr) return -3;
+  const int position = record->position;
+  if (position == -1) return PresetCount();
+  CVRTPrePosition* preset = GetPrePositionAt(position);
+  if (preset == nullptr) {
+    VRT_LOG_LINE("CAM.GetPrePosition: TAVO Camera %d doesn't have preposition %d (error %d).\n",
+                 TavoID + 1, position, -23);
+    return -23;
+  }
+  record->handle = CameraIdentifier();
+  record->position = position;
+  std::memset(record->name, 0, sizeof record->name);
+  std::strncpy(record->name, preset->Name.c_str(), sizeof record->name - 1);
+  record->active = preset->Active;
+  VRT_LOG_LINE("CAM.GetPrePosition: position = %d OK.\n", position);
+  return 1;
+}
+
+int CVRTCamera::DeletePrePositionName(const std::string& name) {
+  CVRTPrePosition* preset = FindPrePosition(name);
+  if (preset == nullptr) {
+    VRT_LOG_LINE(
+        "CAM.DeletePrePositionName: TAVO Camera %d doesn't have preposition %s (error "
+        "%d).\n",
+        TavoID + 1, name.c_str(), -23);
+    return -23;
+  }
+  ReleaseLocation(preset->MemId);
+  const int position = preset->ID;
+  if (!preset->KeyPath.empty()) Driver().Settings.DeleteKey("settings/" + preset->KeyPath);
+  std::unique_ptr<CVRTPrePosition> removed = std::move(PrePositions[static_cast<size_t>(position)]);
+  PrePositions.erase(PrePositions.begin() + position);
+  if (Connection != nullptr) Connection->DeletePrePosition(this, removed.get());
+  removed.reset();
+  VRT_LOG_LINE("CAM.DeletePrePosition: position = %d OK.\n", position);
+  return 1;
+}
+
+int CVRTCamera::ClearPrePositions() {
+  Driver().DeletePrePositionKeys(this);
+  PrePositions.clear();
+  ResetLocations();
+  return 1;
+}

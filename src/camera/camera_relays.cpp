@@ -1,0 +1,111 @@
+// Relays of a camera: the dome's auxiliary outputs, switched, toggled,
+// pulsed and named by the host.
+#include <cstring>
+
+#include "camera/camera.h"
+#include "comm/comm.h"
+#include "driver/driver.h"
+#include "driver/log.h"
+#include "quaro7k7_ptz.h"
+#include "settings/xml_settings.h"
+
+static std::string RelayNodeName(int index) { return "Relay" + std::to_string(index + 1); }
+
+CVRTRelay* CVRTCamera::GetRelayAt(int index) {
+  if (index < 0 || index >= RelayCount()) return nullptr;
+  CVRTRelay* relay = Relays[static_cast<size_t>(index)].get();
+  relay->Index.store(index);
+  return relay;
+}
+
+int CVRTCamera::CreateRelays(const std::string& keyPath, std::vector<std::string>* names) {
+  for (int i = 0; i < NofRelays; ++i) {
+    std::unique_ptr<CVRTRelay> relay;
+    try {
+      relay = std::make_unique<CVRTRelay>(this);
+    } catch (const std::bad_alloc&) {
+      return -1;
+    }
+    relay->Index.store(RelayCount());
+    relay->Name = "Relay" + std::to_string(i + 1);
+    if (names != nullptr) names->push_back(relay->Name);
+    // Relays are stored under their number; the name is only a value, so a
+    // renamed relay is found again on reload.
+    relay->KeyPath = keyPath + "/relays/" + RelayNodeName(RelayCount());
+    relay->Save();
+    Relays.push_back(std::move(relay));
+  }
+  VRT_LOG_LINE("Cam.CreateRelays: %d relay object succesfully created to TAVO camera %d \n",
+               NofRelays, TavoID + 1);
+  return NofRelays;
+}
+
+int CVRTCamera::SetRelay(int relay, int mode, int time) {
+  if (Connection != nullptr) Connection->CancelTasks(this, CVRTScheduledTask::kRelayPulse, relay);
+  CVRTRelay* target = GetRelayAt(relay);
+  if (target == nullptr) return -27;
+  const int result = target->Set(static_cast<unsigned>(mode), time);
+  if (result == 1)
+    VRT_LOG_LINE("CAM.SetRelay: OK (TavoID %d), relay: %d mode: %d, time: %d\n", TavoID + 1, relay,
+                 mode, time);
+  else
+    VRT_LOG_LINE("CAM.SetRelay: FAILED (TavoID %d), relay: %d mode: %d, time: %d\n", TavoID + 1,
+                 relay, mode, time);
+  return result;
+}
+
+int CVRTCamera::SetRelayName(int relay, const std::string& name) {
+  CVRTRelay* target = GetRelayAt(relay);
+  if (target == nullptr) return -27;
+  {
+    // The worker thread reads the name while it ends a pulse.
+    if (Connection != nullptr) Connection->Lock();
+    target->Name = name.substr(0, kNameLength);
+    if (Connection != nullptr) Connection->Unlock();
+  }
+  VRT_LOG_LINE("CAM.SetRelayName: OK (TavoID %d), name: '%s'\n", TavoID + 1, name.c_str());
+  return 1;
+}
+
+int CVRTCamera::GetRelayState(VRT_RelayRecord* record) {
+  if (record == nullptr) return -3;
+  const int relay = record->relay;
+  if (relay == -1) return RelayCount();
+  CVRTRelay* target = GetRelayAt(relay);
+  if (target == nullptr) return -27;
+  record->handle = CameraIdentifier();
+  record->capabilities = target->GetCapabilities();
+  record->state = target->GetState();
+  std::memset(record->name, 0, sizeof record->name);
+  std::strncpy(record->name, target->Name.c_str(), sizeof record->name - 1);
+  VRT_LOG_LINE("CAM.GetRelayState: relay = %d OK.(TavoID %d)\n", relay, TavoID + 1);
+  return 1;
+}
+
+int CVRTCamera::SetNofRelays(int count) {
+  if (count < 0) return -3;
+  if (count == NofRelays) return 1;
+  if (count < NofRelays) {
+    Driver().DeleteRelayKeys(this);
+    if (Connection != nullptr) {
+      for (auto& relay : Relays) Connection->ForgetTasksOf(this, relay.get());
+      Connection->Lock();
+    }
+    Relays.clear();
+    if (Connection != nullptr) Connection->Unlock();
+    NofRelays = count;
+    SaveRelays(KeyPath);
+  } else {
+    for (int i = NofRelays; i < count; ++i) {
+      if (KeyPath.empty() && Connection != nullptr) Connection->MakeCameraKey(1, &KeyPath);
+      auto relay = std::make_unique<CVRTRelay>(this);
+      relay->Index.store(i);
+      relay->Name = "Relay" + std::to_string(i + 1);
+      relay->KeyPath = KeyPath + "/relays/" + RelayNodeName(i);
+      Relays.push_back(std::move(relay));
+    }
+    NofRelays = count;
+  }
+  Save();
+  return 1;
+}

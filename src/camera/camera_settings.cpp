@@ -1,0 +1,146 @@
+// The camera's subtree of the settings document: its keys, its presets
+// ("positions") and its relays ("relays").
+#include "camera/camera.h"
+#include "comm/comm.h"
+#include "driver/driver.h"
+#include "driver/log.h"
+#include "driver/settings_values.h"
+#include "settings/xml_settings.h"
+
+int CVRTCamera::Load(const std::string& keyPath) {
+  KeyPath = keyPath;
+  const std::string base = "settings/" + keyPath;
+  auto readInt = [&base](const char* key) { return ReadIntKey(base + key); };
+  auto auxFunction = [&readInt](const char* key) {
+    const int value = readInt(key);
+    return value < 0 || value > 3 ? 0 : value;
+  };
+  Name = ReadTextKey(base + "/Name");
+  TavoID = readInt("/TavoID");
+  SysID = readInt("/SysID");
+  NodeAddress = readInt("/NodeAddress");
+  if (NodeAddress == -1) NodeAddress = 128;
+  CamAccFactor = readInt("/CamAccFactor");
+  CamAccDefault = readInt("/CamAccDefault");
+  CamAccDefaultState = readInt("/CamAccDefaultState");
+  WaitForResponse = readInt("/WaitForResponse");
+  if (WaitForResponse < 0) WaitForResponse = 1;
+  WashPulseTime = readInt("/WashPulseTime");
+  DefaultPreposSpeed = readInt("/DefaultPreposSpeed");
+  NofStorageLocations = readInt("/NofStorageLocations");
+  DefaultLensSlow = readInt("/DefaultLensSlow");
+  ControlMonitor = readInt("/ControlMonitor");
+  Aux1Func = auxFunction("/Aux1Func");
+  Aux2Func = auxFunction("/Aux2Func");
+  Aux3Func = auxFunction("/Aux3Func");
+  ResetLocations();
+  NofRelays = readInt("/NofRelays");
+  if (NofRelays == -1) NofRelays = 3;
+  int result = LoadPrePositions(keyPath);
+  if (result != 1) return result;
+  result = LoadRelays(keyPath);
+  if (result != 1) return result;
+  AutoFocus = readInt("/AutoFocus");
+  if (AutoFocus == -1) AutoFocus = 1;
+  AutoIris = readInt("/AutoIris");
+  if (AutoIris == -1) AutoIris = 1;
+  VRT_LOG_LINE("CAM.Load: TAVO Camera %d (physical ID %d) load OK.\n", TavoID + 1, SysID);
+  return 1;
+}
+
+int CVRTCamera::Save(const std::string& keyPath) {
+  if (!keyPath.empty()) KeyPath = keyPath;
+  if (KeyPath.empty()) return -3;
+  const std::string base = "settings/" + KeyPath;
+  WriteKey(base + "/Name", Name);
+  const std::pair<const char*, int32_t> values[] = {
+      {"/TavoID", TavoID},
+      {"/SysID", SysID},
+      {"/CamAccFactor", CamAccFactor},
+      {"/CamAccDefaultState", CamAccDefaultState},
+      {"/CamAccDefault", CamAccDefault},
+      {"/NodeAddress", NodeAddress},
+      {"/WaitForResponse", WaitForResponse},
+      {"/WashPulseTime", WashPulseTime},
+      {"/NofStorageLocations", NofStorageLocations},
+      {"/DefaultPreposSpeed", DefaultPreposSpeed},
+      {"/DefaultLensSlow", DefaultLensSlow},
+      {"/ControlMonitor", ControlMonitor},
+      {"/NofRelays", NofRelays},
+      {"/AutoFocus", AutoFocus},
+      {"/AutoIris", AutoIris},
+      {"/Aux1Func", Aux1Func},
+      {"/Aux2Func", Aux2Func},
+      {"/Aux3Func", Aux3Func},
+  };
+  for (const auto& [key, value] : values) WriteKey(base + key, value);
+  int result = SavePrePositions(KeyPath);
+  if (result != 1) return result;
+  result = SaveRelays(KeyPath);
+  if (result != 1) return result;
+  VRT_LOG_LINE("CAM.Save: TAVO Camera %d save OK.\n", TavoID + 1);
+  return 1;
+}
+
+int CVRTCamera::LoadPrePositions(const std::string& keyPath) {
+  const std::string parent = "settings/" + keyPath + "/positions";
+  for (int n : NumberedKeys(parent, "PrePos")) {
+    auto preset = std::make_unique<CVRTPrePosition>();
+    const int result = preset->Load(keyPath + "/positions/PrePos" + std::to_string(n));
+    if (result != 1) return result;
+    if (preset->MemId >= 1 && preset->MemId <= kLocationCount) TakeLocation(preset->MemId);
+    PrePositions.push_back(std::move(preset));
+  }
+  VRT_LOG_LINE("CAM.LoadPrePositions: TAVO Camera %d preposition load OK (%d positions).\n",
+               TavoID + 1, PresetCount());
+  return 1;
+}
+
+int CVRTCamera::SavePrePositions(const std::string& keyPath) {
+  for (auto& preset : PrePositions) preset->KeyPath.clear();
+  for (auto& preset : PrePositions) {
+    std::string key;
+    if (!MakePrePositionKey(1, &key)) continue;
+    const int result = preset->Save(key);
+    if (result != 1) return result;
+  }
+  // Nodes above the saved presets are left-overs of deleted presets: remove
+  // them, so that a reload yields exactly the presets saved here.
+  const std::string parent = "settings/" + keyPath + "/positions";
+  for (int n : NumberedKeys(parent, "PrePos"))
+    if (n > PresetCount()) Driver().Settings.DeleteKey(parent + "/PrePos" + std::to_string(n));
+  VRT_LOG_LINE("CAM.SavePrePositions: TAVO Camera %d preposition save OK (%d positions).\n",
+               TavoID + 1, PresetCount());
+  return 1;
+}
+
+int CVRTCamera::LoadRelays(const std::string& keyPath) {
+  const std::vector<int> numbers = NumberedKeys("settings/" + keyPath + "/relays", "Relay");
+  if (numbers.empty()) {
+    if (CreateRelays(keyPath, nullptr) == -1) return -18;
+  } else {
+    for (int n : numbers) {
+      auto relay = std::make_unique<CVRTRelay>(this);
+      const int result = relay->Load(keyPath + "/relays/Relay" + std::to_string(n));
+      if (result != 1) return result;
+      relay->Index.store(RelayCount());
+      Relays.push_back(std::move(relay));
+    }
+  }
+  VRT_LOG_LINE("CAM.LoadRelays: TAVO Camera %d relay load OK (%d relays).\n", TavoID + 1,
+               RelayCount());
+  return 1;
+}
+
+int CVRTCamera::SaveRelays(const std::string& keyPath) {
+  if (Relays.empty() && CreateRelays(keyPath, nullptr) == -1) return -18;
+  for (size_t i = 0; i < Relays.size(); ++i) {
+    CVRTRelay& relay = *Relays[i];
+    relay.KeyPath = keyPath + "/relays/Relay" + std::to_string(i + 1);
+    const int result = relay.Save();
+    if (result != 1) return result;
+  }
+  VRT_LOG_LINE("CAM.SaveRelays: TAVO Camera %d relays save OK (%d programs).\n", TavoID + 1,
+               RelayCount());
+  return 1;
+}

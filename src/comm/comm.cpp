@@ -1,0 +1,337 @@
+#include "comm/comm.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "camera/camera.h"
+#include "driver/log.h"
+#include "platform/message_box.h"
+#include "platform/tick_clock.h"
+
+namespace {
+bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const unsigned char x = static_cast<unsigned char>(a[i]);
+    const unsigned char y = static_cast<unsigned char>(b[i]);
+    if (std::tolower(x) != std::tolower(y)) return false;
+  }
+  return true;
+}
+}  // namespace
+
+CVRTComm::CVRTComm() : lineLock_(std::make_shared<std::recursive_mutex>()) {}
+
+CVRTComm::~CVRTComm() {
+  {
+    std::lock_guard<std::mutex> hold(openLock_);
+    if (port_ || worker_) Close();
+  }
+  cameras_.clear();
+}
+
+// ---------------------------------------------------------------- the line
+
+int CVRTComm::Open() {
+  std::lock_guard<std::recursive_mutex> line(*lineLock_);
+  if (!port_) {
+    try {
+      port_ = std::make_unique<CVRTSerial>();
+    } catch (...) {
+      return -1;
+    }
+  }
+  port_->SetMode(portMode_);
+  const int result = port_->Open(comPort_);
+  if (result == 0) {
+    StartWorker();
+    open_.store(1);
+    VRT_LOG_LINE("COMM.Open: Connection '%s' opened with settings %s\n", name_.c_str(),
+                 portMode_.c_str());
+    return 1;
+  }
+  if (result == 2)
+    VRT_LOG_LINE("COMM.Open FAILED: Com port %d not found \n", comPort_);
+  else if (result == 5)
+    VRT_LOG_LINE("COMM.Open FAILED: Com port %d is busy\n", comPort_);
+  else
+    VRT_LOG_LINE("COMM.Open FAILED: Serial Error (Com port %d, Windows error code %d)\n", comPort_,
+                 result);
+  return -8;
+}
+
+int CVRTComm::Close() {
+  StopWorker();
+  {
+    std::lock_guard<std::recursive_mutex> line(*lineLock_);
+    tasks_.clear();
+    if (port_) {
+      port_->Close();
+      open_.store(0);
+      port_.reset();
+    }
+  }
+  VRT_LOG_LINE("COMM.Close: Connection '%s' closed\n", name_.c_str());
+  return 1;
+}
+
+int CVRTComm::Acquire() {
+  std::lock_guard<std::mutex> hold(openLock_);
+  if (openCount_ == 0) {
+    const int result = Open();
+    if (result != 1) return result;
+  }
+  ++openCount_;
+  return 1;
+}
+
+int CVRTComm::Release() {
+  std::lock_guard<std::mutex> hold(openLock_);
+  if (openCount_ > 0) --openCount_;
+  if (openCount_ == 0) return Close();
+  return 1;
+}
+
+bool CVRTComm::HasPort() {
+  std::lock_guard<std::recursive_mutex> line(*lineLock_);
+  return port_ != nullptr;
+}
+
+int CVRTComm::SendMsg(const std::string& line, CVRTCamera* camera) {
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  if (!port_ || port_->Write(line.data(), line.size()) < 0) {
+    VRT_LOG_LINE("COMM.SendMsg: data write error: %d\n", -4);
+    return -4;
+  }
+  if (camera != nullptr && camera->WaitForResponse != 0) {
+    std::memset(reply_, 0, sizeof reply_);
+    const int read = port_->ReadData(reply_, 3);
+    reply_[3] = 0;
+    if (read < 0) {
+      VRT_LOG_LINE("COMM.SendMsg: error reading response: %d\n", read);
+      return -4;
+    }
+  }
+  return 1;
+}
+
+int CVRTComm::WriteRaw(const void* data, size_t length) {
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  if (!port_) return 0;
+  return port_->Write(data, length) < 0 ? 0 : 1;
+}
+
+int CVRTComm::Read(void* buffer, size_t count) {
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  if (!port_) return -4;
+  return port_->ReadData(buffer, count);
+}
+
+std::string CVRTComm::LastReply() {
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  return std::string(reply_);
+}
+
+// ---------------------------------------------------------------- cameras
+
+int CVRTComm::GetCameras(std::vector<CVRTCamera*>* cameras) {
+  if (cameras == nullptr) return 0;
+  cameras->clear();
+  for (auto& camera : cameras_) cameras->push_back(camera.get());
+  return static_cast<int>(cameras->size());
+}
+
+int CVRTComm::AddCamera(std::unique_ptr<CVRTCamera> camera) {
+  if (!camera) return 0;
+  for (auto& other : cameras_)
+    if (SameTextIgnoringCase(other->Name, camera->Name)) return 0;
+  cameras_.push_back(std::move(camera));
+  return 1;
+}
+
+std::unique_ptr<CVRTCamera> CVRTComm::RemoveCamera(CVRTCamera* camera) {
+  auto it =
+      std::find_if(cameras_.begin(), cameras_.end(),
+                   [camera](const std::unique_ptr<CVRTCamera>& c) { return c.get() == camera; });
+  if (it == cameras_.end()) return nullptr;
+  if (camera->GetOpenState() == 1) camera->Close();
+  ForgetTasksOf(camera, nullptr);
+  std::unique_ptr<CVRTCamera> removed = std::move(*it);
+  cameras_.erase(it);
+  return removed;
+}
+
+CVRTCamera* CVRTComm::FindCamera(int sysId) {
+  for (auto& camera : cameras_)
+    if (camera->SysID == sysId) return camera.get();
+  return nullptr;
+}
+
+int CVRTComm::MakeCameraKey(int kind, std::string* key) {
+  if (kind != 1 || key == nullptr) return 0;
+  for (int n = 1; n <= 999; ++n) {
+    const std::string candidate = key_ + "/cam" + std::to_string(n);
+    bool used = false;
+    for (auto& camera : cameras_)
+      if (SameTextIgnoringCase(camera->KeyPath, candidate)) used = true;
+    if (!used) {
+      *key = candidate;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int CVRTComm::CheckCameraUnique(CVRTCamera* camera) {
+  if (camera == nullptr) return 0;
+  for (auto& other : cameras_) {
+    if (other.get() == camera) continue;
+    const char* message = nullptr;
+    if (other->TavoID == camera->TavoID)
+      message = "Entered Camera ID is reserved to the another camera in the system";
+    else if (other->SysID == camera->SysID)
+      message = "Entered Camera Address is reserved to the another camera in this connection.";
+    else if (SameTextIgnoringCase(other->Name, camera->Name))
+      message = "Entered name is reserved to the another camera in this connection";
+    if (message != nullptr) {
+      platform::ShowWarning(message);
+      return 0;
+    }
+  }
+  return 1;
+}
+
+// ---------------------------------------------------------------- tasks
+
+int CVRTComm::AddTask(std::unique_ptr<CVRTScheduledTask> task) {
+  if (!task) return 0;
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  tasks_.push_back(std::move(task));
+  return 1;
+}
+
+int CVRTComm::ReplaceTask(std::unique_ptr<CVRTScheduledTask> task) {
+  if (!task) return 0;
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  RemoveMatchingTasks(task.get());
+  tasks_.push_back(std::move(task));
+  return 1;
+}
+
+int CVRTComm::RemoveMatchingTasks(const CVRTScheduledTask* task) {
+  if (task == nullptr) return 0;
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  tasks_.erase(std::remove_if(
+                   tasks_.begin(), tasks_.end(),
+                   [task](const std::unique_ptr<CVRTScheduledTask>& t) { return t->IsSame(task); }),
+               tasks_.end());
+  return 1;
+}
+
+int CVRTComm::CancelTasks(CVRTCamera* camera, int type, int relay) {
+  if (camera == nullptr) return 0;
+  if (type != CVRTScheduledTask::kRelayPulse) return 1;
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  tasks_.erase(std::remove_if(tasks_.begin(), tasks_.end(),
+                              [&](const std::unique_ptr<CVRTScheduledTask>& t) {
+                                if (t->GetType() != type || t->GetOwner() != camera) return false;
+                                auto* pulse = static_cast<CRelayPulseTask*>(t.get());
+                                return pulse->GetRelay() != nullptr &&
+                                       pulse->GetRelay()->Index.load() == relay;
+                              }),
+               tasks_.end());
+  return 1;
+}
+
+void CVRTComm::ForgetTasksOf(CVRTCamera* camera, CVRTRelay* relay) {
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  tasks_.erase(std::remove_if(tasks_.begin(), tasks_.end(),
+                              [&](const std::unique_ptr<CVRTScheduledTask>& t) {
+                                if (t->GetOwner() != camera) return false;
+                                if (relay == nullptr) return true;
+                                return t->GetType() == CVRTScheduledTask::kRelayPulse &&
+                                       static_cast<CRelayPulseTask*>(t.get())->GetRelay() == relay;
+                              }),
+               tasks_.end());
+}
+
+size_t CVRTComm::PendingTasks() {
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  return tasks_.size();
+}
+
+int CVRTComm::IsRunning() const {
+  auto worker = worker_;
+  return worker && worker->running.load() ? 1 : 0;
+}
+
+void CVRTComm::StartWorker() {
+  if (worker_) return;
+  auto control = std::make_shared<WorkerControl>();
+  auto lock = lineLock_;
+  try {
+    workerThread_ = std::thread([this, control, lock] {
+      while (control->running.load()) {
+        {
+          std::lock_guard<std::recursive_mutex> line(*lock);
+          // Close clears the flag before it frees anything; once it is clear
+          // this thread touches nothing of the connection again.
+          if (!control->running.load()) break;
+          WorkerPass();
+        }
+        std::unique_lock<std::mutex> wait(control->mutex);
+        control->wake.wait_for(wait, std::chrono::milliseconds(kWorkerPeriodMs),
+                               [&] { return !control->running.load(); });
+      }
+      std::lock_guard<std::mutex> wait(control->mutex);
+      control->done = true;
+      control->wake.notify_all();
+    });
+  } catch (...) {
+    return;  // no worker: the line works, timed tasks do not run
+  }
+  worker_ = control;
+}
+
+void CVRTComm::StopWorker() {
+  if (!worker_) return;
+  std::shared_ptr<WorkerControl> control = std::move(worker_);
+  {
+    std::lock_guard<std::mutex> wait(control->mutex);
+    control->running.store(false);
+    control->wake.notify_all();
+  }
+  bool ended;
+  {
+    std::unique_lock<std::mutex> wait(control->mutex);
+    ended = control->wake.wait_for(wait, std::chrono::milliseconds(kWorkerStopWaitMs),
+                                   [&] { return control->done; });
+  }
+  if (ended)
+    workerThread_.join();
+  else
+    workerThread_.detach();
+}
+
+void CVRTComm::WorkerPass() {
+  for (size_t i = 0; i < tasks_.size();) {
+    const uint32_t now = platform::TickCount();
+    CVRTScheduledTask* task = tasks_[i].get();
+    if (task->GetType() == CVRTScheduledTask::kRelayPulse && task->IsDue(now) &&
+        task->Run(this) == 1) {
+      // Run may have changed the list (a relay command cancels tasks).
+      auto it = std::find_if(
+          tasks_.begin(), tasks_.end(),
+          [task](const std::unique_ptr<CVRTScheduledTask>& t) { return t.get() == task; });
+      if (it != tasks_.end()) {
+        i = static_cast<size_t>(it - tasks_.begin());
+        tasks_.erase(it);
+      }
+      continue;
+    }
+    ++i;
+  }
+}

@@ -1,0 +1,156 @@
+// One serial connection: a COM port with its mode string, the cameras on that
+// line, the port object while the line is open, one lock that serialises all
+// traffic on the line, and a worker thread that runs timed tasks.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "comm/scheduled_task.h"
+#include "comm/serial.h"
+
+class CVRTCamera;
+class CVRTPrePosition;
+class CVRTRelay;
+
+class CVRTComm {
+ public:
+  static constexpr const char* kDefaultPortMode = "96,E,8,1";
+  static constexpr uint32_t kWorkerPeriodMs = 100;
+  static constexpr uint32_t kWorkerStopWaitMs = 3000;
+
+  CVRTComm();
+  virtual ~CVRTComm();
+  CVRTComm(const CVRTComm&) = delete;
+  CVRTComm& operator=(const CVRTComm&) = delete;
+
+  // --- settings subtree (comm_settings.cpp) ---
+  int Load(const std::string& key);
+  int Save(const std::string& key = std::string());
+  int LoadCameras(const std::string& key);
+
+  std::string GetKey() const { return key_; }
+  void SetKey(const std::string& key) { key_ = key; }
+  void SetName(const std::string& name) { name_ = name; }
+  std::string GetName() const { return name_; }
+  void SetComPort(int port) { comPort_ = port; }
+  int GetComPort() const { return comPort_; }
+  void SetPortMode(const std::string& mode) { portMode_ = mode; }
+  std::string GetPortMode() const { return portMode_; }
+  void SetTreeItem(void* item) { treeItem_ = item; }
+  void* GetTreeItem() const { return treeItem_; }
+  void SetOption(int value) { option_ = value; }
+
+  // --- line (comm.cpp) ---
+  // Opens the port and starts the worker: 1, -1 (no port object) or -8.
+  int Open();
+  int Close();
+  int Acquire();  // a camera is opened: the first opens the port
+  int Release();  // a camera is closed: the last closes the port
+  int IsOpen() const { return open_.load(); }
+  void SetOpen(int flag) { open_.store(flag); }
+  int OpenCount() const { return openCount_; }
+  bool HasPort();
+  // Writes a prepared line and, when the camera waits for responses, reads
+  // the dome's 3-byte reply: 1 or -4.
+  int SendMsg(const std::string& line, CVRTCamera* camera);
+  // Writes without reply handling: 1 written, 0 failed.
+  int WriteRaw(const void* data, size_t length);
+  // Reads a reply through the port's checking read; -4 without a port.
+  int Read(void* buffer, size_t count);
+  void Lock() { lineLock_->lock(); }
+  void Unlock() { lineLock_->unlock(); }
+  std::string LastReply();
+
+  // --- cameras (comm.cpp) ---
+  int GetCameras(std::vector<CVRTCamera*>* cameras);
+  int AddCamera(std::unique_ptr<CVRTCamera> camera);
+  // Removes the camera from the list (closing it when open) and hands it
+  // back to the caller; nullptr when it is not on this connection.
+  std::unique_ptr<CVRTCamera> RemoveCamera(CVRTCamera* camera);
+  CVRTCamera* FindCamera(int sysId);
+  int MakeCameraKey(int kind, std::string* key);
+  int CheckCameraUnique(CVRTCamera* camera);
+  int CameraCount() const { return static_cast<int>(cameras_.size()); }
+
+  // --- tasks (comm.cpp) ---
+  int AddTask(std::unique_ptr<CVRTScheduledTask> task);
+  int ReplaceTask(std::unique_ptr<CVRTScheduledTask> task);
+  int RemoveMatchingTasks(const CVRTScheduledTask* task);
+  int CancelTasks(CVRTCamera* camera, int type, int relay);
+  // Drops every pending task of a camera or of one relay that is going away.
+  void ForgetTasksOf(CVRTCamera* camera, CVRTRelay* relay);
+  size_t PendingTasks();
+  int IsRunning() const;
+
+  // --- protocol (comm_protocol.cpp) ---
+  int SpeedPercent(CVRTCamera* camera, int speedCode);
+  int Stop(CVRTCamera* camera, const char* function1, const char* function2 = nullptr);
+  int Up(CVRTCamera* camera, int speed);
+  int Down(CVRTCamera* camera, int speed);
+  int Left(CVRTCamera* camera, int speed);
+  int Right(CVRTCamera* camera, int speed);
+  int UpLeft(CVRTCamera* camera, int speed);
+  int UpRight(CVRTCamera* camera, int speed);
+  int DownLeft(CVRTCamera* camera, int speed);
+  int DownRight(CVRTCamera* camera, int speed);
+  int Zoom(CVRTCamera* camera, int mode, int speed);
+  int Iris(CVRTCamera* camera, int mode, int speed);
+  int Focus(CVRTCamera* camera, int mode, int speed);
+  int FindFreePresetLocation(CVRTCamera* camera);
+  int MoveToPrePosition(CVRTCamera* camera, CVRTPrePosition* preset);
+  int SetPrePosition(CVRTCamera* camera, CVRTPrePosition* preset);
+  int DeletePrePosition(CVRTCamera* camera, CVRTPrePosition* preset);
+  int SetRelay(CVRTCamera* camera, CVRTRelay* relay, int on, int time);
+  int SetDefaultLensSlow(CVRTCamera* camera, int state);
+  int Ping(int nodeAddress, int cameraAddress);
+  int ResetCamera(int nodeAddress, int cameraAddress);
+  // Sends function 23 once after a movement start.
+  int FollowUp(CVRTCamera* camera);
+  // Dome software versions ("1.23, 4.56"), or "..." without a good reply.
+  std::string QueryVersion();
+  int SendMenuKey(CVRTCamera* camera, int key);
+
+ private:
+  int MoveSingle(CVRTCamera* camera, int speed, const char* function, int axis);
+  int MoveDiagonal(CVRTCamera* camera, int speed, const char* pan, const char* tilt);
+  int SendSpeed(CVRTCamera* camera, int axis, int percent);
+  void SelectIfNeeded(CVRTCamera* camera);
+  int LensStop(CVRTCamera* camera, int32_t* mode, const char* nonZeroCode, const char* zeroCode);
+  void StartWorker();
+  void StopWorker();
+  void WorkerPass();
+
+  struct WorkerControl {
+    std::atomic<bool> running{true};
+    std::mutex mutex;
+    std::condition_variable wake;
+    bool done = false;
+  };
+
+  std::unique_ptr<CVRTSerial> port_;
+  int32_t selectedCamera_ = 0;
+  std::string key_;
+  std::string name_;
+  int32_t comPort_ = 1;
+  std::string portMode_ = kDefaultPortMode;
+  std::vector<std::unique_ptr<CVRTCamera>> cameras_;
+  void* treeItem_ = nullptr;
+  // Shared with the worker thread, so that a worker that outlives Close's
+  // wait never touches a freed lock.
+  std::shared_ptr<std::recursive_mutex> lineLock_;
+  std::vector<std::unique_ptr<CVRTScheduledTask>> tasks_;
+  std::shared_ptr<WorkerControl> worker_;
+  std::thread workerThread_;
+  char reply_[4] = {0};
+  std::mutex openLock_;  // Acquire, Release, Open and Close
+  int32_t openCount_ = 0;
+  std::atomic<int32_t> open_{0};
+  int option_ = 0;
+};

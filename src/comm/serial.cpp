@@ -1,0 +1,165 @@
+#include "comm/serial.h"
+
+#include <cstring>
+
+#include "camera/camera.h"
+#include "comm/protocol.h"
+#include "driver/log.h"
+#include "platform/tick_clock.h"
+
+namespace {
+constexpr int kMaxReadFailures = 3;
+constexpr int kMaxResends = 3;
+constexpr uint32_t kReadFailurePauseMs = 100;
+}  // namespace
+
+CVRTSerial::CVRTSerial() : CVRTSerial(platform::SerialDevice::Create()) {}
+
+CVRTSerial::CVRTSerial(std::unique_ptr<platform::SerialDevice> device)
+    : device_(std::move(device)) {}
+
+CVRTSerial::~CVRTSerial() { Close(); }
+
+int CVRTSerial::Open(int comPort) {
+  if (device_->IsOpen()) device_->Close();
+  const uint32_t error = device_->Open(comPort);
+  if (error != 0) {
+    lastError_ = error;
+    VRT_LOG_TEXT("Serial.Open: Failed to open COM%d: %d", comPort, static_cast<int>(error));
+    state_ = kFailed;
+    return static_cast<int>(error);
+  }
+  // A failed set-up closes the port again, so that the next attempt is not
+  // refused as busy because of this one.
+  if (!device_->BuildSettings(mode_)) {
+    VRT_LOG_LINE("COMM(%s).Open: Invalid port mode string '%s' (error %d).\n",
+                 device_->DevicePath(comPort).c_str(), mode_.c_str(), -10);
+    device_->Close();
+    state_ = kFailed;
+    return -10;
+  }
+  if (const uint32_t e = device_->ApplySettings(); e != 0) {
+    lastError_ = e;
+    VRT_LOG_TEXT("Serial.Open: Failed to set parameter COM%d: %d", comPort, static_cast<int>(e));
+    device_->Close();
+    state_ = kFailed;
+    return static_cast<int>(e);
+  }
+  if (const uint32_t e = device_->SetTimeouts(); e != 0) {
+    lastError_ = e;
+    VRT_LOG_TEXT("Serial.Open: Failed to set timeouts COM%d: %d", comPort, static_cast<int>(e));
+    device_->Close();
+    state_ = kFailed;
+    return -6;
+  }
+  state_ = kOpen;
+  port_ = comPort;
+  return 0;
+}
+
+int CVRTSerial::Close() {
+  if (state_ == kNeverOpened || state_ == kClosed || !device_->IsOpen()) return 0;
+  const uint32_t error = device_->Close();
+  if (error != 0) {
+    VRT_LOG_TEXT("Serial.Close: Failed to close COM%d: %d", port_, static_cast<int>(error));
+    state_ = kFailed;
+    return 0;
+  }
+  state_ = kClosed;
+  return 1;
+}
+
+int CVRTSerial::Write(const void* data, size_t length) {
+  if (data == nullptr || length >= kLastLineSize) {
+    state_ = kFailed;
+    return -4;
+  }
+  if (data != lastLine_) {
+    std::memcpy(lastLine_, data, length);
+    lastLine_[length] = 0;
+  }
+  size_t written = 0;
+  if (!device_->IsOpen() || !device_->Write(data, length, &written)) {
+    state_ = kFailed;
+    return -4;
+  }
+  return static_cast<int>(written);
+}
+
+int CVRTSerial::ReadData(void* buffer, size_t count) {
+  char* out = static_cast<char*>(buffer);
+  if (out == nullptr || count == 0) return -4;
+  if (const uint32_t e = device_->ClearError(); e != 0) {
+    VRT_LOG_TEXT("Serial.ReadData: Serious serial port error with ClearCommError(): %d",
+                 static_cast<int>(e));
+    state_ = kFailed;
+    return -4;
+  }
+  int readFailures = 0;
+  int badReplies = 0;
+  size_t got = 0;
+  for (;;) {
+    if (!device_->IsOpen()) return -4;
+    std::memset(out, 0, count < 4 ? count : 4);
+    got = 0;
+    if (!device_->Read(out, count, &got)) {
+      if (const uint32_t e = device_->ClearError(); e != 0) {
+        VRT_LOG_TEXT("Serial.ReadData: Serious serial port error with ClearCommError(): %d",
+                     static_cast<int>(e));
+        state_ = kFailed;
+        return -4;
+      }
+      platform::SleepMs(kReadFailurePauseMs);
+      if (++readFailures >= kMaxReadFailures) {
+        VRT_LOG_TEXT("Serial.ReadData: Serial port read error");
+        state_ = kFailed;
+        return -4;
+      }
+      continue;
+    }
+    if (got >= 2 && out[0] == 'O' && out[1] == 'L') {
+      VRT_LOG_TEXT("Serial.ReadData: Remote node off line");
+      break;
+    }
+    if (quaro7::IsAcceptedReply(out, got)) break;
+    if (badReplies >= kMaxResends) break;
+    ++badReplies;
+    const size_t length = std::strlen(lastLine_);
+    size_t written = 0;
+    if (length == 0 || !device_->Write(lastLine_, length, &written) || written == 0)
+      VRT_LOG_TEXT("Serial.ReadData: Serial port write error");
+  }
+  device_->PurgeReceive();
+  return static_cast<int>(got);
+}
+
+int CVRTSerial::ReadForCamera(void* buffer, size_t count, const CVRTCamera* camera) {
+  if (camera == nullptr || camera->WaitForResponse == 0) return 0;
+  if (buffer == nullptr || count == 0) return -4;
+  if (device_->ClearError() != 0) {
+    VRT_LOG_TEXT("Serial.ReadData: Serial port error with ClearCommError()");
+    state_ = kFailed;
+    return -4;
+  }
+  if (!device_->IsOpen()) return -4;
+  int failures = 0;
+  for (;;) {
+    size_t got = 0;
+    if (device_->Read(buffer, count, &got)) {
+      device_->PurgeReceive();
+      return static_cast<int>(got);
+    }
+    if (const uint32_t e = device_->ClearError(); e != 0) {
+      VRT_LOG_TEXT("Serial.ReadData: Serious serial port error with ClearCommError(): %d",
+                   static_cast<int>(e));
+      state_ = kFailed;
+      return -4;
+    }
+    platform::SleepMs(kReadFailurePauseMs);
+    if (++failures >= kMaxReadFailures) {
+      state_ = kFailed;
+      return -4;
+    }
+    if (!device_->IsOpen()) return -4;
+  }
+}

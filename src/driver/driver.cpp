@@ -1,0 +1,329 @@
+#include "driver/driver.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "camera/camera.h"
+#include "comm/comm.h"
+#include "platform/tick_clock.h"
+
+namespace {
+bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+constexpr const char* kSeparatorLine =
+    "--------------------------------------------------------------------------------\n";
+}  // namespace
+
+CVRTDriver& Driver() {
+  static CVRTDriver driver;
+  return driver;
+}
+
+// ---------------------------------------------------------------- HeldCamera
+
+HeldCamera& HeldCamera::operator=(HeldCamera&& other) noexcept {
+  if (this != &other) {
+    Release();
+    camera_ = other.camera_;
+    other.camera_ = nullptr;
+  }
+  return *this;
+}
+
+void HeldCamera::Release() {
+  if (camera_ == nullptr) return;
+  CVRTCamera* camera = camera_;
+  camera_ = nullptr;
+  camera->Unlock();
+  camera->Unpin();
+}
+
+// ---------------------------------------------------------------- life
+
+CVRTDriver::CVRTDriver() {
+  // The log is not configured yet when the library is loaded, so these
+  // lines reach no file; they are written for the same reason they are at
+  // unload, where a log usually exists.
+  DriverLog().WriteLog("%s", kSeparatorLine);
+  DriverLog().WriteLine("DRV: Driver initialized.\n");
+}
+
+CVRTDriver::~CVRTDriver() {
+  DestroyConnections();
+  DriverLog().WriteLine("DRV: Driver library freed.\n");
+  DriverLog().WriteLog("%s", kSeparatorLine);
+}
+
+// ---------------------------------------------------------------- cameras
+
+HeldCamera CVRTDriver::FindCameraByHandle(int handle) {
+  CVRTCamera* camera = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(tableLock_);
+    auto it = camerasByHandle_.find(handle);
+    if (it == camerasByHandle_.end() || it->second == nullptr) return HeldCamera();
+    camera = it->second;
+    camera->Pin();
+  }
+  camera->Lock();
+  return HeldCamera(camera);
+}
+
+HeldCamera CVRTDriver::FindCameraByNumber(int number) {
+  CVRTCamera* camera = nullptr;
+  {
+    std::lock_guard<std::mutex> hold(tableLock_);
+    auto it = camerasByNumber_.find(number);
+    if (it == camerasByNumber_.end() || it->second == nullptr) return HeldCamera();
+    camera = it->second;
+    camera->Pin();
+  }
+  camera->Lock();
+  return HeldCamera(camera);
+}
+
+int32_t CVRTDriver::NextHandleCandidate() {
+  // Seeded from the wall clock as the C library's generator would be, then
+  // one step of the same linear congruential generator (0..32767).
+  using namespace std::chrono;
+  const auto now = system_clock::now().time_since_epoch();
+  const auto seconds = duration_cast<std::chrono::seconds>(now).count();
+  const auto millis = duration_cast<milliseconds>(now).count() % 1000;
+  randomState_ = static_cast<uint32_t>(seconds) + static_cast<uint32_t>(millis);
+  randomState_ = randomState_ * 214013u + 2531011u;
+  return kHandleBase + static_cast<int32_t>((randomState_ >> 16) & 0x7FFF);
+}
+
+int CVRTDriver::OpenCamera(int number, int* handle) {
+  if (number < 0 || handle == nullptr) return -3;
+  *handle = -1;
+  HeldCamera camera = FindCameraByNumber(number);
+  if (!camera) {
+    VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d not found (error %d).\n", number + 1, -13);
+    return -13;
+  }
+  const int result = camera->Open();
+  if (result != 1) return result;
+  int32_t chosen = 0;
+  {
+    std::unique_lock<std::mutex> table(tableLock_);
+    for (int attempt = 0; attempt < kHandleCandidates; ++attempt) {
+      if (attempt > 0) {
+        table.unlock();
+        platform::SleepMs(1);
+        table.lock();
+      }
+      const int32_t candidate = NextHandleCandidate();
+      if (camerasByHandle_.count(candidate) == 0) {
+        chosen = candidate;
+        camerasByHandle_[candidate] = camera.get();
+        break;
+      }
+    }
+  }
+  if (chosen == 0) {
+    VRT_LOG_LINE("DRV.OpenCamera: ERROR. Camera %d: Unable to generate unique camera handle.\n",
+                 number + 1);
+    return -13;
+  }
+  camera->Handle = chosen;
+  *handle = chosen;
+  camera.Release();
+  VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d opened with handle %08X.\n", number + 1,
+               static_cast<unsigned>(chosen));
+  return 1;
+}
+
+int CVRTDriver::CloseCamera(int handle) {
+  HeldCamera camera = FindCameraByHandle(handle);
+  if (!camera) {
+    VRT_LOG_LINE("DRV.CloseCamera: Camera handle %08X not found (error %d).\n",
+                 static_cast<unsigned>(handle), -13);
+    return -13;
+  }
+  camera->Close();
+  {
+    std::lock_guard<std::mutex> hold(tableLock_);
+    camerasByHandle_.erase(handle);
+  }
+  camera->Handle = 0;
+  camera.Release();
+  VRT_LOG_LINE("DRV.CloseCamera: Camera handle %08X closed.\n", static_cast<unsigned>(handle));
+  return 1;
+}
+
+int CVRTDriver::IsCameraNumberFree(CVRTCamera* camera) {
+  if (camera == nullptr) return 0;
+  HeldCamera found = FindCameraByNumber(camera->TavoID);
+  return !found || found.get() == camera ? 1 : 0;
+}
+
+int CVRTDriver::AddCamera(CVRTCamera* camera) {
+  if (camera == nullptr) return 0;
+  std::lock_guard<std::mutex> hold(tableLock_);
+  if (camerasByNumber_.count(camera->TavoID) != 0) return 0;
+  camerasByNumber_[camera->TavoID] = camera;
+  return 1;
+}
+
+int CVRTDriver::RenumberCamera(int oldNumber, int newNumber) {
+  std::lock_guard<std::mutex> hold(tableLock_);
+  auto it = camerasByNumber_.find(oldNumber);
+  if (it == camerasByNumber_.end()) return -18;
+  CVRTCamera* camera = it->second;
+  camerasByNumber_.erase(it);
+  camerasByNumber_[newNumber] = camera;
+  return 1;
+}
+
+int CVRTDriver::RemoveCamera(CVRTCamera* camera) {
+  std::lock_guard<std::mutex> hold(tableLock_);
+  for (auto it = camerasByHandle_.begin(); it != camerasByHandle_.end(); ++it) {
+    if (it->second == camera) {
+      camerasByHandle_.erase(it);
+      break;
+    }
+  }
+  if (camera != nullptr) {
+    auto it = camerasByNumber_.find(camera->TavoID);
+    if (it != camerasByNumber_.end() && it->second == camera) camerasByNumber_.erase(it);
+  }
+  return 1;
+}
+
+int CVRTDriver::BuildCameraTable() {
+  std::lock_guard<std::mutex> hold(tableLock_);
+  camerasByNumber_.clear();
+  camerasByHandle_.clear();
+  for (auto& connection : connections_) {
+    std::vector<CVRTCamera*> cameras;
+    connection->GetCameras(&cameras);
+    for (CVRTCamera* camera : cameras) {
+      if (camera == nullptr) continue;
+      if (camerasByNumber_.count(camera->TavoID) != 0) return -21;
+      camerasByNumber_[camera->TavoID] = camera;
+    }
+  }
+  return 1;
+}
+
+int CVRTDriver::CameraCount() {
+  std::lock_guard<std::mutex> hold(tableLock_);
+  return static_cast<int>(camerasByNumber_.size());
+}
+
+// ---------------------------------------------------------------- connections
+
+void CVRTDriver::Destroy(std::unique_ptr<CVRTComm> connection) {
+  if (!connection) return;
+  std::vector<CVRTCamera*> cameras;
+  connection->GetCameras(&cameras);
+  for (CVRTCamera* camera : cameras) camera->WaitUntilReleased();
+  connection.reset();
+}
+
+int CVRTDriver::DestroyConnections() {
+  std::vector<std::unique_ptr<CVRTComm>> doomed;
+  {
+    // The tables go first, so that no later call reaches a destroyed camera.
+    std::lock_guard<std::mutex> hold(tableLock_);
+    doomed.swap(connections_);
+    camerasByNumber_.clear();
+    camerasByHandle_.clear();
+  }
+  for (auto& connection : doomed) Destroy(std::move(connection));
+  return 1;
+}
+
+int CVRTDriver::AddConnection(std::unique_ptr<CVRTComm> connection) {
+  if (!connection) return 0;
+  std::lock_guard<std::mutex> hold(tableLock_);
+  connections_.push_back(std::move(connection));
+  return 1;
+}
+
+std::unique_ptr<CVRTComm> CVRTDriver::RemoveConnection(CVRTComm* connection) {
+  if (connection == nullptr) return nullptr;
+  std::vector<CVRTCamera*> cameras;
+  connection->GetCameras(&cameras);
+  for (CVRTCamera* camera : cameras) RemoveCamera(camera);
+  std::lock_guard<std::mutex> hold(tableLock_);
+  auto it = std::find_if(
+      connections_.begin(), connections_.end(),
+      [connection](const std::unique_ptr<CVRTComm>& c) { return c.get() == connection; });
+  if (it == connections_.end()) return nullptr;
+  std::unique_ptr<CVRTComm> removed = std::move(*it);
+  connections_.erase(it);
+  return removed;
+}
+
+int CVRTDriver::GetConnections(std::vector<CVRTComm*>* connections) {
+  if (connections == nullptr) return 0;
+  std::lock_guard<std::mutex> hold(tableLock_);
+  connections->clear();
+  for (auto& connection : connections_)
+    if (connection) connections->push_back(connection.get());
+  return static_cast<int>(connections->size());
+}
+
+int CVRTDriver::ConnectionCount() {
+  std::lock_guard<std::mutex> hold(tableLock_);
+  return static_cast<int>(connections_.size());
+}
+
+int CVRTDriver::GetFreeConnectionName(std::string* name) {
+  if (name == nullptr) return 0;
+  std::vector<CVRTComm*> connections;
+  GetConnections(&connections);
+  for (int n = 1; n <= 999; ++n) {
+    const std::string candidate = "comm" + std::to_string(n);
+    bool used = false;
+    for (CVRTComm* connection : connections)
+      if (SameTextIgnoringCase(connection->GetKey(), candidate)) used = true;
+    if (!used) {
+      *name = candidate;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------- dialogs
+
+void CVRTDriver::AddWindow(CVRTWindow* window) {
+  std::lock_guard<std::mutex> hold(tableLock_);
+  windows_.push_back(window);
+}
+
+void CVRTDriver::RemoveWindow(CVRTWindow* window) {
+  std::lock_guard<std::mutex> hold(tableLock_);
+  windows_.erase(std::remove(windows_.begin(), windows_.end(), window), windows_.end());
+}
+
+void CVRTDriver::KillAllWindows() {
+  for (;;) {
+    CVRTWindow* window = nullptr;
+    {
+      std::lock_guard<std::mutex> hold(tableLock_);
+      if (windows_.empty()) break;
+      window = windows_.back();
+      windows_.pop_back();
+    }
+    if (window != nullptr) window->EndDialog(2);
+  }
+  VRT_LOG_LINE("DRV.KillAllWindows: function executed\n");
+}
+
+int CVRTDriver::SetCallback(VRT_Callback callback, uint32_t value) {
+  if (callback == nullptr) return -3;
+  std::lock_guard<std::mutex> hold(tableLock_);
+  callback_ = callback;
+  callbackValue_ = value;
+  return 1;
+}

@@ -1,0 +1,128 @@
+// The settings document as a whole: where the file lives, how the driver
+// builds its connections and camera table from it, how it saves, and how
+// cameras and connections leave it.
+#include "camera/camera.h"
+#include "comm/comm.h"
+#include "driver/driver.h"
+#include "driver/settings_values.h"
+#include "platform/file_ops.h"
+#include "platform/module_path.h"
+
+int CVRTDriver::InitXML() {
+  std::string library;
+  if (!platform::LibraryFileName(&library)) return -18;
+  const size_t slash = library.find_last_of(platform::kPathSeparator);
+  const std::string directory = slash == std::string::npos ? library : library.substr(0, slash);
+  const std::string path = directory + platform::kPathSeparator + kSettingsFileName;
+  Settings.Folder = directory;
+  platform::ClearReadOnly(path);
+  // Only a missing file is replaced by a new empty document. A file that
+  // exists but is empty or damaged stays as it is: the open below refuses it.
+  const platform::FileProbe probe = platform::ProbeFile(path);
+  if (!probe.exists) Settings.CreateDocument(kSettingsFileName, "settings", 1);
+  if (Settings.OpenDocument(kSettingsFileName, 1, 1) == 0) {
+    VRT_LOG_LINE("DRV.InitXML: XML configuration intialised.\n");
+    return 1;
+  }
+  VRT_LOG_TEXT("DRV.InitXML: XML init failed");
+  return -18;
+}
+
+int CVRTDriver::Load() {
+  const int loaded = LoadConnections();
+  if (loaded != 1) {
+    VRT_LOG_LINE("DRV.Load: Connection load failed (error %d).\n", loaded);
+    return loaded;
+  }
+  const int table = BuildCameraTable();
+  if (table != 1) {
+    VRT_LOG_LINE("DRV.Load: Internal camera table initialization failed (error %d).\n", table);
+    return table;
+  }
+  VRT_LOG_LINE("DRV.Load: Load OK.\n");
+  return 1;
+}
+
+int CVRTDriver::LoadConnections() {
+  int result = 1;
+  for (int n : NumberedKeys("settings", "comm")) {
+    auto connection = std::make_unique<CVRTComm>();
+    connection->SetOption(ConnectionOption);
+    result = connection->Load("comm" + std::to_string(n));
+    if (result == 1) AddConnection(std::move(connection));
+  }
+  return result;
+}
+
+int CVRTDriver::Save() {
+  std::vector<CVRTComm*> connections;
+  GetConnections(&connections);
+  for (CVRTComm* connection : connections) {
+    const int result = connection->Save();
+    if (result != 1) {
+      VRT_LOG_LINE("DRV.Save: Connection %s save failed (error %d).\n",
+                   connection->GetName().c_str(), result);
+      return result;
+    }
+  }
+  return 1;
+}
+
+int CVRTDriver::DeleteCameraKeys(CVRTComm* connection) {
+  if (connection == nullptr) return 1;
+  const std::string base = "settings/" + connection->GetKey();
+  for (int n : NumberedKeys(base, "cam")) Settings.DeleteKey(base + "/cam" + std::to_string(n));
+  return 1;
+}
+
+int CVRTDriver::DeleteAllConnectionKeys() {
+  std::vector<CVRTComm*> connections;
+  GetConnections(&connections);
+  for (CVRTComm* connection : connections) {
+    DeleteCameraKeys(connection);
+    Settings.DeleteKey("settings/" + connection->GetKey());
+  }
+  return 1;
+}
+
+int CVRTDriver::DeleteCamera(CVRTCamera* camera) {
+  if (camera == nullptr || camera->Connection == nullptr) return 0;
+  CVRTComm* connection = camera->Connection;
+  const int number = camera->TavoID;
+  // The camera leaves the tables first, so no host call can reach it, and
+  // is destroyed only after any call that still holds it has returned.
+  RemoveCamera(camera);
+  camera->WaitUntilReleased();
+  DeleteCameraKeys(connection);
+  std::unique_ptr<CVRTCamera> removed = connection->RemoveCamera(camera);
+  removed.reset();
+  std::vector<CVRTCamera*> remaining;
+  connection->GetCameras(&remaining);
+  for (size_t i = 0; i < remaining.size(); ++i)
+    remaining[i]->Save(connection->GetKey() + "/cam" + std::to_string(i + 1));
+  VRT_LOG_LINE("CAM.DeleteCamera, id = %d OK.\n", number);
+  return 1;
+}
+
+int CVRTDriver::DeleteConnection(CVRTComm* connection) {
+  if (connection == nullptr) return 1;
+  DeleteAllConnectionKeys();
+  Destroy(RemoveConnection(connection));
+  std::vector<CVRTComm*> connections;
+  GetConnections(&connections);
+  for (size_t i = 0; i < connections.size(); ++i)
+    connections[i]->Save("comm" + std::to_string(i + 1));
+  return 1;
+}
+
+int CVRTDriver::DeletePrePositionKeys(CVRTCamera* camera) {
+  if (camera == nullptr) return 0;
+  if (!camera->KeyPath.empty()) Settings.DeleteKey("settings/" + camera->KeyPath + "/positions");
+  return 1;
+}
+
+int CVRTDriver::DeleteRelayKeys(CVRTCamera* camera) {
+  if (camera == nullptr) return 0;
+  if (!camera->KeyPath.empty()) Settings.DeleteKey("settings/" + camera->KeyPath + "/relays");
+  return 1;
+}
