@@ -1,0 +1,201 @@
+// Cost of a host call against a simulated dome, next to the same bytes
+// written and read by hand on the same pseudo-terminal in the same run.
+//
+//   benchmarks --benchmark_filter=HostCall
+//
+// The driver's figures are printed as ratios to the raw baseline at the end.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "domesim/domesim.h"
+#include "quaro7k7_ptz.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using InitFn = int (*)(int, void*, const char*);
+using ExitFn = int (*)();
+using OpenFn = int (*)(int, int*);
+using CloseFn = int (*)(int);
+using MoveFn = int (*)(int, int);
+using PresetFn = int (*)(int, int, int);
+
+// One host with the library loaded from a private directory and one camera
+// on a simulated line.
+class Host {
+ public:
+  explicit Host(bool log) {
+    char pattern[] = "/tmp/q7-bench-XXXXXX";
+    dir_ = mkdtemp(pattern);
+    fs::copy_file(QUARO7_LIBRARY_PATH, dir_ / "QUARO7K7_PTZ.so");
+    std::ofstream(dir_ / "QUARO7K7_PTZ.xml")
+        << "<?xml version='1.0' encoding='iso-8859-1'?>\n<settings><comm1>"
+           "<Name value=\"Bench\"/><ComPort value=\"1\"/><PortMode value=\"96,E,8,1\"/>"
+           "<cam1><Name value=\"Cam\"/><TavoID value=\"0\"/><SysID value=\"1\"/>"
+           "<NodeAddress value=\"128\"/><CamAccFactor value=\"6\"/>"
+           "<WaitForResponse value=\"1\"/><DefaultPreposSpeed value=\"90\"/>"
+           "<NofStorageLocations value=\"99\"/><ControlMonitor value=\"1\"/>"
+           "<NofRelays value=\"3\"/><positions><PrePos1><Name value=\"P\"/><ID value=\"0\"/>"
+           "<MemId value=\"1\"/></PrePos1></positions></cam1></comm1></settings>\n";
+    sim_.Publish(dir_.string(), 1);
+    lib_ = dlopen((dir_ / "QUARO7K7_PTZ.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (lib_ == nullptr) throw std::runtime_error(dlerror());
+    init_ = Sym<InitFn>("VRT_CamInitModule");
+    exit_ = Sym<ExitFn>("VRT_CamExitModule");
+    open_ = Sym<OpenFn>("VRT_CamOpen");
+    close_ = Sym<CloseFn>("VRT_CamClose");
+    left_ = Sym<MoveFn>("VRT_CamLeft");
+    recall_ = Sym<PresetFn>("VRT_CamMoveToPrePosition");
+    if (init_(log ? 1 : 0, nullptr, dir_.c_str()) != 1) throw std::runtime_error("init");
+    if (open_(0, &handle_) != 1) throw std::runtime_error("open");
+  }
+  ~Host() {
+    close_(handle_);
+    exit_();
+    dlclose(lib_);
+    sim_.Close();
+    fs::remove_all(dir_);
+  }
+  domesim::DomeSimulator& Sim() { return sim_; }
+  int MoveStartStop() { return left_(handle_, 12) + left_(handle_, 0); }
+  int Recall() { return recall_(handle_, 0, 50); }
+
+ private:
+  template <typename F>
+  F Sym(const char* name) {
+    void* p = dlsym(lib_, name);
+    if (p == nullptr) throw std::runtime_error(name);
+    return reinterpret_cast<F>(p);
+  }
+  fs::path dir_;
+  domesim::DomeSimulator sim_;
+  void* lib_ = nullptr;
+  InitFn init_;
+  ExitFn exit_;
+  OpenFn open_;
+  CloseFn close_;
+  MoveFn left_;
+  PresetFn recall_;
+  int handle_ = 0;
+};
+
+// The same lines written and answered by hand: write, poll, read 3 bytes.
+class RawLine {
+ public:
+  explicit RawLine(const std::string& path) {
+    fd_ = open(path.c_str(), O_RDWR | O_NOCTTY);
+    termios t{};
+    tcgetattr(fd_, &t);
+    cfmakeraw(&t);
+    tcsetattr(fd_, TCSANOW, &t);
+  }
+  ~RawLine() { close(fd_); }
+  bool RoundTrip(const char* line) {
+    const size_t length = std::strlen(line);
+    if (write(fd_, line, length) != static_cast<ssize_t>(length)) return false;
+    char reply[3];
+    size_t got = 0;
+    while (got < sizeof reply) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 2000) <= 0) return false;
+      const ssize_t n = read(fd_, reply + got, sizeof reply - got);
+      if (n <= 0) return false;
+      got += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+void HostCall_Raw_MoveStartStop(benchmark::State& state) {
+  domesim::DomeSimulator sim;
+  RawLine line(sim.SlavePath());
+  for (auto _ : state) {
+    bool ok = line.RoundTrip("@5,3\r") && line.RoundTrip("@7,70,1\r") && line.RoundTrip("@6,3\r");
+    if (!ok) state.SkipWithError("raw round trip failed");
+  }
+}
+BENCHMARK(HostCall_Raw_MoveStartStop)->UseRealTime();
+
+void HostCall_Driver_MoveStartStop(benchmark::State& state) {
+  Host host(state.range(0) != 0);
+  for (auto _ : state) {
+    if (host.MoveStartStop() != 2) state.SkipWithError("driver call failed");
+    host.Sim().ClearLines();
+  }
+}
+BENCHMARK(HostCall_Driver_MoveStartStop)->Arg(0)->Arg(1)->ArgName("log")->UseRealTime();
+
+void HostCall_Raw_PresetRecall(benchmark::State& state) {
+  domesim::DomeSimulator sim;
+  RawLine line(sim.SlavePath());
+  for (auto _ : state) {
+    if (!line.RoundTrip("@16,1,90\r")) state.SkipWithError("raw round trip failed");
+  }
+}
+BENCHMARK(HostCall_Raw_PresetRecall)->UseRealTime();
+
+void HostCall_Driver_PresetRecall(benchmark::State& state) {
+  Host host(state.range(0) != 0);
+  for (auto _ : state) {
+    if (host.Recall() != 1) state.SkipWithError("driver call failed");
+    host.Sim().ClearLines();
+  }
+}
+BENCHMARK(HostCall_Driver_PresetRecall)->Arg(0)->Arg(1)->ArgName("log")->UseRealTime();
+
+// Collects real time per iteration to print the ratios after the run.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs)
+      if (!run.error_occurred && run.iterations > 0)
+        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+  void PrintRatios() const {
+    const std::pair<const char*, const char*> pairs[] = {
+        {"HostCall_Driver_MoveStartStop/log:0/real_time", "HostCall_Raw_MoveStartStop/real_time"},
+        {"HostCall_Driver_MoveStartStop/log:1/real_time", "HostCall_Raw_MoveStartStop/real_time"},
+        {"HostCall_Driver_PresetRecall/log:0/real_time", "HostCall_Raw_PresetRecall/real_time"},
+        {"HostCall_Driver_PresetRecall/log:1/real_time", "HostCall_Raw_PresetRecall/real_time"},
+    };
+    for (const auto& [driver, raw] : pairs) {
+      auto d = times_.find(driver);
+      auto r = times_.find(raw);
+      if (d == times_.end() || r == times_.end() || r->second <= 0) continue;
+      std::printf("ratio %-48s %.3fx raw\n", driver, d->second / r->second);
+    }
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintRatios();
+  benchmark::Shutdown();
+  return 0;
+}
