@@ -179,7 +179,7 @@ class PosixSerialDevice final : public SerialDevice {
     const speed_t speed = BaudConstant(settings_.baud);
     if (speed == B0) return Fail(static_cast<uint32_t>(EINVAL));
     if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return FailErrno();
-    if (tcsetattr(fd_, TCSANOW, &tio) != 0) return FailErrno();
+    if (tcsetattr(fd_, TCSANOW, &tio) != 0 && !AlreadyAppliedBarFormat(tio)) return FailErrno();
     // DTR and RTS stay low. A pseudo-terminal has no modem lines; that is fine.
     int lines = TIOCM_DTR | TIOCM_RTS;
     (void)ioctl(fd_, TIOCMBIC, &lines);
@@ -244,6 +244,27 @@ class PosixSerialDevice final : public SerialDevice {
     return false;
   }
   bool FailedErrno() { return Failed(static_cast<uint32_t>(errno)); }
+
+  // A pseudo-terminal keeps no character format: it drops parity and forces
+  // 8 data bits. Linux then refuses (EINVAL) a request whose only change is
+  // that format, as when the port is opened a second time. Such a line is
+  // set up as far as it can be.
+  bool AlreadyAppliedBarFormat(const termios& wanted) {
+    if (errno != EINVAL) return false;
+    termios now{};
+    if (tcgetattr(fd_, &now) != 0) {
+      errno = EINVAL;
+      return false;
+    }
+    const tcflag_t format = CSIZE | PARENB | PARODD | CMSPAR;
+    const bool same =
+        now.c_iflag == wanted.c_iflag && now.c_oflag == wanted.c_oflag &&
+        now.c_lflag == wanted.c_lflag && (now.c_cflag & ~format) == (wanted.c_cflag & ~format) &&
+        cfgetispeed(&now) == cfgetispeed(&wanted) && cfgetospeed(&now) == cfgetospeed(&wanted) &&
+        now.c_cc[VMIN] == wanted.c_cc[VMIN] && now.c_cc[VTIME] == wanted.c_cc[VTIME];
+    errno = EINVAL;
+    return same;
+  }
 
   bool ReadSome(unsigned char* buffer, size_t count, size_t* total) {
     if (fd_ < 0) return Failed(static_cast<uint32_t>(EBADF));
