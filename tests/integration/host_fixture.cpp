@@ -166,14 +166,24 @@ int64_t NowMs() {
 }
 
 std::vector<std::string> SplitLogLines(const std::string& text) {
-  static const std::regex stamp(R"(^\d{4}/\d{2}/\d{2}, \d{2}:\d{2}\.\d{2}\t)");
+  // A stamp inside a line starts a new one: the port's own messages are
+  // written without a line end, so the next stamped line follows them.
+  static const std::regex stamp(R"(\d{4}/\d{2}/\d{2}, \d{2}:\d{2}\.\d{2}\t)");
   std::vector<std::string> lines;
   size_t start = 0;
   while (start < text.size()) {
-    size_t end = text.find("\r\n", start);
-    std::string line =
+    const size_t end = text.find("\r\n", start);
+    const std::string line =
         text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-    lines.push_back(std::regex_replace(line, stamp, "", std::regex_constants::format_first_only));
+    std::string rest = line;
+    std::smatch match;
+    bool first = true;
+    while (std::regex_search(rest, match, stamp)) {
+      if (!first || match.position(0) > 0) lines.push_back(rest.substr(0, match.position(0)));
+      rest = match.suffix();
+      first = false;
+    }
+    lines.push_back(rest);
     if (end == std::string::npos) break;
     start = end + 2;
   }
