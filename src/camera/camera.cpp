@@ -79,6 +79,9 @@ int CVRTCamera::Initialize() {
 void CVRTCamera::SelectOnMonitor(int monitor) {
   ControlMonitor = monitor;
   if (Connection == nullptr) return;
+  // The line has this camera selected from here on, so that the next
+  // command for another camera selects that one again.
+  Connection->NoteSelected(SysID);
   Connection->SendMsg(quaro7::Line(NodeAddress, quaro7::kSelectMonitor, monitor), this);
   Connection->SendMsg(quaro7::Line(NodeAddress, quaro7::kSelectCamera, SysID), this);
 }

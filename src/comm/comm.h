@@ -111,6 +111,9 @@ class CVRTComm {
   int SetDefaultLensSlow(CVRTCamera* camera, int state);
   int Ping(int nodeAddress, int cameraAddress);
   int ResetCamera(int nodeAddress, int cameraAddress);
+  // The camera address the line has selected now (a selection sent by the
+  // camera itself).
+  void NoteSelected(int sysId);
   // Sends function 23 once after a movement start.
   int FollowUp(CVRTCamera* camera);
   // Dome software versions ("1.23, 4.56"), or "..." without a good reply.

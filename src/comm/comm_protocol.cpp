@@ -30,6 +30,11 @@ void CVRTComm::SelectIfNeeded(CVRTCamera* camera) {
   camera->SelectOnMonitor(camera->ControlMonitor);
 }
 
+void CVRTComm::NoteSelected(int sysId) {
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  selectedCamera_ = sysId;
+}
+
 int CVRTComm::SendSpeed(CVRTCamera* camera, int axis, int percent) {
   const int node = camera->NodeAddress;
   const std::string line = axis == kPan ? quaro7::Line(node, quaro7::kSpeed, percent, 1)
@@ -63,13 +68,17 @@ int CVRTComm::Stop(CVRTCamera* camera, const char* function1, const char* functi
 int CVRTComm::MoveSingle(CVRTCamera* camera, int speed, const char* function, int axis) {
   if (camera == nullptr || !HasPort()) return -13;
   if (speed > kMaxSpeedCode || speed < 0) return -3;
+  // A stop or a new speed is for this camera too: on a line shared with
+  // other cameras it is selected first, like a start.
   if (speed == 0) {
+    SelectIfNeeded(camera);
     Stop(camera, function);
     return 1;
   }
   if (camera->Moving) {
     if (speed == camera->LastSpeed) return 1;
     camera->LastSpeed = speed;
+    SelectIfNeeded(camera);
     return SendSpeed(camera, axis, SpeedPercent(camera, speed));
   }
   camera->Moving = 1;
@@ -89,6 +98,7 @@ int CVRTComm::MoveDiagonal(CVRTCamera* camera, int speed, const char* pan, const
   if (camera == nullptr || !HasPort()) return -13;
   if (speed > kMaxSpeedCode || speed < 0) return -3;
   if (speed == 0) {
+    SelectIfNeeded(camera);
     Stop(camera, pan, tilt);
     return 1;
   }
@@ -98,6 +108,7 @@ int CVRTComm::MoveDiagonal(CVRTCamera* camera, int speed, const char* pan, const
   if (camera->Moving) {
     if (speed == camera->LastSpeed) return 1;
     camera->LastSpeed = speed;
+    SelectIfNeeded(camera);
     return SendMsg(speedLine, camera);
   }
   camera->Moving = 1;
@@ -143,6 +154,7 @@ int CVRTComm::DownRight(CVRTCamera* camera, int speed) {
 int CVRTComm::LensStop(CVRTCamera* camera, int32_t* mode, const char* nonZeroCode,
                        const char* zeroCode) {
   if (*mode != -1) {
+    SelectIfNeeded(camera);
     Stop(camera, *mode != 0 ? nonZeroCode : zeroCode);
     *mode = -1;
   }
@@ -157,6 +169,9 @@ int CVRTComm::Zoom(CVRTCamera* camera, int mode, int speed) {
   if (camera->Moving) return 1;
   camera->ZoomMode = mode;
   camera->Moving = 1;
+  // Selected before the start, so that the start reaches this dome and not
+  // the one the line selected last.
+  SelectIfNeeded(camera);
   const char* code =
       mode == 0 ? quaro7::fn::kZoomMode0 : (mode == 1 ? quaro7::fn::kZoomMode1 : nullptr);
   if (code != nullptr) {
@@ -164,7 +179,6 @@ int CVRTComm::Zoom(CVRTCamera* camera, int mode, int speed) {
         SendMsg(quaro7::Line(camera->NodeAddress, quaro7::kFunctionOn, code), camera);
     if (result != 1) return result;
   }
-  SelectIfNeeded(camera);
   camera->ZoomMode = mode;
   return 1;
 }
@@ -176,6 +190,7 @@ int CVRTComm::Iris(CVRTCamera* camera, int mode, int speed) {
     return LensStop(camera, &camera->IrisMode, quaro7::fn::kIrisMode1, quaro7::fn::kIrisMode0);
   if (camera->Moving) return 1;
   camera->Moving = 1;
+  SelectIfNeeded(camera);
   const char* code =
       mode == 0 ? quaro7::fn::kIrisMode0 : (mode == 1 ? quaro7::fn::kIrisMode1 : nullptr);
   if (code != nullptr) {
@@ -183,7 +198,6 @@ int CVRTComm::Iris(CVRTCamera* camera, int mode, int speed) {
         SendMsg(quaro7::Line(camera->NodeAddress, quaro7::kFunctionOn, code), camera);
     if (result != 1) return result;
   }
-  SelectIfNeeded(camera);
   camera->IrisMode = mode;
   return 1;
 }
@@ -194,6 +208,7 @@ int CVRTComm::Focus(CVRTCamera* camera, int mode, int speed) {
     return LensStop(camera, &camera->FocusMode, quaro7::fn::kFocusMode1, quaro7::fn::kFocusMode0);
   if (speed < 0 || camera->Moving) return 1;
   camera->Moving = 1;
+  SelectIfNeeded(camera);
   const char* code =
       mode == 0 ? quaro7::fn::kFocusMode0 : (mode == 1 ? quaro7::fn::kFocusMode1 : nullptr);
   if (code != nullptr) {
@@ -201,7 +216,6 @@ int CVRTComm::Focus(CVRTCamera* camera, int mode, int speed) {
         SendMsg(quaro7::Line(camera->NodeAddress, quaro7::kFunctionOn, code), camera);
     if (result != 1) return result;
   }
-  SelectIfNeeded(camera);
   camera->StateFlags &= static_cast<uint8_t>(~CVRTCamera::kFollowUpSent);
   camera->FocusMode = mode;
   return 1;
