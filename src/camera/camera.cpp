@@ -77,7 +77,8 @@ int CVRTCamera::Initialize() {
 }
 
 void CVRTCamera::SelectOnMonitor(int monitor) {
-  ControlMonitor = monitor;
+  // Also called by the line's worker (a pulse ending), which only reads.
+  if (ControlMonitor != monitor) ControlMonitor = monitor;
   if (Connection == nullptr) return;
   // The line has this camera selected from here on, so that the next
   // command for another camera selects that one again.

@@ -297,6 +297,10 @@ int CVRTComm::SetRelay(CVRTCamera* camera, CVRTRelay* relay, int on, int /*time*
     VRT_LOG_LINE("COMM.SetRelay: unknown function for AUX%d: %d\n", index + 1, functions[index]);
     return -18;
   }
+  // The relay belongs to this camera's dome: on a line shared with other
+  // cameras it is selected first, and the two go out together.
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  SelectIfNeeded(camera);
   return SendMsg(
       quaro7::Line(camera->NodeAddress, on ? quaro7::kFunctionOn : quaro7::kFunctionOff, code),
       camera);
