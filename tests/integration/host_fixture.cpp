@@ -11,6 +11,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 namespace q7host {
 
@@ -302,6 +303,15 @@ int HostTest::CountLogLines(const std::string& line) const {
   for (const std::string& l : LogLines())
     if (l == line) ++count;
   return count;
+}
+
+::testing::AssertionResult HostTest::WaitForLogLine(const std::string& line, int timeout_ms) const {
+  const int64_t deadline = NowMs() + timeout_ms;
+  while (NowMs() < deadline) {
+    if (CountLogLines(line) > 0) return ::testing::AssertionSuccess();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return HasLogLine(line);
 }
 
 std::vector<std::string> HostTest::Wire(int com) { return Simulator(com).TakeLines(); }
