@@ -1,0 +1,312 @@
+#include "settings/xml_settings.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "platform/file_ops.h"
+#include "platform/module_path.h"
+#include "settings/dom.h"
+
+namespace {
+
+const char kDeclarationTarget[] = "xml";
+const char kDeclarationData[] = "version='1.0' encoding='iso-8859-1'";
+const char kValueAttribute[] = "value";
+
+std::string CutPath(const std::string& path) {
+  return path.size() > kMaxKeyPath ? path.substr(0, kMaxKeyPath) : path;
+}
+
+// HRESULT_FROM_WIN32 of a system error (errno values keep their number).
+int32_t SystemFailure(uint32_t error) {
+  return static_cast<int32_t>(0x80070000u | (error & 0xFFFFu));
+}
+
+// Writes the document beside `path` and moves it over `path`, so that the
+// file is whole at every moment.
+void WriteDocument(XmlDomDocument& document, const std::string& path) {
+  const std::string temporary = platform::TemporaryFileBeside(path);
+  try {
+    document.Save(temporary);
+  } catch (...) {
+    platform::RemoveFile(temporary);
+    throw;
+  }
+  const uint32_t error = platform::ReplaceWithTemporaryFile(temporary, path);
+  if (error != 0) {
+    throw SettingsError(
+        "settings file " + path + " not written (error " + std::to_string(error) + ")",
+        SystemFailure(error));
+  }
+}
+
+// The thread's membership in what the XML component needs, left again on
+// every way out.
+class ThreadMembership {
+ public:
+  explicit ThreadMembership(bool wanted) : Joined(false), Result(0) {
+    if (wanted) {
+      Result = XmlDomEnterThread();
+      Joined = Result >= 0;
+    }
+  }
+  ~ThreadMembership() {
+    if (Joined) XmlDomLeaveThread();
+  }
+  ThreadMembership(const ThreadMembership&) = delete;
+  ThreadMembership& operator=(const ThreadMembership&) = delete;
+
+  int32_t Failure() const { return Result < 0 ? Result : 0; }
+  // Stays joined beyond this object's life.
+  void Keep() { Joined = false; }
+
+ private:
+  bool Joined;
+  int32_t Result;
+};
+
+// One condition [@name="value"] of a path's last step.
+struct Condition {
+  std::string Name;
+  std::string Value;
+};
+
+// Splits the last step of a path into the element name and its conditions.
+// False for a condition without "]", "@", "=" or the quotes around its value.
+bool ParseLastStep(const std::string& step, std::string* name, std::vector<Condition>* conditions) {
+  const size_t open = step.find('[');
+  *name = step.substr(0, open);
+  if (open == std::string::npos) return true;
+  std::string rest = step.substr(open);
+  while (!rest.empty() && rest[0] == '[') {
+    const size_t close = rest.find(']');
+    if (close == std::string::npos) return false;
+    const std::string text = rest.substr(1, close - 1);
+    rest = rest.substr(close + 1);
+    const size_t equals = text.find('=');
+    const size_t lastQuote = text.rfind('"');
+    if (text.size() < 2 || text[0] != '@' || equals == std::string::npos ||
+        equals + 1 >= text.size() || text[equals + 1] != '"' || lastQuote <= equals + 1) {
+      return false;
+    }
+    conditions->push_back(
+        Condition{text.substr(1, equals - 1), text.substr(equals + 2, lastQuote - equals - 2)});
+  }
+  return rest.empty();
+}
+
+}  // namespace
+
+SettingsError::SettingsError(const std::string& what, int32_t code)
+    : std::runtime_error(what), ErrorCode(code) {}
+
+std::string FormatKey(const char* format, ...) {
+  if (format == nullptr) return std::string();
+  char buffer[kMaxKeyPath + 1];
+  va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(buffer, sizeof(buffer), format, args);
+  va_end(args);
+  if (n < 0) return std::string();
+  return std::string(buffer);
+}
+
+CXMLSettingsAPI::CXMLSettingsAPI() = default;
+
+CXMLSettingsAPI::~CXMLSettingsAPI() {
+  CloseDocument();
+  COptexGuard guard(DocumentLock);
+  Document.reset();
+}
+
+bool CXMLSettingsAPI::ResolvePath(const std::string& fileName, std::string* path) const {
+  std::string directory = Folder;
+  if (directory.empty()) {
+    std::string program;
+    if (!platform::ProgramFileName(&program)) return false;
+    const size_t separator = program.rfind(platform::kPathSeparator);
+    directory = separator == std::string::npos ? std::string() : program.substr(0, separator + 1);
+  } else if (directory.back() != platform::kPathSeparator) {
+    directory += platform::kPathSeparator;
+  }
+  *path = directory + fileName;
+  return true;
+}
+
+int32_t CXMLSettingsAPI::OpenDocument(const std::string& fileName, int autoSave, int initCom) {
+  COptexGuard openGuard(OpenLock);
+  if (OpenCounter.load() > 0) {
+    OpenCounter.fetch_add(1);
+    return kSettingsOk;
+  }
+  InitCom = initCom;
+  std::string path;
+  if (!ResolvePath(fileName, &path)) return kSettingsFail;
+  // A missing, unreadable or empty file is left alone: nothing to open.
+  const platform::FileProbe probe = platform::ProbeFile(path);
+  if (!probe.readable || probe.size == 0) return kSettingsFail;
+
+  ThreadMembership membership(InitCom != 0);
+  if (membership.Failure() != 0) return membership.Failure();
+  int32_t error = kSettingsFail;
+  std::unique_ptr<XmlDomDocument> document = XmlDomDocument::Create(&error);
+  if (!document) return error != 0 ? error : kSettingsFail;
+  // A file that does not load is not touched either.
+  if (!document->Load(path)) return kSettingsFail;
+
+  {
+    COptexGuard documentGuard(DocumentLock);
+    Document = std::move(document);
+    FilePathText = path;
+    AutoSave = autoSave;
+  }
+  membership.Keep();
+  OpenCounter.fetch_add(1);
+  return kSettingsOk;
+}
+
+int CXMLSettingsAPI::CloseDocument() {
+  COptexGuard openGuard(OpenLock);
+  if (OpenCounter.load() > 0 && OpenCounter.fetch_sub(1) == 1) {
+    {
+      COptexGuard documentGuard(DocumentLock);
+      Document.reset();
+    }
+    if (InitCom != 0) XmlDomLeaveThread();
+  }
+  return OpenCounter.load();
+}
+
+int CXMLSettingsAPI::CreateDocument(const std::string& fileName, const std::string& rootName,
+                                    int initCom) {
+  COptexGuard openGuard(OpenLock);
+  if (OpenCounter.load() != 0) return 0;
+  std::string path;
+  if (!ResolvePath(fileName, &path)) return -1;
+  if (platform::ProbeFile(path).exists) return 0;
+
+  ThreadMembership membership(initCom != 0);
+  if (membership.Failure() != 0) return -1;
+  int32_t error = 0;
+  std::unique_ptr<XmlDomDocument> document = XmlDomDocument::Create(&error);
+  if (!document) return -1;
+  std::unique_ptr<XmlDomNode> top = document->DocumentNode();
+  document->AppendProcessingInstruction(*top, kDeclarationTarget, kDeclarationData);
+  document->AppendElement(*top, rootName);
+  WriteDocument(*document, path);
+  return 1;
+}
+
+std::string CXMLSettingsAPI::FilePath() const {
+  COptexGuard guard(DocumentLock);
+  return FilePathText;
+}
+
+std::unique_ptr<XmlDomNode> CXMLSettingsAPI::Select(const std::string& path) {
+  return Document->SelectSingleNode(path);
+}
+
+int CXMLSettingsAPI::SaveIfAutoSave() {
+  if (AutoSave == 0) return 1;
+  WriteDocument(*Document, FilePathText);
+  return 1;
+}
+
+int CXMLSettingsAPI::KeyExists(const std::string& path) {
+  const std::string key = CutPath(path);
+  if (OpenCounter.load() == 0) return 0;
+  COptexGuard guard(DocumentLock);
+  if (!Document) return 0;
+  return Select(key) ? 1 : 0;
+}
+
+std::string CXMLSettingsAPI::GetValue(const std::string& path) {
+  std::string value;
+  const std::string key = CutPath(path);
+  if (OpenCounter.load() == 0) return value;
+  COptexGuard guard(DocumentLock);
+  if (!Document) return value;
+  std::unique_ptr<XmlDomNode> node = Select(key);
+  if (node && !node->GetAttribute(kValueAttribute, &value)) value.clear();
+  return value;
+}
+
+int CXMLSettingsAPI::DeleteKey(const std::string& path) {
+  const std::string key = CutPath(path);
+  if (OpenCounter.load() == 0) return 0;
+  COptexGuard guard(DocumentLock);
+  if (!Document) return 0;
+  std::unique_ptr<XmlDomNode> node = Select(key);
+  if (!node) return 0;
+  std::unique_ptr<XmlDomNode> parent = node->Parent();
+  if (!parent || !Document->RemoveChild(*parent, *node)) return 0;
+  return SaveIfAutoSave();
+}
+
+int CXMLSettingsAPI::CreateKey(const std::string& path) {
+  const std::string key = CutPath(path);
+  if (OpenCounter.load() == 0) return 0;
+  COptexGuard guard(DocumentLock);
+  if (!Document) return 0;
+  return CreateKeyLocked(key);
+}
+
+// Runs with DocumentLock held, across its own recursion for the missing
+// keys above.
+int CXMLSettingsAPI::CreateKeyLocked(const std::string& path) {
+  try {
+    if (Select(path)) return 1;
+  } catch (const SettingsError&) {
+    // A path the component cannot look up yet counts as no match.
+  }
+  const size_t slash = path.rfind('/');
+  // The root element is made only by CreateDocument.
+  if (slash == std::string::npos) return 0;
+  const std::string parentPath = path.substr(0, slash);
+  std::string name;
+  std::vector<Condition> conditions;
+  if (!ParseLastStep(path.substr(slash + 1), &name, &conditions)) return 0;
+
+  std::unique_ptr<XmlDomNode> parent = Select(parentPath);
+  if (!parent) {
+    CreateKeyLocked(parentPath);
+    parent = Select(parentPath);
+    if (!parent) return 0;
+  }
+
+  std::unique_ptr<XmlDomNode> element = Document->AppendElement(*parent, name);
+  if (!element) return 0;
+  // Depth: the nodes from the parent up to the document node, both counted
+  // (2 below the root element).
+  size_t depth = 1;
+  for (std::unique_ptr<XmlDomNode> up = parent->Parent(); up; up = up->Parent()) ++depth;
+  const std::string outerTabs(depth > 2 ? depth - 2 : 0, '\t');
+  Document->InsertTextBefore(*parent, *element, outerTabs);
+  Document->AppendText(*element, "\n" + std::string(depth - 1, '\t'));
+  Document->AppendText(*parent, "\n" + outerTabs);
+
+  for (const Condition& condition : conditions) {
+    element->AddAttribute(condition.Name, condition.Value);
+  }
+  return SaveIfAutoSave();
+}
+
+int CXMLSettingsAPI::SetValue(const std::string& value, const std::string& path) {
+  const std::string key = CutPath(path);
+  if (OpenCounter.load() == 0) return 0;
+  COptexGuard guard(DocumentLock);
+  if (!Document) return 0;
+  std::unique_ptr<XmlDomNode> node = Select(key);
+  if (!node) {
+    if (CreateKeyLocked(key) == 0) return 0;
+    node = Select(key);
+    if (!node) return 0;
+  }
+  std::string current;
+  node->GetAttribute(kValueAttribute, &current);
+  // An empty attribute is replaced by a new one of the same name.
+  const bool written = !current.empty() ? node->SetAttribute(kValueAttribute, value)
+                                        : node->AddAttribute(kValueAttribute, value);
+  return written ? SaveIfAutoSave() : 0;
+}

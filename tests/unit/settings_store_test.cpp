@@ -1,0 +1,343 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/module_path.h"
+#include "settings/xml_settings.h"
+#include "settings_test_util.h"
+
+namespace {
+
+using settings_test::Inode;
+using settings_test::kDeclaration;
+using settings_test::ReadFile;
+using settings_test::ScratchDir;
+using settings_test::WriteFile;
+
+const char kName[] = "QUARO7K7_PTZ.xml";
+const std::string kEmptyDocument = std::string(kDeclaration) + "<settings/>\n";
+
+// A store open on a fresh document in a scratch directory.
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Dir.Path.empty());
+    Store.Folder = Dir.Path;
+    ASSERT_EQ(Store.CreateDocument(kName, "settings", 1), 1);
+    ASSERT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsOk);
+  }
+
+  std::string Path() const { return Dir.File(kName); }
+  std::string Text() const { return ReadFile(Path()); }
+
+  ScratchDir Dir;
+  CXMLSettingsAPI Store;
+};
+
+TEST_F(SettingsStoreTest, NewDocumentHoldsTheDeclarationAndAnEmptyRoot) {
+  EXPECT_EQ(Text(), kEmptyDocument);
+  EXPECT_EQ(Store.FilePath(), Path());
+  EXPECT_EQ(Store.KeyExists("settings"), 1);
+  EXPECT_EQ(Store.KeyExists("settings/comm1"), 0);
+  EXPECT_EQ(Store.GetValue("settings/comm1/Name"), "");
+  EXPECT_EQ(Text(), kEmptyDocument);
+}
+
+TEST_F(SettingsStoreTest, CreatedKeysAreIndentedWithTextNodes) {
+  EXPECT_EQ(Store.SetValue("Line A", "settings/comm1/Name"), 1);
+  const std::string oneKey = std::string(kDeclaration) +
+                             "<settings><comm1>\n\t\t<Name value=\"Line A\">\n\t\t</Name>\n"
+                             "\t</comm1>\n</settings>\n";
+  EXPECT_EQ(Text(), oneKey);
+
+  EXPECT_EQ(Store.SetValue("3", "settings/comm1/ComPort"), 1);
+  EXPECT_EQ(Store.CreateKey("settings/comm1/cam1/positions"), 1);
+  const std::string expected = std::string(kDeclaration) +
+                               "<settings><comm1>\n"
+                               "\t\t<Name value=\"Line A\">\n\t\t</Name>\n"
+                               "\t\t<ComPort value=\"3\">\n\t\t</ComPort>\n"
+                               "\t\t<cam1>\n"
+                               "\t\t\t\t<positions>\n\t\t\t</positions>\n"
+                               "\t\t</cam1>\n"
+                               "\t</comm1>\n</settings>\n";
+  EXPECT_EQ(Text(), expected);
+
+  // The whitespace survives loading: a reopened store writes the same text.
+  EXPECT_EQ(Store.CloseDocument(), 0);
+  ASSERT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsOk);
+  EXPECT_EQ(Store.SetValue("Line A", "settings/comm1/Name"), 1);
+  EXPECT_EQ(Text(), expected);
+  EXPECT_EQ(Store.GetValue("settings/comm1/ComPort"), "3");
+}
+
+TEST_F(SettingsStoreTest, DeleteKeyRemovesTheSubtreeAndLeavesTheWhitespace) {
+  ASSERT_EQ(Store.SetValue("1", "settings/comm1/cam1/TavoID"), 1);
+  ASSERT_EQ(Store.SetValue("2", "settings/comm2/Name"), 1);
+  EXPECT_EQ(Store.DeleteKey("settings/comm1"), 1);
+  EXPECT_EQ(Store.KeyExists("settings/comm1/cam1/TavoID"), 0);
+  EXPECT_EQ(Store.KeyExists("settings/comm1"), 0);
+  EXPECT_EQ(Store.GetValue("settings/comm2/Name"), "2");
+  EXPECT_EQ(Text(), std::string(kDeclaration) +
+                        "<settings>\n<comm2>\n\t\t<Name value=\"2\">\n\t\t</Name>\n\t</comm2>\n"
+                        "</settings>\n");
+}
+
+TEST_F(SettingsStoreTest, UnchangedDocumentIsNotWritten) {
+  ASSERT_EQ(Store.SetValue("x", "settings/comm1/Name"), 1);
+  const std::string text = Text();
+  // Every write puts a new file in place of the old one.
+  auto writes = [this](const std::function<int()>& operation, int expected) {
+    const ino_t before = Inode(Path());
+    EXPECT_EQ(operation(), expected);
+    return Inode(Path()) != before;
+  };
+  EXPECT_FALSE(writes([this] { return Store.CreateKey("settings/comm1/Name"); }, 1));
+  EXPECT_FALSE(writes([this] { return Store.CreateKey("settings/comm1"); }, 1));
+  EXPECT_FALSE(writes([this] { return Store.DeleteKey("settings/comm7"); }, 0));
+  EXPECT_FALSE(writes([this] { return Store.DeleteKey("settings/comm1/Name/Deeper"); }, 0));
+  EXPECT_FALSE(writes([this] { return Store.KeyExists("settings/comm1/Name"); }, 1));
+  EXPECT_FALSE(writes([this] { return Store.GetValue("settings/comm1/Name") == "x"; }, 1));
+  EXPECT_EQ(Text(), text);
+  EXPECT_TRUE(writes([this] { return Store.SetValue("y", "settings/comm1/Name"); }, 1));
+  EXPECT_TRUE(writes([this] { return Store.SetValue("y", "settings/comm1/Name"); }, 1));
+  EXPECT_TRUE(writes([this] { return Store.CreateKey("settings/comm1/Other"); }, 1));
+  EXPECT_TRUE(writes([this] { return Store.DeleteKey("settings/comm1/Other"); }, 1));
+}
+
+TEST_F(SettingsStoreTest, EmptyValueAttributeIsReplaced) {
+  ASSERT_EQ(Store.SetValue("", "settings/comm1/Name"), 1);
+  EXPECT_EQ(Store.GetValue("settings/comm1/Name"), "");
+  EXPECT_EQ(Store.SetValue("COM port 1", "settings/comm1/Name"), 1);
+  EXPECT_EQ(Store.GetValue("settings/comm1/Name"), "COM port 1");
+  const std::string text = Text();
+  size_t count = 0;
+  for (size_t at = text.find("value="); at != std::string::npos; at = text.find("value=", at + 1)) {
+    ++count;
+  }
+  EXPECT_EQ(count, 1u);
+  EXPECT_NE(text.find("<Name value=\"COM port 1\">"), std::string::npos);
+}
+
+TEST_F(SettingsStoreTest, BracketConditionsBecomeAttributesOfTheNewElement) {
+  const std::string key = "settings/comm1/cam1/positions/PrePos[@id=\"5\"]";
+  EXPECT_EQ(Store.CreateKey(key), 1);
+  EXPECT_EQ(Store.KeyExists("settings/comm1/cam1/positions"), 1);
+  EXPECT_EQ(Store.KeyExists(key), 1);
+  EXPECT_EQ(Store.KeyExists("settings/comm1/cam1/positions/PrePos[@id=\"6\"]"), 0);
+  EXPECT_NE(Text().find("<PrePos id=\"5\">"), std::string::npos);
+
+  EXPECT_EQ(Store.SetValue("Gate", "settings/comm1/cam1/positions/PrePos[@id=\"6\"][@kind=\"a\"]"),
+            1);
+  EXPECT_NE(Text().find("<PrePos id=\"6\" kind=\"a\" value=\"Gate\">"), std::string::npos);
+  EXPECT_EQ(Store.GetValue(key), "");
+  EXPECT_EQ(Store.GetValue("settings/comm1/cam1/positions/PrePos[@id=\"6\"]"), "Gate");
+
+  // A condition that does not read [@name="value"] makes nothing.
+  const std::string text = Text();
+  EXPECT_EQ(Store.CreateKey("settings/comm1/Bad[@id=5]"), 0);
+  EXPECT_EQ(Store.CreateKey("settings/comm1/Bad[@id=\"5\""), 0);
+  EXPECT_EQ(Store.CreateKey("settings/comm2/Bad[id=\"5\"]"), 0);
+  EXPECT_EQ(Store.CreateKey("settings/comm2/Bad[@id=\"5\"]x"), 0);
+  EXPECT_EQ(Store.KeyExists("settings/comm2"), 0);
+  EXPECT_EQ(Text(), text);
+}
+
+TEST_F(SettingsStoreTest, PathsAreCutTo1023Characters) {
+  const std::string key = "settings/" + std::string(kMaxKeyPath - 9, 'k');
+  ASSERT_EQ(key.size(), kMaxKeyPath);
+  EXPECT_EQ(Store.SetValue("long", key + "/ignored"), 1);
+  EXPECT_EQ(Store.KeyExists(key), 1);
+  EXPECT_EQ(Store.GetValue(key + "zzz"), "long");
+  EXPECT_EQ(Store.DeleteKey(key + std::string(5000, 'q')), 1);
+  EXPECT_EQ(Store.KeyExists(key), 0);
+
+  EXPECT_EQ(FormatKey("%s", std::string(3000, 'p').c_str()).size(), kMaxKeyPath);
+  EXPECT_EQ(FormatKey("settings/comm%d/cam%d", 3, 12), "settings/comm3/cam12");
+}
+
+TEST_F(SettingsStoreTest, Latin1ValuesAndNamesRoundTripThroughTheFile) {
+  const std::vector<std::string> values = {
+      "Caf\xe9 \xc4\xd6\xdc\xdf \xff", "a<b&c>d",        "\"double\" 'single'",
+      "100% /x/ [@y] %s %d",           "tab\tand\nline", "  padded  ",
+      std::string("\x01\x7f", 2)};
+  for (size_t i = 0; i < values.size(); ++i) {
+    ASSERT_EQ(Store.SetValue(values[i], FormatKey("settings/values/v%zu", i)), 1);
+  }
+  ASSERT_EQ(Store.SetValue("n", "settings/Kamera\xe9\xb7X/Name"), 1);
+  const std::string text = Text();
+  EXPECT_NE(text.find("Caf\xe9 \xc4"), std::string::npos) << "written as ISO-8859-1";
+  EXPECT_EQ(text.find("\xc3\xa9"), std::string::npos) << "not UTF-8";
+
+  CXMLSettingsAPI other;
+  other.Folder = Dir.Path;
+  ASSERT_EQ(other.OpenDocument(kName, 0, 1), kSettingsOk);
+  for (size_t i = 0; i < values.size(); ++i) {
+    EXPECT_EQ(other.GetValue(FormatKey("settings/values/v%zu", i)), values[i]) << i;
+  }
+  EXPECT_EQ(other.GetValue("settings/Kamera\xe9\xb7X/Name"), "n");
+}
+
+TEST_F(SettingsStoreTest, OpeningAgainOnlyCounts) {
+  // The file is read once: what changes on disk later is not seen.
+  WriteFile(Path(), std::string(kDeclaration) + "<settings><a value=\"disk\"/></settings>");
+  EXPECT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsOk);
+  EXPECT_EQ(Store.OpenCount(), 2);
+  EXPECT_EQ(Store.KeyExists("settings/a"), 0);
+  EXPECT_EQ(Store.CloseDocument(), 1);
+  EXPECT_EQ(Store.SetValue("1", "settings/b"), 1);
+  EXPECT_EQ(Store.CloseDocument(), 0);
+  EXPECT_EQ(Store.CloseDocument(), 0);
+  EXPECT_EQ(Store.KeyExists("settings/b"), 0);
+  // A new open reads the file.
+  EXPECT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsOk);
+  EXPECT_EQ(Store.GetValue("settings/b"), "1");
+}
+
+TEST_F(SettingsStoreTest, ClosedStoreAnswersNothingAndWritesNothing) {
+  ASSERT_EQ(Store.SetValue("1", "settings/comm1/Name"), 1);
+  ASSERT_EQ(Store.CloseDocument(), 0);
+  const std::string text = Text();
+  EXPECT_EQ(Store.KeyExists("settings/comm1/Name"), 0);
+  EXPECT_EQ(Store.GetValue("settings/comm1/Name"), "");
+  EXPECT_EQ(Store.SetValue("2", "settings/comm1/Name"), 0);
+  EXPECT_EQ(Store.CreateKey("settings/comm2"), 0);
+  EXPECT_EQ(Store.DeleteKey("settings/comm1"), 0);
+  EXPECT_EQ(Text(), text);
+  EXPECT_EQ(Dir.Entries().size(), 1u);
+}
+
+TEST_F(SettingsStoreTest, WithoutAutoSaveChangesStayInMemory) {
+  ASSERT_EQ(Store.CloseDocument(), 0);
+  ASSERT_EQ(Store.OpenDocument(kName, 0, 1), kSettingsOk);
+  EXPECT_EQ(Store.SetValue("1", "settings/comm1/Name"), 1);
+  EXPECT_EQ(Store.GetValue("settings/comm1/Name"), "1");
+  EXPECT_EQ(Text(), kEmptyDocument);
+}
+
+TEST_F(SettingsStoreTest, CreateDocumentWhileOpenDoesNothing) {
+  EXPECT_EQ(Store.CreateDocument("other.xml", "settings", 1), 0);
+  EXPECT_EQ(settings_test::ReadFile(Dir.File("other.xml")), "");
+  EXPECT_EQ(Dir.Entries().size(), 1u);
+}
+
+TEST_F(SettingsStoreTest, ComponentFailuresAreRaised) {
+  EXPECT_THROW(Store.KeyExists("settings/"), SettingsError);
+  EXPECT_THROW(Store.GetValue("settings[["), SettingsError);
+  EXPECT_THROW(Store.CreateKey("settings/two words"), SettingsError);
+  EXPECT_THROW(Store.SetValue("x", "settings/comm1/9lives"), SettingsError);
+  EXPECT_THROW(Store.CreateKey("settings/comm1/Name[@bad name=\"1\"]"), SettingsError);
+  try {
+    Store.KeyExists("settings/");
+  } catch (const SettingsError& e) {
+    EXPECT_LT(e.Code(), 0);
+  }
+  // The store goes on working.
+  EXPECT_EQ(Store.SetValue("ok", "settings/comm2/Name"), 1);
+  EXPECT_NE(Text().find("<Name value=\"ok\">"), std::string::npos);
+}
+
+TEST_F(SettingsStoreTest, ReadOnlyFileIsNotReplaced) {
+  ASSERT_EQ(chmod(Path().c_str(), 0444), 0);
+  const std::string text = Text();
+  EXPECT_THROW(Store.SetValue("x", "settings/comm1/Name"), SettingsError);
+  EXPECT_EQ(Text(), text);
+  // The document keeps the change (comm1 was made, its save failed); no
+  // temporary file is left behind.
+  EXPECT_EQ(Store.KeyExists("settings/comm1"), 1);
+  EXPECT_EQ(Dir.Entries().size(), 1u);
+}
+
+TEST_F(SettingsStoreTest, ThreadsShareTheStore) {
+  ASSERT_EQ(Store.CloseDocument(), 0);
+  ASSERT_EQ(Store.OpenDocument(kName, 0, 1), kSettingsOk);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([this, t] {
+      for (int i = 0; i < 100; ++i) {
+        const std::string key = FormatKey("settings/comm%d/cam%d/Name", t + 1, i % 10);
+        Store.SetValue(std::to_string(i), key);
+        Store.GetValue(key);
+        if (i % 25 == 0) Store.DeleteKey(FormatKey("settings/comm%d/cam3", t + 1));
+      }
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  for (int t = 1; t <= 4; ++t) {
+    EXPECT_EQ(Store.GetValue(FormatKey("settings/comm%d/cam9/Name", t)), "99");
+  }
+}
+
+// Opening the files a store must not touch.
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Dir.Path.empty());
+    Store.Folder = Dir.Path + "/";
+  }
+
+  ScratchDir Dir;
+  CXMLSettingsAPI Store;
+};
+
+TEST_F(SettingsFileTest, MissingEmptyOrMalformedFileIsNeitherOpenedNorReplaced) {
+  EXPECT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsFail);
+  EXPECT_TRUE(Dir.Entries().empty());
+
+  const std::vector<std::string> broken = {
+      "",
+      "<settings>",
+      std::string(kDeclaration),
+      "not xml at all",
+      "<a/><b/>",
+      "<settings/>trailing",
+      "<settings a=\"1\" a=\"2\"/>",
+      "  \n",
+      std::string(kDeclaration) + "<settings><comm1>\n\t\t<Name value=\"x\">\n\t\t</Na",
+      std::string(kDeclaration) + "<settings><comm1 value=\"unterminated></comm1></settings>",
+  };
+  for (const std::string& text : broken) {
+    WriteFile(Dir.File(kName), text);
+    EXPECT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsFail) << text;
+    EXPECT_EQ(Store.OpenCount(), 0);
+    EXPECT_EQ(Store.CreateDocument(kName, "settings", 1), 0) << text;
+    EXPECT_EQ(Store.SetValue("1", "settings/comm1/Name"), 0);
+    EXPECT_EQ(ReadFile(Dir.File(kName)), text);
+    EXPECT_EQ(Dir.Entries().size(), 1u);
+  }
+}
+
+TEST_F(SettingsFileTest, FolderWithOrWithoutSeparatorNamesOneFile) {
+  Store.Folder = Dir.Path;
+  EXPECT_EQ(Store.CreateDocument(kName, "settings", 1), 1);
+  CXMLSettingsAPI other;
+  other.Folder = Dir.Path + "/";
+  EXPECT_EQ(other.OpenDocument(kName, 1, 1), kSettingsOk);
+  EXPECT_EQ(other.FilePath(), Dir.File(kName));
+}
+
+TEST_F(SettingsFileTest, EmptyFolderMeansTheProgramsDirectory) {
+  std::string program;
+  ASSERT_TRUE(platform::ProgramFileName(&program));
+  const std::string name = "q7settings-" + std::to_string(getpid()) + ".xml";
+  const std::string expected = program.substr(0, program.rfind('/') + 1) + name;
+  Store.Folder.clear();
+  EXPECT_EQ(Store.CreateDocument(name, "settings", 1), 1);
+  EXPECT_EQ(Store.OpenDocument(name, 1, 1), kSettingsOk);
+  EXPECT_EQ(Store.FilePath(), expected);
+  EXPECT_EQ(ReadFile(expected), kEmptyDocument);
+  Store.CloseDocument();
+  unlink(expected.c_str());
+}
+
+TEST_F(SettingsFileTest, UnwritableDirectoryRaisesOnCreate) {
+  Store.Folder = Dir.Path + "/missing-directory";
+  EXPECT_THROW(Store.CreateDocument(kName, "settings", 1), SettingsError);
+  EXPECT_TRUE(Dir.Entries().empty());
+}
+
+}  // namespace
