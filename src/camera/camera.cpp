@@ -64,8 +64,17 @@ int CVRTCamera::Initialize() {
   // other command; its content is not looked at.
   const std::string lines[2] = {quaro7::Line(NodeAddress, quaro7::kSelectMonitor, ControlMonitor),
                                 quaro7::Line(NodeAddress, quaro7::kSelectCamera, SysID)};
+  // Each line and its reply are one exchange on the line: another camera's
+  // command must not come between them, or the replies are taken by the
+  // wrong reader (and a reply read is followed by a purge).
+  struct LineHold {
+    explicit LineHold(CVRTComm* c) : comm(c) { comm->Lock(); }
+    ~LineHold() { comm->Unlock(); }
+    CVRTComm* comm;
+  };
   for (const std::string& line : lines) {
     std::lock_guard<std::recursive_mutex> hold(lock_);
+    LineHold exchange(Connection);
     if (Connection->WriteRaw(line.data(), line.size()) == 1) {
       char reply[kSelectionReplyBytes + 1] = {0};
       Connection->Read(reply, kSelectionReplyBytes);

@@ -69,7 +69,10 @@ int CVRTComm::MoveSingle(CVRTCamera* camera, int speed, const char* function, in
   if (camera == nullptr || !HasPort()) return -13;
   if (speed > kMaxSpeedCode || speed < 0) return -3;
   // A stop or a new speed is for this camera too: on a line shared with
-  // other cameras it is selected first, like a start.
+  // other cameras it is selected first, like a start. The selection and the
+  // commands after it go out together, so that no other camera's selection
+  // comes between them.
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (speed == 0) {
     SelectIfNeeded(camera);
     Stop(camera, function);
@@ -97,6 +100,7 @@ int CVRTComm::MoveSingle(CVRTCamera* camera, int speed, const char* function, in
 int CVRTComm::MoveDiagonal(CVRTCamera* camera, int speed, const char* pan, const char* tilt) {
   if (camera == nullptr || !HasPort()) return -13;
   if (speed > kMaxSpeedCode || speed < 0) return -3;
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (speed == 0) {
     SelectIfNeeded(camera);
     Stop(camera, pan, tilt);
@@ -164,6 +168,7 @@ int CVRTComm::LensStop(CVRTCamera* camera, int32_t* mode, const char* nonZeroCod
 int CVRTComm::Zoom(CVRTCamera* camera, int mode, int speed) {
   if (speed < 0 || speed > kMaxSpeedCode) return -3;
   if (camera == nullptr || !HasPort()) return -13;
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (speed == 0)
     return LensStop(camera, &camera->ZoomMode, quaro7::fn::kZoomMode1, quaro7::fn::kZoomMode0);
   if (camera->Moving) return 1;
@@ -186,6 +191,7 @@ int CVRTComm::Zoom(CVRTCamera* camera, int mode, int speed) {
 int CVRTComm::Iris(CVRTCamera* camera, int mode, int speed) {
   if (speed < 0 || speed > kMaxSpeedCode) return -3;
   if (camera == nullptr || !HasPort()) return -13;
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (speed == 0)
     return LensStop(camera, &camera->IrisMode, quaro7::fn::kIrisMode1, quaro7::fn::kIrisMode0);
   if (camera->Moving) return 1;
@@ -204,6 +210,7 @@ int CVRTComm::Iris(CVRTCamera* camera, int mode, int speed) {
 
 int CVRTComm::Focus(CVRTCamera* camera, int mode, int speed) {
   if (camera == nullptr || !HasPort()) return -13;
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (speed == 0)
     return LensStop(camera, &camera->FocusMode, quaro7::fn::kFocusMode1, quaro7::fn::kFocusMode0);
   if (speed < 0 || camera->Moving) return 1;
@@ -223,11 +230,11 @@ int CVRTComm::Focus(CVRTCamera* camera, int mode, int speed) {
 
 int CVRTComm::SetDefaultLensSlow(CVRTCamera* camera, int state) {
   if (camera == nullptr) return -13;
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   SelectIfNeeded(camera);
   const std::string line =
       quaro7::Line(camera->NodeAddress, state != 0 ? quaro7::kFunctionOn : quaro7::kFunctionOff,
                    quaro7::fn::kLensSlow);
-  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (!port_ || port_->Write(line.data(), line.size()) < 0) return 1;
   char reply[kReplyBytes + 1] = {0};
   const int read = port_->ReadForCamera(reply, kReplyBytes, camera);
@@ -251,9 +258,9 @@ int CVRTComm::SetPrePosition(CVRTCamera* camera, CVRTPrePosition* preset) {
   if (slot < 0) return -18;
   const int location = slot + 1;
   if (location > camera->NofStorageLocations) return -18;
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   SelectIfNeeded(camera);
   const std::string line = quaro7::Line(camera->NodeAddress, quaro7::kStorePreset, location);
-  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (!port_ || port_->Write(line.data(), line.size()) < 0) return -4;
   if (camera->WaitForResponse != 0) {
     std::memset(reply_, 0, sizeof reply_);
@@ -274,6 +281,7 @@ int CVRTComm::MoveToPrePosition(CVRTCamera* camera, CVRTPrePosition* preset) {
   const int location = preset->MemId;
   if (location <= 0 || location > camera->NofStorageLocations) return -3;
   if (!HasPort()) return -13;
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   SelectIfNeeded(camera);
   const int node = camera->NodeAddress;
   const std::string line =
