@@ -67,6 +67,11 @@ class XmlDomDocument {
   virtual bool RemoveChild(XmlDomNode& parent, XmlDomNode& child) = 0;
 };
 
+// Whether the ISO-8859-1 text is an XML name. Both backends check element
+// and attribute names with it before handing them on: some components take
+// any name and then write a file that no longer loads.
+bool IsXmlName(const std::string& name);
+
 // The calling thread joins (and later leaves) what the component needs: the
 // COM multithreaded apartment on Windows, nothing elsewhere. 0 (also when
 // the thread had joined already), or the failure code.

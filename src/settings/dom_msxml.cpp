@@ -1,7 +1,8 @@
 // The settings store's DOM on Windows: the MSXML 3.0 document class through
 // COM. Strings cross as BSTRs; ISO-8859-1 maps one to one onto the first 256
 // UTF-16 code units. Every failing call raises SettingsError with its
-// HRESULT.
+// HRESULT. The file is written here from the nodes' markup, in the encoding
+// the declaration names.
 // clang-format off
 #include <windows.h>
 #include <ole2.h>
@@ -9,6 +10,8 @@
 #include <msxml2.h>
 // clang-format on
 
+#include <cctype>
+#include <cstdio>
 #include <new>
 #include <string>
 
@@ -30,6 +33,12 @@ void Check(HRESULT hr, const char* what) {
   if (FAILED(hr)) throw SettingsError(std::string("XML component: ") + what, hr);
 }
 
+void RequireName(const std::string& name, const char* what) {
+  if (!IsXmlName(name)) {
+    throw SettingsError(std::string(what) + " \"" + name + "\" is not an XML name", E_INVALIDARG);
+  }
+}
+
 // Owns one interface reference.
 template <class T>
 class ComRef {
@@ -40,6 +49,14 @@ class ComRef {
   ComRef(const ComRef&) = delete;
   ComRef& operator=(const ComRef&) = delete;
   ComRef(ComRef&& other) noexcept : Held(other.Held) { other.Held = nullptr; }
+  ComRef& operator=(ComRef&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      Held = other.Held;
+      other.Held = nullptr;
+    }
+    return *this;
+  }
 
   static ComRef Share(T* held) {
     if (held != nullptr) held->AddRef();
@@ -150,6 +167,7 @@ class MsxmlNode : public XmlDomNode {
   bool AddAttribute(const std::string& name, const std::string& value) override {
     ComRef<IXMLDOMNamedNodeMap> map = Attributes();
     if (!map) return false;
+    RequireName(name, "attribute name");
     ComRef<IXMLDOMAttribute> attribute;
     Check(Owner->createAttribute(Bstr(name).Get(), attribute.Put()), "createAttribute");
     if (!attribute) Check(E_FAIL, "createAttribute");
@@ -193,9 +211,42 @@ class MsxmlDocument : public XmlDomDocument {
     return SUCCEEDED(hr) && loaded == VARIANT_TRUE;
   }
 
+  // The document's own `save` is not used: not every component writes the
+  // encoding the declaration names. Each top node's markup is written here,
+  // in that encoding, one node per line.
   void Save(const std::string& path) override {
-    Variant destination(path);
-    Check(Doc->save(destination.Value), "save");
+    const bool utf8 = DeclaresUtf8();
+    std::string text;
+    ComRef<IXMLDOMNode> child;
+    Check(Doc->get_firstChild(child.Put()), "get_firstChild");
+    while (child) {
+      DOMNodeType type = NODE_INVALID;
+      Check(child->get_nodeType(&type), "get_nodeType");
+      if (type != NODE_TEXT) {
+        BSTR markup = nullptr;
+        if (IsDeclaration(child.Get())) {
+          Variant data;
+          Check(child->get_nodeValue(&data.Value), "get_nodeValue");
+          text += "<?xml ";
+          if (data.Value.vt == VT_BSTR) AppendEncoded(&text, data.Value.bstrVal, utf8);
+          text += "?>";
+        } else {
+          Check(child->get_xml(&markup), "get_xml");
+          AppendEncoded(&text, markup, utf8);
+          SysFreeString(markup);
+        }
+        text += "\r\n";
+      }
+      ComRef<IXMLDOMNode> next;
+      Check(child->get_nextSibling(next.Put()), "get_nextSibling");
+      child = std::move(next);
+    }
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) Check(E_ACCESSDENIED, "save");
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const bool flushed = std::fflush(file) == 0;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !flushed || !closed) Check(STG_E_WRITEFAULT, "save");
   }
 
   std::unique_ptr<XmlDomNode> DocumentNode() override {
@@ -213,6 +264,7 @@ class MsxmlDocument : public XmlDomDocument {
   }
 
   std::unique_ptr<XmlDomNode> AppendElement(XmlDomNode& parent, const std::string& name) override {
+    RequireName(name, "element name");
     ComRef<IXMLDOMElement> element;
     Check(Doc->createElement(Bstr(name).Get(), element.Put()), "createElement");
     if (!element) Check(E_FAIL, "createElement");
@@ -255,6 +307,68 @@ class MsxmlDocument : public XmlDomDocument {
   }
 
  private:
+  static bool IsDeclaration(IXMLDOMNode* node) {
+    DOMNodeType type = NODE_INVALID;
+    Check(node->get_nodeType(&type), "get_nodeType");
+    if (type != NODE_PROCESSING_INSTRUCTION) return false;
+    BSTR name = nullptr;
+    Check(node->get_nodeName(&name), "get_nodeName");
+    const bool declaration = ToLatin1(name) == "xml";
+    SysFreeString(name);
+    return declaration;
+  }
+
+  // UTF-8 when the declaration names it or when there is none (as XML
+  // has it); otherwise ISO-8859-1.
+  bool DeclaresUtf8() const {
+    ComRef<IXMLDOMNode> first;
+    Check(Doc->get_firstChild(first.Put()), "get_firstChild");
+    if (!first || !IsDeclaration(first.Get())) return true;
+    Variant data;
+    Check(first->get_nodeValue(&data.Value), "get_nodeValue");
+    if (data.Value.vt != VT_BSTR) return true;
+    std::string text = ToLatin1(data.Value.bstrVal);
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const size_t at = text.find("encoding");
+    if (at == std::string::npos) return true;
+    const size_t quote = text.find_first_of("'\"", at);
+    if (quote == std::string::npos) return true;
+    const std::string name = text.substr(quote + 1, text.find(text[quote], quote + 1) - quote - 1);
+    return name == "utf-8" || name == "utf8";
+  }
+
+  // UTF-16 markup in UTF-8, or in ISO-8859-1 with character references for
+  // what lies beyond it.
+  static void AppendEncoded(std::string* out, BSTR markup, bool utf8) {
+    if (markup == nullptr) return;
+    const UINT length = SysStringLen(markup);
+    for (UINT i = 0; i < length; ++i) {
+      uint32_t c = markup[i];
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && markup[i + 1] >= 0xDC00 &&
+          markup[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (markup[i + 1] - 0xDC00u);
+        ++i;
+      }
+      if (c < 0x80 || (!utf8 && c <= 0xFF)) {
+        *out += static_cast<char>(c);
+      } else if (!utf8) {
+        *out += "&#" + std::to_string(c) + ";";
+      } else if (c < 0x800) {
+        *out += static_cast<char>(0xC0 | (c >> 6));
+        *out += static_cast<char>(0x80 | (c & 0x3F));
+      } else if (c < 0x10000) {
+        *out += static_cast<char>(0xE0 | (c >> 12));
+        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out += static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        *out += static_cast<char>(0xF0 | (c >> 18));
+        *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *out += static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+  }
+
   ComRef<IXMLDOMText> CreateText(const std::string& text) {
     ComRef<IXMLDOMText> node;
     Check(Doc->createTextNode(Bstr(text).Get(), node.Put()), "createTextNode");

@@ -1,7 +1,8 @@
 // The settings store's DOM on pugixml. pugixml keeps text in UTF-8; the
 // store speaks ISO-8859-1, converted here in both directions. pugixml takes
-// any name and writes what it is given, so names are checked here as the
-// Windows component checks them, lest a file be written that no longer loads.
+// any name and writes what it is given, so names are checked here, lest a
+// file be written that no longer loads; and it reads some malformed files
+// without complaint, which Load refuses as the Windows component does.
 #include <cctype>
 #include <cstdio>
 #include <new>
@@ -51,24 +52,6 @@ std::string Utf8ToLatin1(const char* text) {
     p += length;
   }
   return out;
-}
-
-bool IsNameStart(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' ||
-         (c >= 0xC0 && c != 0xD7 && c != 0xF7);
-}
-
-bool IsNameChar(unsigned char c) {
-  return IsNameStart(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7;
-}
-
-// An XML name in ISO-8859-1.
-bool IsXmlName(const std::string& name) {
-  if (name.empty() || !IsNameStart(static_cast<unsigned char>(name[0]))) return false;
-  for (const char ch : name) {
-    if (!IsNameChar(static_cast<unsigned char>(ch))) return false;
-  }
-  return true;
 }
 
 void RequireName(const std::string& name, const char* what) {
