@@ -103,8 +103,8 @@ TEST_F(ExportsTest, CallbackAndCloseUiWorkInAnyState) {
   EXPECT_EQ(a.VRT_CamGetModuleProperties(&properties), 1);
   EXPECT_STREQ(properties.moduleName, "");
   EXPECT_STREQ(properties.description, "K7 driver for QUARO7 protocol");
-  EXPECT_EQ(properties.cameraCount, 0);
-  EXPECT_EQ(properties.connections, 0);
+  EXPECT_EQ(int{properties.cameraCount}, 0);
+  EXPECT_EQ(int{properties.connections}, 0);
   // Before the module is initialised there is no camera and no log.
   int handle = 5;
   EXPECT_EQ(a.VRT_CamOpen(0, &handle), -13);

@@ -32,8 +32,8 @@ TEST_F(ModuleTest, MissingSettingsFileIsCreatedEmpty) {
   const VRT_ModuleProperties properties = Properties(api());
   EXPECT_STREQ(properties.moduleName, "");
   EXPECT_STREQ(properties.description, "K7 driver for QUARO7 protocol");
-  EXPECT_EQ(properties.cameraCount, 0);
-  EXPECT_EQ(properties.connections, 0);
+  EXPECT_EQ(int{properties.cameraCount}, 0);
+  EXPECT_EQ(int{properties.connections}, 0);
   EXPECT_TRUE(HasLogLine("DRV.InitXML: XML configuration intialised."));
   EXPECT_TRUE(HasLogLine("DRV.Load: Load OK."));
   EXPECT_TRUE(HasLogLine("VRT_CamInitModule: Load OK."));
@@ -54,8 +54,8 @@ TEST_F(ModuleTest, PropertiesCountCamerasAndConnections) {
   WriteSettings({first, second});
   EXPECT_EQ(Init(), 1);
   const VRT_ModuleProperties properties = Properties(api());
-  EXPECT_EQ(properties.cameraCount, 3);
-  EXPECT_EQ(properties.connections, 200);
+  EXPECT_EQ(int{properties.cameraCount}, 3);
+  EXPECT_EQ(int{properties.connections}, 200);
   char name[32];
   EXPECT_EQ(api().VRT_CamGetName(3, name, sizeof name), 1);
   EXPECT_STREQ(name, "Yard");
@@ -76,8 +76,8 @@ TEST_F(ModuleTest, ConnectionKeysWithGapsAndAboveTwelve) {
       "</settings>\n");
   EXPECT_EQ(Init(), 1);
   const VRT_ModuleProperties properties = Properties(api());
-  EXPECT_EQ(properties.connections, 300);
-  EXPECT_EQ(properties.cameraCount, 0);
+  EXPECT_EQ(int{properties.connections}, 300);
+  EXPECT_EQ(int{properties.cameraCount}, 0);
 }
 
 TEST_F(ModuleTest, SecondInitWithoutExitFindsEveryCameraTwice) {
@@ -89,7 +89,7 @@ TEST_F(ModuleTest, SecondInitWithoutExitFindsEveryCameraTwice) {
   EXPECT_EQ(Exit(), 1);
   // Ended cleanly: the module starts again from the file.
   EXPECT_EQ(Init(), 1);
-  EXPECT_EQ(Properties(api()).cameraCount, 1);
+  EXPECT_EQ(int{Properties(api()).cameraCount}, 1);
 }
 
 TEST_F(ModuleTest, SecondInitWithoutCamerasIsHarmless) {
@@ -150,7 +150,7 @@ TEST_F(ModuleTest, DamagedSettingsFileIsRefusedAndKept) {
     WriteSettingsText(content);
     EXPECT_EQ(Init(), -18);
     EXPECT_EQ(ReadFile(SettingsPath()), content);
-    EXPECT_EQ(Properties(api()).cameraCount, 0);
+    EXPECT_EQ(int{Properties(api()).cameraCount}, 0);
     EXPECT_TRUE(LogContains("DRV.InitXML: XML init failed"));
     EXPECT_TRUE(LogContains("VRT_CamInitModule: Couldn't init xml configuration.\r\n"));
     Unload();
@@ -170,14 +170,14 @@ TEST_F(ModuleTest, ReadOnlySettingsFileIsMadeWritable) {
 TEST_F(ModuleTest, EachLoadOfTheLibraryStartsAFreshDriver) {
   WriteSettings({{"Line 1", 1, "96,E,8,1", {CameraConfig()}}});
   ASSERT_EQ(Init(), 1);
-  ASSERT_EQ(Properties(api()).cameraCount, 1);
+  ASSERT_EQ(int{Properties(api()).cameraCount}, 1);
   Unload();  // ends the module and unloads the library
   const std::string before = LogText();
   ASSERT_NE(before.find("DRV: Driver library freed."), std::string::npos) << before;
   // Loaded again from the same file: the log is off and no camera is known
   // until the module is initialised again.
   Load();
-  EXPECT_EQ(Properties(api()).cameraCount, 0);
+  EXPECT_EQ(int{Properties(api()).cameraCount}, 0);
   int handle = 0;
   EXPECT_EQ(api().VRT_CamOpen(0, &handle), -13);
   EXPECT_EQ(LogText(), before);

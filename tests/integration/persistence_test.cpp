@@ -153,8 +153,8 @@ TEST_F(ReloadTest, OtherCamerasAndConnectionsAreKept) {
   handle = Restart();
   VRT_ModuleProperties properties{};
   ASSERT_EQ(api().VRT_CamGetModuleProperties(&properties), 1);
-  EXPECT_EQ(properties.cameraCount, 3);
-  EXPECT_EQ(properties.connections, 200);
+  EXPECT_EQ(int{properties.cameraCount}, 3);
+  EXPECT_EQ(int{properties.connections}, 200);
   // The other camera keeps its settings: node, speed level, relay function.
   int yardHandle = Open(4);
   Wire();
