@@ -1,0 +1,345 @@
+// The 32-bit Windows DLL under Wine, driven by the Windows host program
+// against dome simulators, next to the Linux library driven the same way:
+// both runs must show the same results, wire lines, log lines and settings
+// file. Skipped unless scripts/wine-tests.sh has set up Wine.
+#include <algorithm>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "wine_host.h"
+
+namespace q7wine {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+bool HasLine(const Lines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+// Load, initialise and open the camera of OneCameraSettings(com); the open
+// sequence's lines are checked and taken.
+void StartCamera(Session& s, int com) {
+  s.WriteSettings(OneCameraSettings(com));
+  s.Sim(com);
+  s.Load();
+  ASSERT_EQ(s.Init(), 1);
+  ASSERT_EQ(s.Open(0), 1);
+  // Selection, follow-up, and the lens-slow setting with its own selection.
+  EXPECT_EQ(s.Wire(com), (Lines{"@2,1", "@3,5", "@5,23", "@2,1", "@3,5", "@6,22"}));
+}
+
+TEST_F(WineHostTest, DllExportsExactlyTheHostsNamesAndImportsOnlySystemDlls) {
+  const std::optional<std::string> dump = RunProgram({setup().objdump, "-p", setup().Dll()});
+  ASSERT_TRUE(dump) << setup().objdump << " -p " << setup().Dll();
+  EXPECT_NE(dump->find("file format pei-i386"), std::string::npos) << "not a 32-bit DLL";
+
+  std::set<std::string> exports;
+  std::set<std::string> imports;
+  std::istringstream lines(*dump);
+  std::string line;
+  bool inNames = false;
+  static const std::regex exportLine(R"(^\s*\[\s*\d+\] (\S+)\s*$)");
+  static const std::regex importLine(R"(^\s*DLL Name: (\S+)\s*$)");
+  std::smatch match;
+  while (std::getline(lines, line)) {
+    if (line.find("[Ordinal/Name Pointer] Table") != std::string::npos) {
+      inNames = true;
+      continue;
+    }
+    if (inNames && std::regex_match(line, match, exportLine)) {
+      exports.insert(match[1]);
+      continue;
+    }
+    inNames = false;
+    if (std::regex_match(line, match, importLine)) {
+      std::string name = match[1];
+      std::transform(name.begin(), name.end(), name.begin(), ::tolower);
+      imports.insert(name);
+    }
+  }
+
+  const std::set<std::string> expected = {"?VRT_CamGetVersion@@YAHXZ",
+                                          "?VRT_CamCloseUi@@YAHXZ",
+                                          "TAVOPZTChannel",
+                                          "VRT_TAVORegisterCallback",
+                                          "VRT_CamInitModule",
+                                          "VRT_CamExitModule",
+                                          "VRT_CamGetModuleProperties",
+                                          "VRT_CamGetProperties",
+                                          "VRT_CamOpen",
+                                          "VRT_CamClose",
+                                          "VRT_CamGetName",
+                                          "VRT_CamConfigure",
+                                          "VRT_CamLeft",
+                                          "VRT_CamRight",
+                                          "VRT_CamUp",
+                                          "VRT_CamDown",
+                                          "VRT_CamUpLeft",
+                                          "VRT_CamUpRight",
+                                          "VRT_CamDownLeft",
+                                          "VRT_CamDownRight",
+                                          "VRT_CamZoom",
+                                          "VRT_CamFocus",
+                                          "VRT_CamIris",
+                                          "VRT_CamMoveToPrePosition",
+                                          "VRT_CamMoveToPrePositionName",
+                                          "VRT_CamSetPrePosition",
+                                          "VRT_CamSetPrePositionName",
+                                          "VRT_CamGetPrePosition",
+                                          "VRT_CamDeletePrePosition",
+                                          "VRT_CamDeletePrePositionName",
+                                          "VRT_CamStartProgram",
+                                          "VRT_CamSetProgramPosition",
+                                          "VRT_CamStopProgram",
+                                          "VRT_CamRunProgram",
+                                          "VRT_CamDeleteProgram",
+                                          "VRT_CamGetProgram",
+                                          "VRT_CamSetRelay",
+                                          "VRT_CamSetRelayName",
+                                          "VRT_CamGetRelay"};
+  EXPECT_EQ(exports, expected);
+
+  // Windows' own DLLs only: the C and C++ runtimes and the thread library
+  // are linked in.
+  const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll", "ole32.dll",
+                                        "oleaut32.dll", "user32.dll", "winmm.dll",
+                                        "advapi32.dll", "gdi32.dll",  "comctl32.dll"};
+  EXPECT_FALSE(imports.empty());
+  for (const std::string& name : imports) EXPECT_TRUE(system.count(name)) << "imports " << name;
+}
+
+TEST_F(WineHostTest, AnswersBeforeInitialisation) {
+  RunBoth([](Session& s) {
+    s.Load();
+    EXPECT_EQ(s.Call("VRT_CamGetVersion").result, 0x12000);
+    EXPECT_EQ(s.Call("VRT_CamCloseUi").result, 1);
+    EXPECT_EQ(s.Call("TAVOPZTChannel 5 0 00").result, -19);
+    EXPECT_EQ(s.Call("TAVOPZTChannel 6 0 00").result, 0x12000);
+    EXPECT_EQ(s.Call("TAVOPZTChannel 6 7 00").result, -19);
+    EXPECT_EQ(s.Call("TAVOPZTChannel 6 45 00").result, -19);
+    const Reply properties = s.Call("VRT_CamGetModuleProperties");
+    EXPECT_EQ(properties.result, 1);
+    EXPECT_EQ(properties.fields.at("description"), "\"K7 driver for QUARO7 protocol\"");
+    EXPECT_EQ(properties.fields.at("cameras"), "0");
+    EXPECT_EQ(s.Call("VRT_CamGetName 0 32").result, -13);
+    EXPECT_EQ(s.Call("VRT_CamGetName 0 null 32").result, -3);
+    EXPECT_EQ(s.Call("VRT_CamLeft 0x10000000 8").result, -13);
+    EXPECT_EQ(s.Call("VRT_CamConfigure -2").result, -3);
+    EXPECT_EQ(s.Call("VRT_TAVORegisterCallback null 7").result, -3);
+    EXPECT_EQ(s.Call("VRT_TAVORegisterCallback fn 7").result, 1);
+    s.Unload();
+  });
+}
+
+TEST_F(WineHostTest, OpenPanStopAndClose) {
+  constexpr int kCom = 21;
+  const Transcript t = RunBoth([](Session& s) {
+    StartCamera(s, kCom);
+    EXPECT_EQ(s.Call("VRT_CamLeft {h} 8").result, 1);
+    EXPECT_EQ(s.Wire(kCom), (Lines{"@5,3", "@7,62,1", "@5,23"}));
+    EXPECT_EQ(s.Call("VRT_CamLeft {h} 12").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamLeft {h} 0").result, 1);
+    EXPECT_EQ(s.Wire(kCom), (Lines{"@7,70,1", "@6,3"}));
+    // The same through the channel: code 11 is right.
+    EXPECT_EQ(s.Call("TAVOPZTChannel 6 11 {hle}" + RecordHex({8})).result, 1);
+    EXPECT_EQ(s.Call("TAVOPZTChannel 6 11 {hle}" + RecordHex({0})).result, 1);
+    EXPECT_EQ(s.Wire(kCom), (Lines{"@5,2", "@7,62,1", "@6,2"}));
+    EXPECT_EQ(s.Call("VRT_CamLeft 0x10000000 8").result, -13);
+    EXPECT_EQ(s.Call("VRT_CamLeft {h} 17").result, -3);
+    const Reply properties = s.Call("VRT_CamGetProperties {h}");
+    EXPECT_EQ(properties.fields.at("relays"), "3");
+    EXPECT_EQ(properties.fields.at("locations"), "99");
+    EXPECT_EQ(s.Call("VRT_CamGetName 0 32").fields.at("name"), "\"Gate\"");
+    EXPECT_EQ(s.Call("VRT_CamGetName 0 3").fields.at("name"), "\"Ga\"");
+    EXPECT_EQ(s.Call("VRT_CamOpen 0").result, -20);
+    EXPECT_EQ(s.Call("VRT_CamClose {h}").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamClose {h}").result, -13);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+    s.Unload();
+  });
+  EXPECT_TRUE(HasLine(t.log, "DRIVER SESSION STARTED. Version 0x12000"));
+  EXPECT_TRUE(HasLine(t.log, "COMM.Open: Connection 'Line 1' opened with settings 96,E,8,1"));
+  EXPECT_TRUE(HasLine(t.log, "CAM.Left: speed = 8 OK. (TavoID 1)"));
+  EXPECT_TRUE(HasLine(t.log, "VRT_CamLeft: Invalid camera handle (0x10000000)"));
+  EXPECT_TRUE(HasLine(t.log, "DRIVER SESSION ENDED"));
+}
+
+TEST_F(WineHostTest, SilentDomeCostsFourReadsOfTwoSeconds) {
+  constexpr int kCom = 22;
+  const Transcript t = RunBoth([](Session& s) {
+    StartCamera(s, kCom);
+    s.Sim(kCom).SetReplyMode(domesim::ReplyMode::kSilent);
+    // A stop is one line: the first try and three re-sends, each read
+    // waiting 2000 ms plus 1 ms per byte asked for.
+    const Reply stop = s.Call("VRT_CamLeft {h} 0");
+    EXPECT_EQ(stop.result, 1);
+    EXPECT_GE(stop.ms, 4 * 2000);
+    EXPECT_LE(stop.ms, 4 * 2000 + 1500);
+    EXPECT_EQ(s.Wire(kCom), (Lines{"@6,3", "@6,3", "@6,3", "@6,3"}));
+    s.Sim(kCom).SetReplyMode(domesim::ReplyMode::kOk);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+  });
+  EXPECT_TRUE(HasLine(t.log, "CAM.Left: speed = 0 OK. (TavoID 1)"));
+}
+
+TEST_F(WineHostTest, BadRepliesAreSentAgain) {
+  constexpr int kCom = 23;
+  const Transcript t = RunBoth([](Session& s) {
+    StartCamera(s, kCom);
+    s.Sim(kCom).QueueReply("ER\r");
+    s.Sim(kCom).QueueReply("\x01\x02\r");
+    EXPECT_EQ(s.Call("VRT_CamLeft {h} 8").result, 1);
+    EXPECT_EQ(s.Wire(kCom), (Lines{"@5,3", "@5,3", "@5,3", "@7,62,1", "@5,23"}));
+    EXPECT_EQ(s.Call("VRT_CamLeft {h} 0").result, 1);
+    EXPECT_EQ(s.Wire(kCom), (Lines{"@6,3"}));
+    // A node off line is logged; "NI" is taken as it is: neither is sent again.
+    s.Sim(kCom).QueueReply("OL\r");
+    s.Sim(kCom).QueueReply("NI\r");
+    EXPECT_EQ(s.Call("VRT_CamZoom {h} 1 4").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamZoom {h} 1 0").result, 1);
+    EXPECT_EQ(s.Wire(kCom).size(), 2u);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+  });
+  bool offLine = false;
+  for (const std::string& line : t.log)
+    offLine = offLine || line.find("Serial.ReadData: Remote node off line") != std::string::npos;
+  EXPECT_TRUE(offLine);
+}
+
+TEST_F(WineHostTest, RelayPulseEndsByItself) {
+  constexpr int kCom = 24;
+  RunBoth([](Session& s) {
+    StartCamera(s, kCom);
+    domesim::DomeSimulator& sim = s.Sim(kCom);
+    EXPECT_EQ(s.Call("VRT_CamSetRelay {h} 0 3 500").result, 1);
+    ASSERT_TRUE(sim.WaitForLines(2, 3000));
+    const std::vector<domesim::ReceivedLine> records = sim.Records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].line, "@5,18");
+    EXPECT_EQ(records[1].line, "@6,18");
+    const auto gap =
+        std::chrono::duration_cast<std::chrono::milliseconds>(records[1].when - records[0].when);
+    EXPECT_GE(gap.count(), 450);
+    EXPECT_LE(gap.count(), 900);
+    EXPECT_EQ(s.Wire(kCom), (Lines{"@5,18", "@6,18"}));
+    // The pulse's end is logged by the connection's worker thread.
+    EXPECT_TRUE(s.WaitForLog("RELAY.Set: Relay 'Relay1' SUCCESFULLY set to state 0", 3000));
+    EXPECT_EQ(s.Call("VRT_CamGetRelay {h} 0").fields.at("state"), "0");
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 2 \"Wiper left\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamGetRelay {h} 2").fields.at("name"), "\"Wiper left\"");
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+  });
+}
+
+TEST_F(WineHostTest, PresetsStoredByNameSurviveARestart) {
+  constexpr int kCom = 25;
+  const Transcript t = RunBoth([](Session& s) {
+    StartCamera(s, kCom);
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"Gate view\"").result, 1);
+    // Stored through the channel: code 43, the name at offset 4.
+    EXPECT_EQ(s.Call("TAVOPZTChannel 6 43 {hle}" + RecordHex({}, "Yard", 32)).result, 1);
+    EXPECT_EQ(s.Wire(kCom), (Lines{"@9,1", "@9,2"}));
+    EXPECT_EQ(s.Call("VRT_CamClose {h}").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+    s.Unload();
+    s.Wire(kCom);
+
+    s.Load();
+    ASSERT_EQ(s.Init(), 1);
+    ASSERT_EQ(s.Open(0), 1);
+    s.Wire(kCom);
+    EXPECT_EQ(s.Call("VRT_CamGetPrePosition {h} -1").result, 2);
+    EXPECT_EQ(s.Call("VRT_CamGetPrePosition {h} 0").fields.at("name"), "\"Gate view\"");
+    EXPECT_EQ(s.Call("VRT_CamMoveToPrePositionName {h} \"Yard\" 50").result, 1);
+    // Code 42: the speed at offset 4 before the name at 8.
+    EXPECT_EQ(s.Call("TAVOPZTChannel 6 42 {hle}" + RecordHex({50}, "Gate view", 32)).result, 1);
+    const Lines recalls = s.Wire(kCom);
+    EXPECT_EQ(recalls.size(), 2u);
+    EXPECT_EQ(s.Call("VRT_CamMoveToPrePositionName {h} \"Nowhere\" 50").result, -23);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+  });
+  EXPECT_NE(t.settings.find("<Name value=\"Gate view\""), std::string::npos) << t.settings;
+  EXPECT_NE(t.settings.find("<Name value=\"Yard\""), std::string::npos) << t.settings;
+}
+
+TEST_F(WineHostTest, MalformedSettingsFileIsLeftAsItIs) {
+  const std::string broken =
+      "<?xml version='1.0' encoding='iso-8859-1'?>\r\n<settings>\r\n\t<comm1>\r\n";
+  const Transcript t = RunBoth([&broken](Session& s) {
+    s.WriteSettings(broken);
+    s.Load();
+    EXPECT_EQ(s.Init(), -18);
+    EXPECT_EQ(ReadText(s.SettingsPath()), broken);
+    EXPECT_EQ(s.Call("VRT_CamOpen 0").result, -13);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+    EXPECT_EQ(ReadText(s.SettingsPath()), broken);
+  });
+  EXPECT_TRUE(HasLine(t.log,
+                      "DRV.InitXML: XML init failedVRT_CamInitModule: Couldn't init xml "
+                      "configuration."));
+}
+
+TEST_F(WineHostTest, NewSettingsFileWhenThereIsNone) {
+  const Transcript t = RunBoth([](Session& s) {
+    s.Load();
+    EXPECT_EQ(s.Init(), 1);
+    const Reply properties = s.Call("VRT_CamGetModuleProperties");
+    EXPECT_EQ(properties.fields.at("cameras"), "0");
+    EXPECT_EQ(properties.fields.at("connections"), "0");
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+  });
+  EXPECT_EQ(t.settings.rfind("<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n", 0), 0u)
+      << t.settings;
+  EXPECT_NE(t.settings.find("<settings"), std::string::npos) << t.settings;
+  EXPECT_TRUE(HasLine(t.log, "DRV.Load: Load OK."));
+}
+
+TEST_F(WineHostTest, NoLogWhenTheHostSwitchesItOff) {
+  RunBoth([](Session& s) {
+    s.WriteSettings(OneCameraSettings(26));
+    s.Sim(26);
+    s.Load();
+    EXPECT_EQ(s.Init(0), 1);
+    EXPECT_EQ(s.Open(0), 1);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+    s.Unload();
+    EXPECT_TRUE(ReadText(s.LogPath()).empty());
+  });
+}
+
+TEST_F(WineHostTest, PortsThatDoNotExistOrAreInUse) {
+  const Transcript t = RunBoth([](Session& s) {
+    std::string settings = OneCameraSettings(29);
+    // A second connection with its camera on the busy port 28.
+    const std::string second =
+        "\t<comm2><Name value=\"Line 2\"/><ComPort value=\"28\"/><PortMode value=\"96,E,8,1\"/>"
+        "\n\t\t<cam1><Name value=\"Yard\"/><TavoID value=\"1\"/><SysID value=\"6\"/>"
+        "<NodeAddress value=\"128\"/><CamAccFactor value=\"6\"/><WaitForResponse value=\"1\"/>"
+        "<ControlMonitor value=\"1\"/><NofRelays value=\"3\"/>"
+        "<NofStorageLocations value=\"99\"/>\n\t\t</cam1>\n\t</comm2>\n";
+    settings.insert(settings.rfind("</settings>"), second);
+    s.WriteSettings(settings);
+    s.NoPort(29);
+    s.BusyPort(28);
+    s.Load();
+    EXPECT_EQ(s.Init(), 1);
+    EXPECT_EQ(s.Call("VRT_CamOpen 0").result, -8);
+    EXPECT_EQ(s.Call("VRT_CamOpen 1").result, -8);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+  });
+  bool missing = false, busy = false;
+  for (const std::string& line : t.log) {
+    missing = missing || line.find("COMM.Open FAILED: Com port 29 not found ") != std::string::npos;
+    busy = busy || line.find("COMM.Open FAILED: Com port 28 is busy") != std::string::npos;
+  }
+  EXPECT_TRUE(missing);
+  EXPECT_TRUE(busy);
+  EXPECT_TRUE(std::any_of(t.log.begin(), t.log.end(), [](const std::string& line) {
+    return line.find("Serial.Open: Failed to open COM29: 2") != std::string::npos;
+  }));
+}
+
+}  // namespace
+}  // namespace q7wine
