@@ -109,6 +109,7 @@ class CVRTCamera {
   // --- settings subtree (camera_settings.cpp) ---
   int Load(const std::string& keyPath);
   int Save(const std::string& keyPath = std::string());
+  int SaveKeys(const std::string& keyPath);
   int LoadPrePositions(const std::string& keyPath);
   int SavePrePositions(const std::string& keyPath);
   int LoadRelays(const std::string& keyPath);

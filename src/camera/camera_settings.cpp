@@ -49,6 +49,14 @@ int CVRTCamera::Load(const std::string& keyPath) {
 }
 
 int CVRTCamera::Save(const std::string& keyPath) {
+  // Some twenty values and every preset and relay: written to the file as
+  // one change.
+  int result = -3;
+  Driver().Settings.Batch([&] { result = SaveKeys(keyPath); });
+  return result;
+}
+
+int CVRTCamera::SaveKeys(const std::string& keyPath) {
   if (!keyPath.empty()) KeyPath = keyPath;
   if (KeyPath.empty()) return -3;
   const std::string base = "settings/" + KeyPath;

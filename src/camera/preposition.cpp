@@ -1,5 +1,6 @@
 #include "camera/preposition.h"
 
+#include "driver/driver.h"
 #include "driver/settings_values.h"
 
 int CVRTPrePosition::Load(const std::string& keyPath) {
@@ -15,8 +16,10 @@ int CVRTPrePosition::Save(const std::string& keyPath) {
   if (!keyPath.empty()) KeyPath = keyPath;
   if (KeyPath.empty()) return -3;
   const std::string base = "settings/" + KeyPath;
-  WriteKey(base + "/Name", Name);
-  WriteKey(base + "/ID", ID);
-  WriteKey(base + "/MemId", MemId);
+  Driver().Settings.Batch([&] {
+    WriteKey(base + "/Name", Name);
+    WriteKey(base + "/ID", ID);
+    WriteKey(base + "/MemId", MemId);
+  });
   return 1;
 }

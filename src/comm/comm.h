@@ -34,6 +34,7 @@ class CVRTComm {
   int Load(const std::string& key);
   int Save(const std::string& key = std::string());
   int LoadCameras(const std::string& key);
+  int SaveKeys(const std::string& key);
 
   std::string GetKey() const { return key_; }
   void SetKey(const std::string& key) { key_ = key; }

@@ -2,6 +2,7 @@
 // mode and one subtree per camera.
 #include "camera/camera.h"
 #include "comm/comm.h"
+#include "driver/driver.h"
 #include "driver/settings_values.h"
 
 int CVRTComm::Load(const std::string& key) {
@@ -26,6 +27,12 @@ int CVRTComm::LoadCameras(const std::string& key) {
 }
 
 int CVRTComm::Save(const std::string& key) {
+  int result = -3;
+  Driver().Settings.Batch([&] { result = SaveKeys(key); });
+  return result;
+}
+
+int CVRTComm::SaveKeys(const std::string& key) {
   if (!key.empty()) key_ = key;
   if (key_.empty()) return -3;
   const std::string base = "settings/" + key_;

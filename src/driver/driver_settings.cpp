@@ -29,7 +29,10 @@ int CVRTDriver::InitXML() {
 }
 
 int CVRTDriver::Load() {
-  const int loaded = LoadConnections();
+  // Cameras without relay keys get their default relays written while they
+  // load: one write of the file for the whole load.
+  int loaded = 1;
+  Settings.Batch([&] { loaded = LoadConnections(); });
   if (loaded != 1) {
     VRT_LOG_LINE("DRV.Load: Connection load failed (error %d).\n", loaded);
     return loaded;
@@ -57,15 +60,18 @@ int CVRTDriver::LoadConnections() {
 int CVRTDriver::Save() {
   std::vector<CVRTComm*> connections;
   GetConnections(&connections);
-  for (CVRTComm* connection : connections) {
-    const int result = connection->Save();
-    if (result != 1) {
-      VRT_LOG_LINE("DRV.Save: Connection %s save failed (error %d).\n",
-                   connection->GetName().c_str(), result);
-      return result;
+  int result = 1;
+  Settings.Batch([&] {
+    for (CVRTComm* connection : connections) {
+      result = connection->Save();
+      if (result != 1) {
+        VRT_LOG_LINE("DRV.Save: Connection %s save failed (error %d).\n",
+                     connection->GetName().c_str(), result);
+        return;
+      }
     }
-  }
-  return 1;
+  });
+  return result;
 }
 
 int CVRTDriver::DeleteCameraKeys(CVRTComm* connection) {

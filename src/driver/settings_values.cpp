@@ -1,5 +1,6 @@
 #include "driver/settings_values.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 
@@ -37,9 +38,17 @@ void WriteKey(const std::string& path, const std::string& value) {
 void WriteKey(const std::string& path, int value) { WriteKey(path, std::to_string(value)); }
 
 std::vector<int> NumberedKeys(const std::string& parent, const std::string& prefix) {
+  // The same keys a probe of prefix1 ... prefix999 finds, read in one pass.
   std::vector<int> numbers;
-  CXMLSettingsAPI& settings = Driver().Settings;
-  for (int n = 1; n <= kMaxKeyNumber; ++n)
-    if (settings.KeyExists(parent + "/" + prefix + std::to_string(n))) numbers.push_back(n);
+  for (const std::string& name : Driver().Settings.ChildKeys(parent)) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string digits = name.substr(prefix.size());
+    if (digits.size() > 3 || digits[0] == '0' ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    numbers.push_back(std::stoi(digits));
+  }
+  std::sort(numbers.begin(), numbers.end());
+  numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
   return numbers;
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 class XmlDomNode {
  public:
@@ -28,6 +29,8 @@ class XmlDomNode {
   // when the node cannot carry attributes (it is not an element). Throws for
   // a name that is not an XML name.
   virtual bool AddAttribute(const std::string& name, const std::string& value) = 0;
+  // Names of the child elements, in document order.
+  virtual std::vector<std::string> ChildElementNames() const = 0;
 };
 
 class XmlDomDocument {

@@ -178,6 +178,26 @@ class MsxmlNode : public XmlDomNode {
     return true;
   }
 
+  std::vector<std::string> ChildElementNames() const override {
+    std::vector<std::string> names;
+    ComRef<IXMLDOMNode> child;
+    Check(Node->get_firstChild(child.Put()), "get_firstChild");
+    while (child) {
+      DOMNodeType type = NODE_INVALID;
+      Check(child->get_nodeType(&type), "get_nodeType");
+      if (type == NODE_ELEMENT) {
+        BSTR name = nullptr;
+        Check(child->get_nodeName(&name), "get_nodeName");
+        names.push_back(ToLatin1(name));
+        SysFreeString(name);
+      }
+      ComRef<IXMLDOMNode> next;
+      Check(child->get_nextSibling(next.Put()), "get_nextSibling");
+      child = std::move(next);
+    }
+    return names;
+  }
+
   IXMLDOMNode* Get() const { return Node.Get(); }
 
  private:

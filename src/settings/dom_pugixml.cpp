@@ -98,6 +98,13 @@ class PugiNode : public XmlDomNode {
     return true;
   }
 
+  std::vector<std::string> ChildElementNames() const override {
+    std::vector<std::string> names;
+    for (pugi::xml_node child = Node.first_child(); child; child = child.next_sibling())
+      if (child.type() == pugi::node_element) names.push_back(Utf8ToLatin1(child.name()));
+    return names;
+  }
+
   pugi::xml_node Node;
 };
 

@@ -209,8 +209,37 @@ std::unique_ptr<XmlDomNode> CXMLSettingsAPI::Select(const std::string& path) {
 
 int CXMLSettingsAPI::SaveIfAutoSave() {
   if (AutoSave == 0) return 1;
+  if (BatchDepth > 0) {
+    BatchChanged = true;
+    return 1;
+  }
   WriteDocument(*Document, FilePathText);
   return 1;
+}
+
+void CXMLSettingsAPI::EndBatch(bool failing) {
+  if (--BatchDepth > 0 || !BatchChanged) return;
+  BatchChanged = false;
+  if (!Document || AutoSave == 0) return;
+  if (!failing) {
+    WriteDocument(*Document, FilePathText);
+    return;
+  }
+  // Keep what was changed before the failure, but report the failure.
+  try {
+    WriteDocument(*Document, FilePathText);
+  } catch (const SettingsError&) {
+  }
+}
+
+std::vector<std::string> CXMLSettingsAPI::ChildKeys(const std::string& path) {
+  const std::string key = CutPath(path);
+  if (OpenCounter.load() == 0) return {};
+  COptexGuard guard(DocumentLock);
+  if (!Document) return {};
+  std::unique_ptr<XmlDomNode> node = Select(key);
+  if (!node) return {};
+  return node->ChildElementNames();
 }
 
 int CXMLSettingsAPI::KeyExists(const std::string& path) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "driver/optex.h"
 
@@ -87,6 +88,27 @@ class CXMLSettingsAPI {
   // stays). 1 removed (and saved); 0 when closed or there is no such key.
   int DeleteKey(const std::string& path);
 
+  // Names of the keys directly below the path, in document order; empty
+  // when closed or there is no such key.
+  std::vector<std::string> ChildKeys(const std::string& path);
+
+  // Runs work as one change of the file: the changes it makes are written
+  // together when it ends (also when it throws), instead of once each. Other
+  // threads' key operations wait until then, so no change of theirs is kept
+  // back. Work must not wait for anything that may need the store.
+  template <typename Work>
+  void Batch(Work&& work) {
+    COptexGuard guard(DocumentLock);
+    ++BatchDepth;
+    try {
+      work();
+    } catch (...) {
+      EndBatch(true);
+      throw;
+    }
+    EndBatch(false);
+  }
+
   int OpenCount() const { return OpenCounter.load(); }
   // Full path of the open file; "" before the first successful open.
   std::string FilePath() const;
@@ -96,6 +118,7 @@ class CXMLSettingsAPI {
   std::unique_ptr<XmlDomNode> Select(const std::string& path);
   int CreateKeyLocked(const std::string& path);
   int SaveIfAutoSave();
+  void EndBatch(bool failing);
 
   std::atomic<int> OpenCounter{0};
   int InitCom = 1;
@@ -104,4 +127,6 @@ class CXMLSettingsAPI {
   std::unique_ptr<XmlDomDocument> Document;
   std::string FilePathText;
   mutable COptex DocumentLock{4000};
+  int BatchDepth = 0;  // under DocumentLock
+  bool BatchChanged = false;
 };
