@@ -198,10 +198,12 @@ int CallChannel(Session& s, int interface_number, int code, const std::vector<st
   }
   const int result = s.Api().Channel(interface_number, code, record.data());
 
+  // With -1 the preset and relay codes answer a count and leave the record.
+  const bool counts = (code == 23 || code == 33) && GetInt(record, 4) == -1;
   std::string detail;
   if (code == 1 && interface_number == QUARO7_CHANNEL_INTERFACE) s.NoteInitialised(true);
   if (code == 2 && interface_number == QUARO7_CHANNEL_INTERFACE) s.NoteInitialised(false);
-  if (result == 1 && interface_number == QUARO7_CHANNEL_INTERFACE) {
+  if (result == 1 && !counts && interface_number == QUARO7_CHANNEL_INTERFACE) {
     switch (code) {
       case 3: {
         VRT_ModuleProperties p;
@@ -241,7 +243,6 @@ int CallChannel(Session& s, int interface_number, int code, const std::vector<st
         break;
     }
   }
-  const bool counts = (code == 23 || code == 33) && GetInt(record, 4) == -1;
   const Session::Kind kind = code == 0 ? Session::Kind::kVersion
                              : counts  ? Session::Kind::kCount
                                        : Session::Kind::kResult;

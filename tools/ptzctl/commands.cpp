@@ -398,8 +398,8 @@ void CommandSet::AddOtherCommands(CLI::App* app) {
     codes += "\n  " + std::to_string(code) + "  " + ChannelLayout(code);
   CLI::App* channel = Sub(app, "channel",
                           "Raw TAVOPZTChannel call; the record is built from ARGS after the "
-                          "code's layout (handles: a camera number or 0x...):" +
-                              codes);
+                          "code's layout (channel --help lists them)");
+  channel->footer("Record layouts (handles: a camera number, opened as needed, or 0x...):" + codes);
   channel->add_option("--interface", interface_, "interface number")->capture_default_str();
   channel->add_option("CODE", code_, "function code")->required();
   channel->add_option("ARGS", args_, "record fields in layout order");

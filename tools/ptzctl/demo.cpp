@@ -30,7 +30,7 @@ constexpr int kGateNode = domesim::kDirectNode;
 constexpr int kGateAddress = 1;
 constexpr int kYardNode = 5;
 constexpr int kYardAddress = 2;
-constexpr int kWashPulseMs = 1500;
+constexpr int kWashPulseMs = 1000;
 constexpr int kPresetSpeed = 90;
 
 const char kSettingsName[] = "QUARO7K7_PTZ.xml";
@@ -212,6 +212,9 @@ class Tour {
   }
 
   static void Wait(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+  // How long a movement runs: long enough to watch with pauses, short in a
+  // check run (still several degrees at the speeds used).
+  int Moment(int ms) const { return options_.pauses ? ms : ms / 3; }
 
   // ------------------------------------------------------------ setup
 
@@ -296,7 +299,7 @@ class Tour {
     Expect(CallMove(session_, gate_, Direction::kRight, 8), 1, "VRT_CamRight");
     ExpectWire("@5,2", "start pan right");
     Check(Dome(0).pan == domesim::PanMotion::kRight, "the dome pans right");
-    Wait(600);
+    Wait(Moment(600));
     ShowDome(0);
     Expect(CallMove(session_, gate_, Direction::kRight, 0), 1, "VRT_CamRight with speed 0");
     ExpectWire("@6,2", "stop pan right");
@@ -309,7 +312,7 @@ class Tour {
     Title("Tilt camera 0 down", "");
     Expect(CallMove(session_, gate_, Direction::kDown, 6), 1, "VRT_CamDown");
     ExpectWire("@5,5", "start tilt down");
-    Wait(400);
+    Wait(Moment(400));
     Expect(CallMove(session_, gate_, Direction::kDown, 0), 1, "VRT_CamDown with speed 0");
     ExpectWire("@6,5", "stop tilt down");
     Check(Dome(0).tilt == domesim::TiltMotion::kStopped && Dome(0).position.tilt > 5,
@@ -343,7 +346,7 @@ class Tour {
 
     Title("Turn away and store a preset by name", "");
     Expect(CallMove(session_, gate_, Direction::kLeft, 12), 1, "VRT_CamLeft");
-    Wait(500);
+    Wait(Moment(500));
     Expect(CallMove(session_, gate_, Direction::kLeft, 0), 1, "VRT_CamLeft with speed 0");
     Expect(CallStorePresetName(session_, gate_, "Driveway"), 1, "VRT_CamSetPrePositionName");
     ExpectWire("@9,3", "store at location 3");
@@ -374,7 +377,7 @@ class Tour {
     Expect(CallMove(session_, yard_, Direction::kDownLeft, 8), 1, "VRT_CamDownLeft");
     ExpectWire("$5,5,3", "start pan left");
     ExpectWire("$5,5,5", "start tilt down");
-    Wait(400);
+    Wait(Moment(400));
     Expect(CallMove(session_, yard_, Direction::kDownLeft, 0), 1, "VRT_CamDownLeft with speed 0");
     Expect(CallStorePresetName(session_, yard_, "Parking"), 1, "VRT_CamSetPrePositionName");
     ExpectWire("$5,9,1", "store at location 1 of this dome");

@@ -49,13 +49,6 @@ std::string Text(const char (&field)[N]) {
 
 const char* DirectionName(Direction direction) { return Entry(direction).name; }
 
-std::optional<Direction> ParseDirection(std::string_view name) {
-  for (const DirectionEntry& entry : kDirections) {
-    if (name == entry.name) return entry.direction;
-  }
-  return std::nullopt;
-}
-
 const char* LensName(Lens lens) {
   switch (lens) {
     case Lens::kZoom:

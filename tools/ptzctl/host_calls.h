@@ -2,9 +2,7 @@
 // function table and reports the call with its arguments and result.
 #pragma once
 
-#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "ptzctl/session.h"
@@ -15,7 +13,6 @@ namespace ptzctl {
 enum class Direction { kLeft, kRight, kUp, kDown, kUpLeft, kUpRight, kDownLeft, kDownRight };
 // "left", "up-left", ...
 const char* DirectionName(Direction direction);
-std::optional<Direction> ParseDirection(std::string_view name);
 
 enum class Lens { kZoom, kFocus, kIris };
 const char* LensName(Lens lens);

@@ -102,11 +102,17 @@ std::vector<Key> KeyDecoder::Feed(unsigned char byte) {
       } else if (byte >= 0x20 && byte <= 0x3f && params_.size() < kMaxParams) {
         params_ += static_cast<char>(byte);
       } else {
-        // Not a sequence a terminal sends for a key: give up on it.
+        // Not a sequence a terminal sends for a key: give up on it, and let
+        // no rest of it pass for keys of their own.
         keys.push_back(Make(KeyKind::kOther));
-        state_ = State::kGround;
+        state_ = byte >= 0x20 && byte <= 0x3f ? State::kIgnore : State::kGround;
       }
       break;
+    case State::kIgnore:
+      if (byte >= 0x20 && byte <= 0x3f) break;
+      state_ = State::kGround;
+      if (byte > 0x3f && byte <= 0x7e) break;  // the sequence's own end
+      return Feed(byte);
     case State::kSs3:
       keys.push_back(FinishSs3(static_cast<char>(byte)));
       state_ = State::kGround;

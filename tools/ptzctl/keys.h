@@ -43,10 +43,11 @@ class KeyDecoder {
   // key, an unfinished sequence is dropped.
   std::vector<Key> Flush();
   // True while a sequence has begun but not ended.
-  bool Pending() const { return state_ != State::kGround; }
+  bool Pending() const { return state_ != State::kGround && state_ != State::kIgnore; }
 
  private:
-  enum class State { kGround, kEscape, kCsi, kSs3 };
+  // kIgnore swallows the rest of a sequence that was given up.
+  enum class State { kGround, kEscape, kCsi, kSs3, kIgnore };
   Key FinishCsi(char final_byte) const;
   static Key FinishSs3(char final_byte);
 

@@ -69,20 +69,24 @@ int main(int argc, char** argv) {
   int hold_ms = 0;
   std::optional<int> expected;
   int log_switch = 1;
-  app.add_option("--lib", library, "Driver library to load (default: " + DefaultLibrary() + ")");
+  app.add_option("--lib", library, "Driver library to load (default: " + DefaultLibrary() + ")")
+      ->type_name("PATH");
   app.add_option("--log", log_dir,
-                 "Log directory handed to VRT_CamInitModule (default: the "
-                 "library's directory)");
+                 "Log directory handed to VRT_CamInitModule (default: the library's directory)")
+      ->type_name("DIR");
   app.add_option("--log-switch", log_switch, "Log switch handed to VRT_CamInitModule")
       ->capture_default_str();
   app.add_flag("--trace", trace, "Show the driver's log lines after each call");
   app.add_option("--script", script,
                  "Run the commands in FILE, one per line ('-' reads standard input); # starts "
-                 "a comment, 'expect CODE command ...' checks a result");
-  app.add_option("--expect", expected, "Result code the command is expected to give");
+                 "a comment, 'expect CODE command ...' checks a result")
+      ->type_name("FILE");
+  app.add_option("--expect", expected, "Result code the command is expected to give")
+      ->type_name("CODE");
   app.add_option("--hold", hold_ms,
                  "Keep the cameras open this many milliseconds after the command (lets a "
                  "wash pulse end)")
+      ->type_name("MS")
       ->check(CLI::Range(0, 3600000));
 
   ptzctl::CommandSet commands(&app);
@@ -102,14 +106,22 @@ int main(int argc, char** argv) {
       "Run the driver against the built-in dome simulator: a copy of the library and a demo "
       "configuration go into a private directory, then a tour shows host calls, wire lines and "
       "the dome's state, and checks them");
-  demo_command->add_option("--dir", demo.dir, "Directory for the run")->capture_default_str();
+  demo_command->add_option("--dir", demo.dir, "Directory for the run")
+      ->type_name("DIR")
+      ->capture_default_str();
   demo_command->add_flag("--check,--non-interactive", no_pauses,
                          "No pauses; the exit status tells whether every check passed (for CI)");
   demo_command->add_flag("--drive", demo.drive,
                          "After the tour, steer camera 0 yourself while the wire lines show");
 
   app.require_subcommand(0, 1);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    // Help is success; any other mistake in the command line is status 2.
+    const int code = app.exit(error);
+    return code == 0 ? 0 : 2;
+  }
 
   if (library.empty()) library = DefaultLibrary();
 

@@ -108,7 +108,7 @@ void Session::PrintNewLogLines() {
 
 int Session::Report(const std::string& call, int result, const std::string& detail, Kind kind) {
   std::string text = call + "  ->  ";
-  if (kind == Kind::kVersion) {
+  if (kind == Kind::kVersion && result >= 0) {
     char version[32];
     std::snprintf(version, sizeof version, "0x%X", static_cast<unsigned>(result));
     text += version;
