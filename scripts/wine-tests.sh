@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# The 32-bit Windows DLL under Wine.
+#
+# Builds QUARO7K7_PTZ.dll and the Windows host program (preset win32,
+# build-win32/), the Linux library, host program, dome simulator and tests
+# (preset default, build/), prepares a private Wine prefix in
+# build-win32/wineprefix and runs:
+#   - the Wine tests of the integration suite: the export and import tables
+#     of the DLL, and every host scenario run against the Linux library and
+#     against the DLL under Wine, with results, wire lines, log lines and the
+#     settings file compared between the two;
+#   - a smoke run of the Windows host program against the quaro7-domesim
+#     tool, whose port Wine sees as COM7.
+# Ends with "N passed, M failed" and a non-zero status when anything failed.
+#
+# Installs what is missing (needs root then): mingw-w64 and Wine. Where the
+# kernel cannot run 32-bit Linux programs itself (no IA-32 emulation), Wine's
+# 32-bit loader runs through qemu-i386: the script installs qemu-user-static
+# and Wine's 32-bit preloader and registers qemu-i386 for 32-bit programs.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=2
+linux_build=${QUARO7_LINUX_BUILD:-$root/build}
+win_build=$root/build-win32
+prefix=$win_build/wineprefix
+passed=0
+failed=0
+
+step() { echo; echo "=== $*"; }
+die() { echo "wine-tests: $*" >&2; echo "0 passed, 1 failed"; exit 1; }
+check() {  # check <description> <command...>
+  local what=$1; shift
+  if "$@"; then
+    passed=$((passed + 1)); echo "ok: $what"
+  else
+    failed=$((failed + 1)); echo "FAILED: $what"
+  fi
+}
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+apt_install() {
+  [ "$(id -u)" = 0 ] || die "missing packages $*; run as root or install them"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$@" >/dev/null || die "apt-get install $* failed"
+}
+
+# ---------------------------------------------------------------- packages
+
+step "packages"
+scripts/install-deps --windows || die "installing the build and Wine packages failed"
+for tool in wine wineserver i686-w64-mingw32-g++-posix i686-w64-mingw32-objdump; do
+  command -v "$tool" >/dev/null || die "$tool not found after installing"
+done
+
+# Wine's 32-bit side is a 32-bit Linux program. A kernel without IA-32
+# emulation refuses it ("Exec format error"); qemu-i386 then runs it.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "this kernel does not run 32-bit programs: running them through qemu-i386"
+  installed qemu-user-static || apt_install qemu-user-static
+  installed wine32-preloader:i386 || apt_install wine32-preloader:i386
+  [ "$(id -u)" = 0 ] || die "registering qemu-i386 for 32-bit programs needs root"
+  binfmt=/proc/sys/fs/binfmt_misc
+  [ -e $binfmt/register ] || mount -t binfmt_misc binfmt_misc $binfmt || die "no binfmt_misc"
+  if [ ! -e $binfmt/qemu-i386 ]; then
+    # ELF, 32-bit, little-endian, executable or shared object, i386; F: the
+    # interpreter is opened now, so it works in every mount namespace.
+    magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+    mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+    echo ":qemu-i386:M::$magic:$mask:/usr/bin/qemu-i386-static:F" > $binfmt/register ||
+      die "registering qemu-i386 failed"
+  fi
+  /usr/lib/wine/wine --version >/dev/null 2>&1 || die "Wine's 32-bit loader still does not run"
+fi
+
+# ---------------------------------------------------------------- builds
+
+step "build: win32"
+cmake --preset win32 >/dev/null || die "configuring the win32 build failed"
+cmake --build --preset win32 -j"$jobs" || die "the win32 build failed"
+
+step "build: Linux library, host program, simulator and tests"
+if [ ! -f "$linux_build/CMakeCache.txt" ]; then
+  if [ "$linux_build" = "$root/build" ]; then
+    cmake --preset default >/dev/null || die "configuring the Linux build failed"
+  else
+    cmake -S "$root" -B "$linux_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null ||
+      die "configuring the Linux build failed"
+  fi
+fi
+cmake --build "$linux_build" -j"$jobs" --target QUARO7K7_PTZ winhost quaro7-domesim integration_tests ||
+  die "the Linux build failed"
+
+# ---------------------------------------------------------------- Wine prefix
+
+export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY WAYLAND_DISPLAY
+step "Wine prefix $prefix"
+if [ ! -f "$prefix/system.reg" ]; then
+  rm -rf "$prefix"
+  WINEARCH=win64 wine wineboot -i >"$win_build/wineboot.log" 2>&1
+  wineserver -w
+  [ -f "$prefix/system.reg" ] || die "wineboot did not make the prefix (see $win_build/wineboot.log)"
+fi
+# The fonts Debian's Wine keeps outside the prefix ("MS Sans Serif" of the
+# dialogs).
+mkdir -p "$prefix/drive_c/windows/Fonts"
+cp -n /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
+# One wineserver for the whole run, so that each program starts quickly.
+wineserver -p >/dev/null 2>&1
+simulator_pid=
+smoke_dir=
+cleanup() {
+  [ -n "$simulator_pid" ] && kill "$simulator_pid" 2>/dev/null && wait "$simulator_pid" 2>/dev/null
+  rm -f "$prefix/dosdevices/com7"
+  [ -n "$smoke_dir" ] && rm -rf "$smoke_dir"
+  wineserver -k 2>/dev/null
+}
+trap cleanup EXIT
+
+# ---------------------------------------------------------------- integration suite
+
+step "Wine tests of the integration suite"
+suite_log=$win_build/wine-suite.log
+QUARO7_WIN32_BUILD=$win_build QUARO7_LINUX_WINHOST=$linux_build/tools/winhost/winhost \
+  "$linux_build/tests/integration_tests" --gtest_filter='WineHostTest.*' 2>&1 | tee "$suite_log"
+suite_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$suite_log")
+suite_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:$/\1/p' "$suite_log")
+suite_skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:$/\1/p' "$suite_log")
+passed=$((passed + ${suite_passed:-0}))
+failed=$((failed + ${suite_failed:-0} + ${suite_skipped:-0}))
+if [ -z "$suite_passed" ] && [ -z "$suite_failed" ]; then
+  echo "FAILED: the integration suite did not report"; failed=$((failed + 1))
+fi
+
+# ---------------------------------------------------------------- smoke run
+
+step "smoke: winhost.exe against quaro7-domesim on COM7"
+smoke_dir=$(mktemp -d /tmp/q7wine-smoke-XXXXXX)
+cp "$win_build/QUARO7K7_PTZ.dll" "$smoke_dir/"
+cat >"$smoke_dir/QUARO7K7_PTZ.xml" <<'XML'
+<?xml version='1.0' encoding='iso-8859-1'?>
+<settings>
+	<comm1><Name value="Smoke"/><ComPort value="7"/><PortMode value="96,E,8,1"/>
+		<cam1><Name value="Dome"/><TavoID value="0"/><SysID value="3"/><NodeAddress value="128"/><CamAccFactor value="6"/><WaitForResponse value="1"/><ControlMonitor value="1"/><NofRelays value="3"/><NofStorageLocations value="99"/>
+		</cam1>
+	</comm1>
+</settings>
+XML
+"$linux_build/tools/domesim/quaro7-domesim" --port-dir "$smoke_dir" --com 7 --trace \
+  >"$smoke_dir/trace.log" 2>&1 &
+simulator_pid=$!
+for _ in $(seq 50); do [ -L "$smoke_dir/ports/COM7" ] && break; sleep 0.1; done
+ln -sfn "$(readlink "$smoke_dir/ports/COM7")" "$prefix/dosdevices/com7"
+win_dir="Z:${smoke_dir//\//\\\\}"
+{
+  printf 'load "%s\\\\QUARO7K7_PTZ.dll"\n' "$win_dir"
+  printf 'VRT_CamInitModule 1 "%s"\n' "$win_dir"
+  printf 'TAVOPZTChannel 6 5 00000000000000000000\n'
+  printf 'VRT_CamExitModule\nquit\n'
+} | wine "$win_build/tools/winhost/winhost.exe" >"$smoke_dir/replies.txt" 2>"$smoke_dir/stderr.txt"
+replies=$(tr -d '\r' <"$smoke_dir/replies.txt")
+echo "$replies"
+expected_replies() {
+  [ "$(echo "$replies" | sed -n 1p)" = ok ] &&
+    echo "$replies" | sed -n 2p | grep -q '^= 1 ' &&
+    echo "$replies" | sed -n 3p | grep -Eq '^= 1 .*record=00000000[0-9a-f]{4}0010' &&
+    echo "$replies" | sed -n 4p | grep -q '^= 1 '
+}
+# The channel's open writes the handle 0x1000xxxx at offset 4 of its record.
+check "winhost.exe loads the DLL, finds every export, initialises and opens through the channel" \
+  expected_replies
+wire_lines() {
+  grep -o '^[0-9:.]* @[0-9,]*' "$smoke_dir/trace.log" | awk '{print $2}' | paste -sd' '
+}
+check "the dome saw the open sequence: @2,1 @3,3 @5,23 @2,1 @3,3 @6,22" \
+  test "$(wire_lines)" = "@2,1 @3,3 @5,23 @2,1 @3,3 @6,22"
+check "the log records the open" \
+  grep -q "COMM.Open: Connection 'Smoke' opened with settings 96,E,8,1" "$smoke_dir/QUARO7K7_PTZ.log"
+
+echo
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
