@@ -15,13 +15,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "domesim/domesim.h"
 #include "quaro7k7_ptz.h"
+#include "ratio.h"
 
 namespace {
 
@@ -160,42 +160,11 @@ void HostCall_Driver_PresetRecall(benchmark::State& state) {
 }
 BENCHMARK(HostCall_Driver_PresetRecall)->Arg(0)->Arg(1)->ArgName("log")->UseRealTime();
 
-// Collects real time per iteration to print the ratios after the run.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs)
-      if (!run.error_occurred && run.iterations > 0)
-        times_[run.benchmark_name()] = run.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-  void PrintRatios() const {
-    const std::pair<const char*, const char*> pairs[] = {
-        {"HostCall_Driver_MoveStartStop/log:0/real_time", "HostCall_Raw_MoveStartStop/real_time"},
-        {"HostCall_Driver_MoveStartStop/log:1/real_time", "HostCall_Raw_MoveStartStop/real_time"},
-        {"HostCall_Driver_PresetRecall/log:0/real_time", "HostCall_Raw_PresetRecall/real_time"},
-        {"HostCall_Driver_PresetRecall/log:1/real_time", "HostCall_Raw_PresetRecall/real_time"},
-    };
-    for (const auto& [driver, raw] : pairs) {
-      auto d = times_.find(driver);
-      auto r = times_.find(raw);
-      if (d == times_.end() || r == times_.end() || r->second <= 0) continue;
-      std::printf("ratio %-48s %.3fx raw\n", driver, d->second / r->second);
-    }
-  }
-
- private:
-  std::map<std::string, double> times_;
-};
+static const bench::CompareTo kMoveRatios({"HostCall_Driver_MoveStartStop/log:0/real_time",
+                                           "HostCall_Driver_MoveStartStop/log:1/real_time"},
+                                          "HostCall_Raw_MoveStartStop/real_time");
+static const bench::CompareTo kRecallRatios({"HostCall_Driver_PresetRecall/log:0/real_time",
+                                             "HostCall_Driver_PresetRecall/log:1/real_time"},
+                                            "HostCall_Raw_PresetRecall/real_time");
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintRatios();
-  benchmark::Shutdown();
-  return 0;
-}

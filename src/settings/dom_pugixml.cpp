@@ -172,6 +172,23 @@ class PugiDocument : public XmlDomDocument {
   std::unique_ptr<XmlDomNode> DocumentNode() override { return std::make_unique<PugiNode>(Doc); }
 
   std::unique_ptr<XmlDomNode> SelectSingleNode(const std::string& path) override {
+    // The driver's paths are plain child steps; they are walked directly,
+    // which is the same selection as the XPath query without compiling one
+    // for every key read. Anything else goes to the XPath engine.
+    bool plain = !path.empty();
+    pugi::xml_node walked = Doc;
+    for (size_t begin = 0; plain && begin <= path.size();) {
+      size_t end = path.find('/', begin);
+      if (end == std::string::npos) end = path.size();
+      const std::string step = path.substr(begin, end - begin);
+      if (!IsXmlName(step) || step.find(':') != std::string::npos) {
+        plain = false;
+        break;
+      }
+      if (walked) walked = walked.child(Latin1ToUtf8(step).c_str());
+      begin = end + 1;
+    }
+    if (plain) return walked ? std::make_unique<PugiNode>(walked) : nullptr;
     pugi::xpath_node found;
     try {
       found = Doc.select_node(Latin1ToUtf8(path).c_str());

@@ -10,12 +10,14 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <semaphore.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstddef>
 #include <new>
 #include <string>
@@ -163,9 +165,29 @@ void CloseOptexEvent(OptexEvent* event) {
   delete event;
 }
 
+namespace {
+// A forked child's thread has an id of its own: the cached ids are renewed
+// after every fork.
+std::atomic<unsigned> g_forkGeneration{0};
+void RenewThreadIds() { g_forkGeneration.fetch_add(1, std::memory_order_relaxed); }
+const int g_forkHandler = pthread_atfork(nullptr, nullptr, RenewThreadIds);
+}  // namespace
+
 uint32_t CurrentThreadId() {
-  // Not cached: a forked child must not go on with its parent's id.
-  return static_cast<uint32_t>(gettid());
+  // Asked for on every lock operation: the system call is made once per
+  // thread (and once more after a fork).
+  struct Cached {
+    unsigned generation = ~0u;
+    uint32_t id = 0;
+  };
+  static thread_local Cached cached;
+  const unsigned generation = g_forkGeneration.load(std::memory_order_relaxed);
+  if (cached.generation != generation) {
+    cached.id = static_cast<uint32_t>(gettid());
+    cached.generation = generation;
+  }
+  (void)g_forkHandler;
+  return cached.id;
 }
 
 uint32_t ProcessorCount() {

@@ -1,0 +1,92 @@
+// A host for benchmarks: a private directory with a copy of the driver
+// library and a settings file, the library loaded from there as a host
+// loads it, and its exports looked up by name.
+#pragma once
+
+#include <dlfcn.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+class LibraryHost {
+ public:
+  explicit LibraryHost(const std::string& settingsXml) {
+    char pattern[] = "/tmp/q7-bench-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (made == nullptr) throw std::runtime_error("mkdtemp");
+    dir_ = made;
+    std::filesystem::copy_file(QUARO7_LIBRARY_PATH, dir_ / "QUARO7K7_PTZ.so");
+    std::ofstream(dir_ / "QUARO7K7_PTZ.xml") << settingsXml;
+  }
+  ~LibraryHost() {
+    if (lib_ != nullptr) dlclose(lib_);
+    std::filesystem::remove_all(dir_);
+  }
+  LibraryHost(const LibraryHost&) = delete;
+  LibraryHost& operator=(const LibraryHost&) = delete;
+
+  const std::filesystem::path& Dir() const { return dir_; }
+
+  void Load() {
+    lib_ = dlopen((dir_ / "QUARO7K7_PTZ.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (lib_ == nullptr) throw std::runtime_error(dlerror());
+  }
+
+  template <typename F>
+  F Sym(const char* name) {
+    void* p = dlsym(lib_, name);
+    if (p == nullptr) throw std::runtime_error(name);
+    return reinterpret_cast<F>(p);
+  }
+
+ private:
+  std::filesystem::path dir_;
+  void* lib_ = nullptr;
+};
+
+// Settings file text: `lines` connections of `cameras` cameras each, every
+// camera with `presets` presets and `relays` named relays. Connection n uses
+// COM port n.
+inline std::string SettingsXml(int lines, int cameras, int presets, int relays) {
+  std::string x = "<?xml version='1.0' encoding='iso-8859-1'?>\n<settings>\n";
+  int number = 0;
+  for (int l = 1; l <= lines; ++l) {
+    const std::string comm = "comm" + std::to_string(l);
+    x += "\t<" + comm + ">\n\t\t<Name value=\"Line " + std::to_string(l) +
+         "\"/>\n\t\t<ComPort value=\"" + std::to_string(l) +
+         "\"/>\n\t\t<PortMode value=\"96,E,8,1\"/>\n";
+    for (int c = 1; c <= cameras; ++c, ++number) {
+      const std::string cam = "cam" + std::to_string(c);
+      x += "\t\t<" + cam + ">\n";
+      auto value = [&x](const char* key, const std::string& v) {
+        x += "\t\t\t<" + std::string(key) + " value=\"" + v + "\"/>\n";
+      };
+      value("Name", "Camera " + std::to_string(number + 1));
+      value("TavoID", std::to_string(number));
+      value("SysID", std::to_string(c));
+      value("NodeAddress", "128");
+      value("CamAccFactor", "6");
+      value("WaitForResponse", "1");
+      value("WashPulseTime", "3000");
+      value("DefaultPreposSpeed", "90");
+      value("NofStorageLocations", "99");
+      value("ControlMonitor", "1");
+      value("NofRelays", std::to_string(relays));
+      x += "\t\t\t<positions>\n";
+      for (int p = 1; p <= presets; ++p)
+        x += "\t\t\t\t<PrePos" + std::to_string(p) + "><Name value=\"Preset " + std::to_string(p) +
+             "\"/><ID value=\"" + std::to_string(p - 1) + "\"/><MemId value=\"" +
+             std::to_string(p) + "\"/></PrePos" + std::to_string(p) + ">\n";
+      x += "\t\t\t</positions>\n\t\t\t<relays>\n";
+      for (int r = 1; r <= relays; ++r)
+        x += "\t\t\t\t<Relay" + std::to_string(r) + "><Name value=\"Relay " + std::to_string(r) +
+             "\"/></Relay" + std::to_string(r) + ">\n";
+      x += "\t\t\t</relays>\n\t\t</" + cam + ">\n";
+    }
+    x += "\t</" + comm + ">\n";
+  }
+  return x + "</settings>\n";
+}
