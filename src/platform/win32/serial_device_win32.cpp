@@ -41,6 +41,11 @@ class Win32SerialDevice : public SerialDevice {
   }
 
   bool BuildSettings(const std::string& mode) override {
+    // Not every system's parser refuses a mode without any setting in it.
+    if (mode.find_first_not_of(" \t") == std::string::npos) {
+      Fail(ERROR_INVALID_PARAMETER);
+      return false;
+    }
     DCB dcb;
     ZeroMemory(&dcb, sizeof dcb);
     dcb.DCBlength = sizeof dcb;
