@@ -91,31 +91,48 @@ std::string FromEnvironment(const char* name, const std::string& fallback) {
 
 }  // namespace
 
-std::optional<std::string> RunProgram(const std::vector<std::string>& argv) {
+namespace {
+
+// In a child before exec: sets the variables, an empty value unsets one.
+void ApplyEnvironment(const std::map<std::string, std::string>& env) {
+  for (const auto& [name, value] : env) {
+    if (value.empty()) {
+      unsetenv(name.c_str());
+    } else {
+      setenv(name.c_str(), value.c_str(), 1);
+    }
+  }
+}
+
+}  // namespace
+
+ProgramRun RunProgram(const std::vector<std::string>& argv,
+                      const std::map<std::string, std::string>& env) {
   int pipeFds[2];
-  if (pipe2(pipeFds, O_CLOEXEC) != 0) return std::nullopt;
+  ProgramRun run;
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return run;
   const pid_t pid = fork();
   if (pid < 0) {
     close(pipeFds[0]);
     close(pipeFds[1]);
-    return std::nullopt;
+    return run;
   }
   if (pid == 0) {
     dup2(pipeFds[1], STDOUT_FILENO);
+    ApplyEnvironment(env);
     std::vector<char*> args = CStrings(argv);
     execvp(args[0], args.data());
     _exit(127);
   }
   close(pipeFds[1]);
-  std::string output;
   char buffer[4096];
   ssize_t n;
-  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) output.append(buffer, n);
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) run.output.append(buffer, n);
   close(pipeFds[0]);
   int status = 0;
   waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-  return output;
+  run.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return run;
 }
 
 // ---------------------------------------------------------------- platforms
@@ -188,13 +205,7 @@ HostProcess::HostProcess(const std::vector<std::string>& argv,
     dup2(fromHost[1], STDOUT_FILENO);
     const int err = open(errorFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     if (err >= 0) dup2(err, STDERR_FILENO);
-    for (const auto& [name, value] : env) {
-      if (value.empty()) {
-        unsetenv(name.c_str());
-      } else {
-        setenv(name.c_str(), value.c_str(), 1);
-      }
-    }
+    ApplyEnvironment(env);
     std::vector<char*> args = CStrings(argv);
     execvp(args[0], args.data());
     _exit(127);

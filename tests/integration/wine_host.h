@@ -36,9 +36,14 @@ void WriteText(const std::string& path, const std::string& text);
 std::string MakeTempDir(const std::string& prefix);
 void RemoveTree(const std::string& path);
 
-// Runs a program to its end; its standard output, or nullopt when it could
-// not be started or did not exit with 0.
-std::optional<std::string> RunProgram(const std::vector<std::string>& argv);
+// Runs a program to its end with these variables set (an empty value
+// unsets one).
+struct ProgramRun {
+  bool succeeded = false;  // started and exited with 0
+  std::string output;      // its standard output
+};
+ProgramRun RunProgram(const std::vector<std::string>& argv,
+                      const std::map<std::string, std::string>& env = {});
 
 // ---------------------------------------------------------------- platforms
 
@@ -77,6 +82,7 @@ struct WineSetup {
   std::string objdump;
   std::string Dll() const { return build + "/QUARO7K7_PTZ.dll"; }
   std::string Winhost() const { return build + "/tools/winhost/winhost.exe"; }
+  std::string PlatformCheck() const { return build + "/tools/winhost/win32-platform-check.exe"; }
   // From the environment; nullopt when the Wine runs are not set up.
   static std::optional<WineSetup> FromEnvironment();
 };

@@ -2,7 +2,10 @@
 // against dome simulators, next to the Linux library driven the same way:
 // both runs must show the same results, wire lines, log lines and settings
 // file. Skipped unless scripts/wine-tests.sh has set up Wine.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <iostream>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -31,8 +34,9 @@ void StartCamera(Session& s, int com) {
 }
 
 TEST_F(WineHostTest, DllExportsExactlyTheHostsNamesAndImportsOnlySystemDlls) {
-  const std::optional<std::string> dump = RunProgram({setup().objdump, "-p", setup().Dll()});
-  ASSERT_TRUE(dump) << setup().objdump << " -p " << setup().Dll();
+  const ProgramRun run = RunProgram({setup().objdump, "-p", setup().Dll()});
+  ASSERT_TRUE(run.succeeded) << setup().objdump << " -p " << setup().Dll();
+  const std::string* dump = &run.output;
   EXPECT_NE(dump->find("file format pei-i386"), std::string::npos) << "not a 32-bit DLL";
 
   std::set<std::string> exports;
@@ -108,6 +112,25 @@ TEST_F(WineHostTest, DllExportsExactlyTheHostsNamesAndImportsOnlySystemDlls) {
                                         "advapi32.dll", "gdi32.dll",  "comctl32.dll"};
   EXPECT_FALSE(imports.empty());
   for (const std::string& name : imports) EXPECT_TRUE(system.count(name)) << "imports " << name;
+}
+
+TEST_F(WineHostTest, Win32PlatformLayerOnItsOwn) {
+  WineSide wine(setup());
+  const std::string dir = MakeTempDir("q7wine-platform");
+  ASSERT_FALSE(dir.empty());
+  const std::string busy = dir + "/busy-port";
+  ASSERT_EQ(mkdir(busy.c_str(), 0755), 0);
+  wine.LinkPort(dir, 27, busy);
+  std::vector<std::string> command = wine.HostCommand();
+  command.back() = setup().PlatformCheck();
+  command.push_back(wine.HostPath(dir));
+  command.push_back("27");
+  const ProgramRun run = RunProgram(command, wine.HostEnvironment());
+  wine.LinkPort(dir, 27, "");
+  EXPECT_TRUE(run.succeeded) << run.output;
+  EXPECT_NE(run.output.find(" checks, 0 failed"), std::string::npos) << run.output;
+  std::cout << run.output;
+  RemoveTree(dir);
 }
 
 TEST_F(WineHostTest, AnswersBeforeInitialisation) {
@@ -240,7 +263,9 @@ TEST_F(WineHostTest, PresetsStoredByNameSurviveARestart) {
     EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"Gate view\"").result, 1);
     // Stored through the channel: code 43, the name at offset 4.
     EXPECT_EQ(s.Call("TAVOPZTChannel 6 43 {hle}" + RecordHex({}, "Yard", 32)).result, 1);
-    EXPECT_EQ(s.Wire(kCom), (Lines{"@9,1", "@9,2"}));
+    // A name beyond ASCII, kept in ISO-8859-1 like the file.
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"Caf\\xe9\"").result, 1);
+    EXPECT_EQ(s.Wire(kCom), (Lines{"@9,1", "@9,2", "@9,3"}));
     EXPECT_EQ(s.Call("VRT_CamClose {h}").result, 1);
     EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
     s.Unload();
@@ -250,8 +275,9 @@ TEST_F(WineHostTest, PresetsStoredByNameSurviveARestart) {
     ASSERT_EQ(s.Init(), 1);
     ASSERT_EQ(s.Open(0), 1);
     s.Wire(kCom);
-    EXPECT_EQ(s.Call("VRT_CamGetPrePosition {h} -1").result, 2);
+    EXPECT_EQ(s.Call("VRT_CamGetPrePosition {h} -1").result, 3);
     EXPECT_EQ(s.Call("VRT_CamGetPrePosition {h} 0").fields.at("name"), "\"Gate view\"");
+    EXPECT_EQ(s.Call("VRT_CamGetPrePosition {h} 2").fields.at("name"), "\"Caf\\xe9\"");
     EXPECT_EQ(s.Call("VRT_CamMoveToPrePositionName {h} \"Yard\" 50").result, 1);
     // Code 42: the speed at offset 4 before the name at 8.
     EXPECT_EQ(s.Call("TAVOPZTChannel 6 42 {hle}" + RecordHex({50}, "Gate view", 32)).result, 1);
@@ -262,6 +288,7 @@ TEST_F(WineHostTest, PresetsStoredByNameSurviveARestart) {
   });
   EXPECT_NE(t.settings.find("<Name value=\"Gate view\""), std::string::npos) << t.settings;
   EXPECT_NE(t.settings.find("<Name value=\"Yard\""), std::string::npos) << t.settings;
+  EXPECT_NE(t.settings.find("<Name value=\"Caf\xe9\""), std::string::npos) << t.settings;
 }
 
 TEST_F(WineHostTest, MalformedSettingsFileIsLeftAsItIs) {
