@@ -1,5 +1,7 @@
 // Raw calls of TAVOPZTChannel: the record is built from the arguments after
 // the layout of the function code, and what the driver wrote back is shown.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 

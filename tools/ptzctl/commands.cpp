@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <chrono>
+#include <cstdint>
 #include <istream>
 #include <thread>
 

@@ -70,6 +70,25 @@ std::string ClockText() {
   return text;
 }
 
+// This program's path, or its name when that is unknown.
+std::string ProgramPath() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return error ? std::string("ptzctl") : self.string();
+}
+
+// The simulator tool installed beside this program, or the one of the build
+// tree; its bare name when neither is there.
+std::string SimulatorPath(const std::string& self) {
+  const fs::path dir = fs::path(self).parent_path();
+  for (const fs::path& candidate :
+       {dir / "quaro7-domesim", dir / ".." / "domesim" / "quaro7-domesim"}) {
+    std::error_code error;
+    if (fs::exists(candidate, error)) return candidate.lexically_normal().string();
+  }
+  return "quaro7-domesim";
+}
+
 // "pan right 62% tilt - | zoom - | on: washer | at 37.2/0.0": the part of the
 // dome's state the demo talks about.
 std::string ShortDomeState(const domesim::DomeState& d) {
@@ -488,10 +507,11 @@ class Tour {
     Out("  " + std::string(kSettingsName) + "     the driver's settings, as it saved them");
     Out("  " + library_.stem().string() + ".log     the driver's log");
     Out("  " + std::string(kWireTraceName) + "       every line the dome received");
+    const std::string self = ProgramPath();
     Out("Try it by hand, with the simulator as a process of its own:");
-    Out("  quaro7-domesim --port-dir " + dir_.string() + " --com 1 --trace &");
-    Out("  ptzctl --lib " + library_.string() + " --trace list");
-    Out("  ptzctl --lib " + library_.string() + " drive 0");
+    Out("  " + SimulatorPath(self) + " --port-dir " + dir_.string() + " --com 1 --trace &");
+    Out("  " + self + " --lib " + library_.string() + " --trace list");
+    Out("  " + self + " --lib " + library_.string() + " drive 0");
   }
 
   // ------------------------------------------------------------ helpers

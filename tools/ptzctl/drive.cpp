@@ -3,6 +3,9 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "ptzctl/host_calls.h"

@@ -1,5 +1,6 @@
 #include "ptzctl/host_calls.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 

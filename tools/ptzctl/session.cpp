@@ -1,6 +1,8 @@
 #include "ptzctl/session.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <thread>
