@@ -6,19 +6,9 @@
 #include "comm/comm.h"
 #include "driver/driver.h"
 #include "driver/log.h"
+#include "driver/text.h"
 #include "quaro7k7_ptz.h"
 #include "settings/xml_settings.h"
-
-namespace {
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-}  // namespace
 
 // ---------------------------------------------------------------- locations
 

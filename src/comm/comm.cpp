@@ -8,20 +8,9 @@
 
 #include "camera/camera.h"
 #include "driver/log.h"
+#include "driver/text.h"
 #include "platform/message_box.h"
 #include "platform/tick_clock.h"
-
-namespace {
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const unsigned char x = static_cast<unsigned char>(a[i]);
-    const unsigned char y = static_cast<unsigned char>(b[i]);
-    if (std::tolower(x) != std::tolower(y)) return false;
-  }
-  return true;
-}
-}  // namespace
 
 CVRTComm::CVRTComm() : lineLock_(std::make_shared<std::recursive_mutex>()) {}
 

@@ -5,17 +5,10 @@
 
 #include "camera/camera.h"
 #include "comm/comm.h"
+#include "driver/text.h"
 #include "platform/tick_clock.h"
 
 namespace {
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 constexpr const char* kSeparatorLine =
     "--------------------------------------------------------------------------------\n";
 }  // namespace
