@@ -86,15 +86,19 @@ int CVRTSerial::Write(const void* data, size_t length) {
   return static_cast<int>(written);
 }
 
+bool CVRTSerial::ClearLineError() {
+  const uint32_t error = device_->ClearError();
+  if (error == 0) return true;
+  VRT_LOG_TEXT("Serial.ReadData: Serious serial port error with ClearCommError(): %d",
+               static_cast<int>(error));
+  state_ = kFailed;
+  return false;
+}
+
 int CVRTSerial::ReadData(void* buffer, size_t count) {
   char* out = static_cast<char*>(buffer);
   if (out == nullptr || count == 0) return -4;
-  if (const uint32_t e = device_->ClearError(); e != 0) {
-    VRT_LOG_TEXT("Serial.ReadData: Serious serial port error with ClearCommError(): %d",
-                 static_cast<int>(e));
-    state_ = kFailed;
-    return -4;
-  }
+  if (!ClearLineError()) return -4;
   int readFailures = 0;
   int badReplies = 0;
   size_t got = 0;
@@ -103,12 +107,7 @@ int CVRTSerial::ReadData(void* buffer, size_t count) {
     std::memset(out, 0, count < 4 ? count : 4);
     got = 0;
     if (!device_->Read(out, count, &got)) {
-      if (const uint32_t e = device_->ClearError(); e != 0) {
-        VRT_LOG_TEXT("Serial.ReadData: Serious serial port error with ClearCommError(): %d",
-                     static_cast<int>(e));
-        state_ = kFailed;
-        return -4;
-      }
+      if (!ClearLineError()) return -4;
       platform::SleepMs(kReadFailurePauseMs);
       if (++readFailures >= kMaxReadFailures) {
         VRT_LOG_TEXT("Serial.ReadData: Serial port read error");
@@ -149,12 +148,7 @@ int CVRTSerial::ReadForCamera(void* buffer, size_t count, const CVRTCamera* came
       device_->PurgeReceive();
       return static_cast<int>(got);
     }
-    if (const uint32_t e = device_->ClearError(); e != 0) {
-      VRT_LOG_TEXT("Serial.ReadData: Serious serial port error with ClearCommError(): %d",
-                   static_cast<int>(e));
-      state_ = kFailed;
-      return -4;
-    }
+    if (!ClearLineError()) return -4;
     platform::SleepMs(kReadFailurePauseMs);
     if (++failures >= kMaxReadFailures) {
       state_ = kFailed;

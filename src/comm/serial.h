@@ -47,6 +47,10 @@ class CVRTSerial {
   const char* LastLine() const { return lastLine_; }
 
  private:
+  // Clears a pending line error; false (logged, state failed) when even
+  // that fails.
+  bool ClearLineError();
+
   std::unique_ptr<platform::SerialDevice> device_;
   int state_ = kNeverOpened;
   uint32_t lastError_ = 0;
