@@ -104,8 +104,11 @@ fi
 # dialogs).
 mkdir -p "$prefix/drive_c/windows/Fonts"
 cp -n /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
-# One wineserver for the whole run, so that each program starts quickly.
+# One wineserver for the whole run, so that each program starts quickly, and
+# Wine's background services started now, away from this script's output:
+# they live as long as the wineserver and would hold a pipe open.
 wineserver -p >/dev/null 2>&1
+wine wineboot </dev/null >>"$win_build/wineboot.log" 2>&1
 simulator_pid=
 smoke_dir=
 cleanup() {
@@ -121,7 +124,8 @@ trap cleanup EXIT
 step "Wine tests of the integration suite"
 suite_log=$win_build/wine-suite.log
 QUARO7_WIN32_BUILD=$win_build QUARO7_LINUX_WINHOST=$linux_build/tools/winhost/winhost \
-  "$linux_build/tests/integration_tests" --gtest_filter='WineHostTest.*' 2>&1 | tee "$suite_log"
+  "$linux_build/tests/integration_tests" --gtest_filter='WineHostTest.*' </dev/null >"$suite_log" 2>&1
+cat "$suite_log"
 suite_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$suite_log")
 suite_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:$/\1/p' "$suite_log")
 suite_skipped=$(sed -n 's/^\[  SKIPPED \] \([0-9]*\) tests\?, listed below:$/\1/p' "$suite_log")
