@@ -13,6 +13,9 @@ constexpr int kMaxResends = 3;
 constexpr uint32_t kReadFailurePauseMs = 100;
 }  // namespace
 
+// The port's own log lines get a time stamp and a line end like every other
+// line, so that they do not run into the next one.
+
 CVRTSerial::CVRTSerial() : CVRTSerial(platform::SerialDevice::Create()) {}
 
 CVRTSerial::CVRTSerial(std::unique_ptr<platform::SerialDevice> device)
@@ -25,7 +28,7 @@ int CVRTSerial::Open(int comPort) {
   const uint32_t error = device_->Open(comPort);
   if (error != 0) {
     lastError_ = error;
-    VRT_LOG_TEXT("Serial.Open: Failed to open COM%d: %d", comPort, static_cast<int>(error));
+    VRT_LOG_LINE("Serial.Open: Failed to open COM%d: %d\n", comPort, static_cast<int>(error));
     state_ = kFailed;
     return static_cast<int>(error);
   }
@@ -40,14 +43,14 @@ int CVRTSerial::Open(int comPort) {
   }
   if (const uint32_t e = device_->ApplySettings(); e != 0) {
     lastError_ = e;
-    VRT_LOG_TEXT("Serial.Open: Failed to set parameter COM%d: %d", comPort, static_cast<int>(e));
+    VRT_LOG_LINE("Serial.Open: Failed to set parameter COM%d: %d\n", comPort, static_cast<int>(e));
     device_->Close();
     state_ = kFailed;
     return static_cast<int>(e);
   }
   if (const uint32_t e = device_->SetTimeouts(); e != 0) {
     lastError_ = e;
-    VRT_LOG_TEXT("Serial.Open: Failed to set timeouts COM%d: %d", comPort, static_cast<int>(e));
+    VRT_LOG_LINE("Serial.Open: Failed to set timeouts COM%d: %d\n", comPort, static_cast<int>(e));
     device_->Close();
     state_ = kFailed;
     return -6;
@@ -61,7 +64,7 @@ int CVRTSerial::Close() {
   if (state_ == kNeverOpened || state_ == kClosed || !device_->IsOpen()) return 0;
   const uint32_t error = device_->Close();
   if (error != 0) {
-    VRT_LOG_TEXT("Serial.Close: Failed to close COM%d: %d", port_, static_cast<int>(error));
+    VRT_LOG_LINE("Serial.Close: Failed to close COM%d: %d\n", port_, static_cast<int>(error));
     state_ = kFailed;
     return 0;
   }
@@ -89,7 +92,7 @@ int CVRTSerial::Write(const void* data, size_t length) {
 bool CVRTSerial::ClearLineError() {
   const uint32_t error = device_->ClearError();
   if (error == 0) return true;
-  VRT_LOG_TEXT("Serial.ReadData: Serious serial port error with ClearCommError(): %d",
+  VRT_LOG_LINE("Serial.ReadData: Serious serial port error with ClearCommError(): %d\n",
                static_cast<int>(error));
   state_ = kFailed;
   return false;
@@ -110,14 +113,14 @@ int CVRTSerial::ReadData(void* buffer, size_t count) {
       if (!ClearLineError()) return -4;
       platform::SleepMs(kReadFailurePauseMs);
       if (++readFailures >= kMaxReadFailures) {
-        VRT_LOG_TEXT("Serial.ReadData: Serial port read error");
+        VRT_LOG_LINE("Serial.ReadData: Serial port read error\n");
         state_ = kFailed;
         return -4;
       }
       continue;
     }
     if (got >= 2 && out[0] == 'O' && out[1] == 'L') {
-      VRT_LOG_TEXT("Serial.ReadData: Remote node off line");
+      VRT_LOG_LINE("Serial.ReadData: Remote node off line\n");
       break;
     }
     if (quaro7::IsAcceptedReply(out, got)) break;
@@ -126,7 +129,7 @@ int CVRTSerial::ReadData(void* buffer, size_t count) {
     const size_t length = std::strlen(lastLine_);
     size_t written = 0;
     if (length == 0 || !device_->Write(lastLine_, length, &written) || written == 0)
-      VRT_LOG_TEXT("Serial.ReadData: Serial port write error");
+      VRT_LOG_LINE("Serial.ReadData: Serial port write error\n");
   }
   device_->PurgeReceive();
   return static_cast<int>(got);
@@ -136,7 +139,7 @@ int CVRTSerial::ReadForCamera(void* buffer, size_t count, const CVRTCamera* came
   if (camera == nullptr || camera->WaitForResponse == 0) return 0;
   if (buffer == nullptr || count == 0) return -4;
   if (device_->ClearError() != 0) {
-    VRT_LOG_TEXT("Serial.ReadData: Serial port error with ClearCommError()");
+    VRT_LOG_LINE("Serial.ReadData: Serial port error with ClearCommError()\n");
     state_ = kFailed;
     return -4;
   }

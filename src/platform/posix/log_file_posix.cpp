@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <string>
 
 #include "platform/log_file.h"
@@ -38,6 +39,10 @@ bool WriteAll(int fd, const std::string& data) {
 
 void AppendLogText(const std::string& path, const char* text, size_t length) {
   if (text == nullptr || path.empty()) return;
+  // The driver's own threads take turns; only another program holding the
+  // file makes a text get lost.
+  static std::mutex turns;
+  std::lock_guard<std::mutex> turn(turns);
   const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return;
   // The file is shared with no other writer while it is open: when another
