@@ -160,6 +160,7 @@ class CVRTCamera {
   int32_t CameraIdentifier() const { return Handle; }
 
  private:
+  int StorePreset(int id, const std::string& name, std::unique_ptr<CVRTPrePosition>* stored);
   using MoveFn = int (CVRTComm::*)(CVRTCamera*, int);
   int Move(MoveFn move, int speed, const char* okLine, const char* failedLine);
 

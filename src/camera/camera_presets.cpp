@@ -141,6 +141,21 @@ int CVRTCamera::MoveToPrePositionName(const std::string& name, int speed) {
 
 // ---------------------------------------------------------------- store
 
+// Makes a preset with a free key and has the dome store the current
+// position in a free location. -18 with no preset when there is no line or
+// no key; otherwise the connection's result, with the preset in *stored.
+int CVRTCamera::StorePreset(int id, const std::string& name,
+                            std::unique_ptr<CVRTPrePosition>* stored) {
+  if (Connection == nullptr) return -18;
+  auto preset = std::make_unique<CVRTPrePosition>();
+  if (!MakePrePositionKey(1, &preset->KeyPath)) return -18;
+  preset->ID = id;
+  preset->Name = name.substr(0, kNameLength);
+  const int result = Connection->SetPrePosition(this, preset.get());
+  *stored = std::move(preset);
+  return result;
+}
+
 int CVRTCamera::SetPrePosition(int position, const std::string& name) {
   if (position < -1 || position > PresetCount()) {
     VRT_LOG_LINE("CAMERA.SetPrePosition: FAILED, illegal iPosition (%d)(TavoID %d)\n", position,
@@ -158,14 +173,10 @@ int CVRTCamera::SetPrePosition(int position, const std::string& name) {
     return -20;
   }
   if (position == -1 || GetPrePositionAt(position) != nullptr) return -18;
-  if (Connection == nullptr) return -18;
-  auto preset = std::make_unique<CVRTPrePosition>();
-  if (!MakePrePositionKey(1, &preset->KeyPath)) return -18;
-  preset->ID = position;
-  preset->Name = name.substr(0, kNameLength);
-  const int result = Connection->SetPrePosition(this, preset.get());
+  std::unique_ptr<CVRTPrePosition> preset;
+  const int result = StorePreset(position, name, &preset);
+  if (result == -18 && !preset) return -18;
   if (result != 1) {
-    if (preset->MemId > 0) ReleaseLocation(preset->MemId);
     VRT_LOG_LINE("CAM.SetPrePosition: position = %d name = '%s' FAILED (error %d).\n", position,
                  name.c_str(), result);
     return result;
@@ -193,14 +204,10 @@ int CVRTCamera::SetPrePositionName(const std::string& name) {
     VRT_LOG_LINE("CAM.SetPrePosition: TAVO Camera %d busy (error %d).\n", TavoID + 1, -20);
     return -20;
   }
-  if (Connection == nullptr) return -18;
-  auto preset = std::make_unique<CVRTPrePosition>();
-  if (!MakePrePositionKey(1, &preset->KeyPath)) return -18;
-  preset->ID = PresetCount();
-  preset->Name = name.substr(0, kNameLength);
-  const int result = Connection->SetPrePosition(this, preset.get());
+  std::unique_ptr<CVRTPrePosition> preset;
+  const int result = StorePreset(PresetCount(), name, &preset);
+  if (result == -18 && !preset) return -18;
   if (result != 1) {
-    if (preset->MemId > 0) ReleaseLocation(preset->MemId);
     VRT_LOG_LINE("CAM.SetPrePositionName: name = '%s' FAILED (error %d).\n", name.c_str(), result);
     return result;
   }
