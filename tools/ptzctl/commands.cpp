@@ -519,6 +519,7 @@ int RunCommandWords(Session& session, std::vector<std::string> words) {
     words.erase(words.begin(), words.begin() + 2);
   }
   CLI::App app{"ptzctl script line"};
+  app.allow_windows_style_options(false);
   app.require_subcommand(1);
   CommandSet commands(&app);
   std::vector<std::string> reversed(words.rbegin(), words.rend());

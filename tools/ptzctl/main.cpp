@@ -1,11 +1,9 @@
 // ptzctl: loads the PTZ driver library the way a host does and calls its
 // exports from the command line, from a script, or from the keyboard; its
 // demo runs the whole chain against the built-in dome simulator.
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <cstdio>
-#include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -13,33 +11,12 @@
 #include "ptzctl/commands.h"
 #include "ptzctl/demo.h"
 #include "ptzctl/drive.h"
+#include "ptzctl/host_os.h"
 #include "ptzctl/result_codes.h"
 #include "ptzctl/session.h"
 #include "ptzctl/terminal.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-constexpr char kLibraryName[] = "QUARO7K7_PTZ.so";
-
-std::string ExecutableDir() {
-  std::error_code ec;
-  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? std::string() : self.parent_path().string();
-}
-
-// --lib, else the installed library beside this program (bin/../lib), else
-// the one of the build tree this program was built with.
-std::string DefaultLibrary() {
-  const std::string dir = ExecutableDir();
-  if (!dir.empty()) {
-    const fs::path installed = fs::path(dir) / PTZCTL_BIN_TO_LIB / kLibraryName;
-    if (fs::exists(installed)) return installed.lexically_normal().string();
-  }
-  if (fs::exists(PTZCTL_BUILD_LIBRARY)) return PTZCTL_BUILD_LIBRARY;
-  return kLibraryName;
-}
 
 void PrintLine(const std::string& line) {
   std::fputs(line.c_str(), stdout);
@@ -57,7 +34,11 @@ int main(int argc, char** argv) {
       "A one-shot command initialises the module, opens the camera where needed, makes the "
       "call, closes the camera and ends the module. The driver keeps its settings file "
       "(QUARO7K7_PTZ.xml) and its ports/COM<n> links in the library's own directory.\n"
-      "Start with: ptzctl demo"};
+      "Start with: " +
+      std::string(ptzctl::FirstCommand())};
+  // Options start with - everywhere, also in the Windows build: an argument
+  // such as a name that starts with / stays an argument.
+  app.allow_windows_style_options(false);
   app.footer("Result codes:\n" + ptzctl::ResultTable() +
              "\nExit status: 0 when every command gave the result expected (success, or the code "
              "of --expect / a script's 'expect CODE'), 1 when not, 2 for a usage or loading "
@@ -69,7 +50,8 @@ int main(int argc, char** argv) {
   int hold_ms = 0;
   std::optional<int> expected;
   int log_switch = 1;
-  app.add_option("--lib", library, "Driver library to load (default: " + DefaultLibrary() + ")")
+  app.add_option("--lib", library,
+                 "Driver library to load (default: " + ptzctl::DefaultLibrary() + ")")
       ->type_name("PATH");
   app.add_option("--log", log_dir,
                  "Log directory handed to VRT_CamInitModule (default: the library's directory)")
@@ -123,12 +105,12 @@ int main(int argc, char** argv) {
     return code == 0 ? 0 : 2;
   }
 
-  if (library.empty()) library = DefaultLibrary();
+  if (library.empty()) library = ptzctl::DefaultLibrary();
 
   if (demo_command->parsed()) {
     demo.library = library;
-    demo.pauses = !no_pauses && isatty(0) && isatty(1);
-    demo.color = isatty(1) && std::getenv("NO_COLOR") == nullptr;
+    demo.pauses = !no_pauses && ptzctl::IsTerminal(0) && ptzctl::IsTerminal(1);
+    demo.color = ptzctl::IsTerminal(1) && std::getenv("NO_COLOR") == nullptr;
     return ptzctl::RunDemo(demo);
   }
 
