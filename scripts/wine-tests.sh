@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The 32-bit Windows DLL under Wine.
 #
-# Builds QUARO7K7_PTZ.dll and the Windows host program (preset win32,
-# build-win32/), the Linux library, host program, dome simulator and tests
+# Builds QUARO7K7_PTZ.dll, the Windows host program and ptzctl.exe (preset
+# win32, build-win32/), the Linux library, host program, dome simulator and tests
 # (preset default, build/), prepares a private Wine prefix in
 # build-win32/wineprefix and runs:
 #   - the Wine tests of the integration suite: the export and import tables
@@ -10,7 +10,9 @@
 #     against the DLL under Wine, with results, wire lines, log lines and the
 #     settings file compared between the two;
 #   - a smoke run of the Windows host program against the quaro7-domesim
-#     tool, whose port Wine sees as COM7.
+#     tool, whose port Wine sees as COM7;
+#   - ptzctl.exe loading the DLL by its path and calling its exports against
+#     a second quaro7-domesim, seen as COM8.
 # Ends with "N passed, M failed" and a non-zero status when anything failed.
 #
 # Installs what is missing (needs root then): mingw-w64 and Wine. Where the
@@ -111,10 +113,16 @@ wineserver -p >/dev/null 2>&1
 wine wineboot </dev/null >>"$win_build/wineboot.log" 2>&1
 simulator_pid=
 smoke_dir=
+ptzctl_simulator_pid=
+ptzctl_dir=
 cleanup() {
-  [ -n "$simulator_pid" ] && kill "$simulator_pid" 2>/dev/null && wait "$simulator_pid" 2>/dev/null
-  rm -f "$prefix/dosdevices/com7"
+  local pid
+  for pid in $simulator_pid $ptzctl_simulator_pid; do
+    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  done
+  rm -f "$prefix/dosdevices/com7" "$prefix/dosdevices/com8"
   [ -n "$smoke_dir" ] && rm -rf "$smoke_dir"
+  [ -n "$ptzctl_dir" ] && rm -rf "$ptzctl_dir"
   wineserver -k 2>/dev/null
 }
 trap cleanup EXIT
@@ -179,6 +187,91 @@ check "the dome saw the open sequence: @2,1 @3,3 @5,23 @2,1 @3,3 @6,22" \
   test "$(wire_lines)" = "@2,1 @3,3 @5,23 @2,1 @3,3 @6,22"
 check "the log records the open" \
   grep -q "COMM.Open: Connection 'Smoke' opened with settings 96,E,8,1" "$smoke_dir/QUARO7K7_PTZ.log"
+
+# ---------------------------------------------------------------- ptzctl.exe
+
+step "ptzctl.exe against quaro7-domesim on COM8"
+ptzctl_dir=$(mktemp -d /tmp/q7wine-ptzctl-XXXXXX)
+cp "$win_build/QUARO7K7_PTZ.dll" "$ptzctl_dir/"
+cat >"$ptzctl_dir/QUARO7K7_PTZ.xml" <<'XML'
+<?xml version='1.0' encoding='iso-8859-1'?>
+<settings>
+	<comm1><Name value="Line8"/><ComPort value="8"/><PortMode value="96,E,8,1"/>
+		<cam1><Name value="Dome"/><TavoID value="0"/><SysID value="3"/><NodeAddress value="128"/><CamAccFactor value="6"/><WaitForResponse value="1"/><ControlMonitor value="1"/><NofRelays value="3"/><NofStorageLocations value="99"/>
+		</cam1>
+	</comm1>
+</settings>
+XML
+"$linux_build/tools/domesim/quaro7-domesim" --port-dir "$ptzctl_dir" --com 8 --trace \
+  >"$ptzctl_dir/trace.log" 2>&1 &
+ptzctl_simulator_pid=$!
+for _ in $(seq 50); do [ -L "$ptzctl_dir/ports/COM8" ] && break; sleep 0.1; done
+ptzctl_pty=$(readlink "$ptzctl_dir/ports/COM8")
+ln -sfn "$ptzctl_pty" "$prefix/dosdevices/com8"
+ptzctl_library="Z:${ptzctl_dir//\//\\}\\QUARO7K7_PTZ.dll"
+# The directory as ptzctl prints it: in quotes, each \ doubled.
+ptzctl_quoted_dir="Z:${ptzctl_dir//\//\\\\}"
+ptzctl_out=
+ptzctl_status=
+ptzctl_wire=
+# ptzctl <args...>: runs ptzctl.exe on the copy of the DLL; keeps its output,
+# its status and the wire lines the dome saw meanwhile.
+ptzctl() {
+  local before
+  before=$(grep -c '^[0-9:.]* @' "$ptzctl_dir/trace.log")
+  wine "$win_build/ptzctl.exe" --lib "$ptzctl_library" "$@" </dev/null >"$ptzctl_dir/out.txt" 2>&1
+  ptzctl_status=$?
+  ptzctl_out=$(tr -d '\r' <"$ptzctl_dir/out.txt")
+  echo "\$ ptzctl.exe --lib $ptzctl_library $*"
+  echo "$ptzctl_out"
+  echo "(status $ptzctl_status)"
+  sleep 0.2
+  ptzctl_wire=$(grep -o '^[0-9:.]* @[0-9,]*' "$ptzctl_dir/trace.log" | tail -n +$((before + 1)) |
+    awk '{print $2}' | paste -sd' ')
+  echo "wire: $ptzctl_wire"
+}
+has() { printf '%s\n' "$ptzctl_out" | grep -qF -- "$1"; }
+open_wire="@2,1 @3,3 @5,23 @2,1 @3,3 @6,22"
+# The pty keeps no parity, and Linux refuses a change of line settings that
+# changes only what it does not keep, as Wine's second setting of the same
+# line would be: the dome's side makes the next one a change again.
+reset_line() { stty -F "$ptzctl_pty" -inpck -ignbrk 2>/dev/null; }
+
+ptzctl list
+listed() {
+  [ "$ptzctl_status" = 0 ] &&
+    has "VRT_CamInitModule(1, NULL, \"$ptzctl_quoted_dir\")  ->  1 success" &&
+    has 'VRT_CamGetModuleProperties(&record)  ->  1 success, module name "", description "K7 driver for QUARO7 protocol", cameras 1, connections 100 (1 line)' &&
+    has 'VRT_CamGetName(0, buffer, 32)  ->  1 success, name "Dome"' &&
+    printf '%s\n' "$ptzctl_out" | grep -Eq '^VRT_CamOpen\(0, &handle\)  ->  1 success, handle 0x1000[0-9A-F]{4}$' &&
+    has '->  1 success, capabilities 1,1,1,1,1, relays 3, storage locations 99, presets 0' &&
+    printf '%s\n' "$ptzctl_out" | grep -Eq '^VRT_CamClose\(0x1000[0-9A-F]{4}\)  ->  1 success$' &&
+    has 'VRT_CamExitModule()  ->  1 success' &&
+    [ "$ptzctl_wire" = "$open_wire" ]
+}
+check "ptzctl.exe list: loads the DLL by its path, names camera 0 \"Dome\", opens it ($open_wire), closes it" \
+  listed
+reset_line
+ptzctl left 0 5
+moved_left() {
+  [ "$ptzctl_status" = 0 ] &&
+    printf '%s\n' "$ptzctl_out" | grep -Eq '^VRT_CamLeft\(0x1000[0-9A-F]{4}, 5\)  ->  1 success$' &&
+    has 'VRT_CamExitModule()  ->  1 success' &&
+    [ "$ptzctl_wire" = "$open_wire @5,3 @7,54,1 @5,23" ]
+}
+check "ptzctl.exe left 0 5: VRT_CamLeft answers 1 and the dome pans left (@5,3 @7,54,1 @5,23)" \
+  moved_left
+(cd "$win_build" && wine ./ptzctl.exe version) </dev/null >"$ptzctl_dir/out.txt" 2>&1
+ptzctl_status=$?
+ptzctl_out=$(tr -d '\r' <"$ptzctl_dir/out.txt")
+echo "\$ ptzctl.exe version"
+echo "$ptzctl_out"
+echo "(status $ptzctl_status)"
+check "ptzctl.exe without --lib loads QUARO7K7_PTZ.dll beside itself" \
+  eval '[ "$ptzctl_status" = 0 ] && has "VRT_CamGetVersion()  ->  0x12000"'
+ptzctl drive 0
+check "ptzctl.exe drive: not available in the Windows build, status 2" \
+  eval '[ "$ptzctl_status" = 2 ] && has "drive is not available in the Windows build"'
 
 echo
 echo "$passed passed, $failed failed"
