@@ -369,6 +369,11 @@ void Session::Unload() {
   EXPECT_EQ(reply, "ok");
 }
 
+void Session::EndHost() {
+  Unload();
+  host_.reset();
+}
+
 // The pseudo-terminal refuses a change of line settings that changes
 // nothing it keeps (it keeps no parity), and Wine applies the parity in a
 // call of its own. Input checking off on the dome's side makes every fresh

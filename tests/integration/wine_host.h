@@ -172,6 +172,9 @@ class Session {
   // Loads the library copy into a (new) host process.
   void Load();
   void Unload();
+  // Unloads the library and ends the host process: the next Load starts a
+  // new one, as a host that is started again.
+  void EndHost();
   // Calls an export: the command is "<export> <arguments>", with {h} standing
   // for the handle of the last camera opened and {hle} for its bytes in hex,
   // as the first field of a channel record. Recorded in the transcript as
