@@ -143,25 +143,37 @@ if [ -z "$suite_passed" ] && [ -z "$suite_failed" ]; then
   echo "FAILED: the integration suite did not report"; failed=$((failed + 1))
 fi
 
-# ---------------------------------------------------------------- smoke run
+# ---------------------------------------------------------------- a simulated line
 
-step "smoke: winhost.exe against quaro7-domesim on COM7"
-smoke_dir=$(mktemp -d /tmp/q7wine-smoke-XXXXXX)
-cp "$win_build/QUARO7K7_PTZ.dll" "$smoke_dir/"
-cat >"$smoke_dir/QUARO7K7_PTZ.xml" <<'XML'
+# simulated_line DIR LINE-NAME COM: a copy of the DLL in DIR with one camera
+# on COM, a quaro7-domesim answering there (trace in DIR/trace.log, its pid in
+# $line_pid), and the pty mapped as COM in the Wine prefix ($line_pty).
+simulated_line() {
+  local dir=$1 name=$2 com=$3
+  cp "$win_build/QUARO7K7_PTZ.dll" "$dir/"
+  cat >"$dir/QUARO7K7_PTZ.xml" <<XML
 <?xml version='1.0' encoding='iso-8859-1'?>
 <settings>
-	<comm1><Name value="Smoke"/><ComPort value="7"/><PortMode value="96,E,8,1"/>
+	<comm1><Name value="$name"/><ComPort value="$com"/><PortMode value="96,E,8,1"/>
 		<cam1><Name value="Dome"/><TavoID value="0"/><SysID value="3"/><NodeAddress value="128"/><CamAccFactor value="6"/><WaitForResponse value="1"/><ControlMonitor value="1"/><NofRelays value="3"/><NofStorageLocations value="99"/>
 		</cam1>
 	</comm1>
 </settings>
 XML
-"$linux_build/tools/domesim/quaro7-domesim" --port-dir "$smoke_dir" --com 7 --trace \
-  >"$smoke_dir/trace.log" 2>&1 &
-simulator_pid=$!
-for _ in $(seq 50); do [ -L "$smoke_dir/ports/COM7" ] && break; sleep 0.1; done
-ln -sfn "$(readlink "$smoke_dir/ports/COM7")" "$prefix/dosdevices/com7"
+  "$linux_build/tools/domesim/quaro7-domesim" --port-dir "$dir" --com "$com" --trace \
+    >"$dir/trace.log" 2>&1 &
+  line_pid=$!
+  for _ in $(seq 50); do [ -L "$dir/ports/COM$com" ] && break; sleep 0.1; done
+  line_pty=$(readlink "$dir/ports/COM$com")
+  ln -sfn "$line_pty" "$prefix/dosdevices/com$com"
+}
+
+# ---------------------------------------------------------------- smoke run
+
+step "smoke: winhost.exe against quaro7-domesim on COM7"
+smoke_dir=$(mktemp -d /tmp/q7wine-smoke-XXXXXX)
+simulated_line "$smoke_dir" Smoke 7
+simulator_pid=$line_pid
 win_dir="Z:${smoke_dir//\//\\\\}"
 {
   printf 'load "%s\\\\QUARO7K7_PTZ.dll"\n' "$win_dir"
@@ -192,22 +204,9 @@ check "the log records the open" \
 
 step "ptzctl.exe against quaro7-domesim on COM8"
 ptzctl_dir=$(mktemp -d /tmp/q7wine-ptzctl-XXXXXX)
-cp "$win_build/QUARO7K7_PTZ.dll" "$ptzctl_dir/"
-cat >"$ptzctl_dir/QUARO7K7_PTZ.xml" <<'XML'
-<?xml version='1.0' encoding='iso-8859-1'?>
-<settings>
-	<comm1><Name value="Line8"/><ComPort value="8"/><PortMode value="96,E,8,1"/>
-		<cam1><Name value="Dome"/><TavoID value="0"/><SysID value="3"/><NodeAddress value="128"/><CamAccFactor value="6"/><WaitForResponse value="1"/><ControlMonitor value="1"/><NofRelays value="3"/><NofStorageLocations value="99"/>
-		</cam1>
-	</comm1>
-</settings>
-XML
-"$linux_build/tools/domesim/quaro7-domesim" --port-dir "$ptzctl_dir" --com 8 --trace \
-  >"$ptzctl_dir/trace.log" 2>&1 &
-ptzctl_simulator_pid=$!
-for _ in $(seq 50); do [ -L "$ptzctl_dir/ports/COM8" ] && break; sleep 0.1; done
-ptzctl_pty=$(readlink "$ptzctl_dir/ports/COM8")
-ln -sfn "$ptzctl_pty" "$prefix/dosdevices/com8"
+simulated_line "$ptzctl_dir" Line8 8
+ptzctl_simulator_pid=$line_pid
+ptzctl_pty=$line_pty
 ptzctl_library="Z:${ptzctl_dir//\//\\}\\QUARO7K7_PTZ.dll"
 # The directory as ptzctl prints it: in quotes, each \ doubled.
 ptzctl_quoted_dir="Z:${ptzctl_dir//\//\\\\}"

@@ -12,15 +12,6 @@ namespace {
 
 using ConcurrencyTest = HostTest;
 
-CameraConfig Camera(const char* name, int tavoId, int sysId, int node = 128) {
-  CameraConfig camera;
-  camera.name = name;
-  camera.tavoId = tavoId;
-  camera.sysId = sysId;
-  camera.nodeAddress = node;
-  return camera;
-}
-
 // Moves a camera through every direction, lens and relay request; counts the
 // calls that did not answer 1.
 int Exercise(const Api& a, int handle, int rounds, int seed) {

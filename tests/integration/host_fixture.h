@@ -40,6 +40,16 @@ struct CameraConfig {
   std::string innerXml;
 };
 
+// A camera with the fixture's defaults and these numbers.
+inline CameraConfig Camera(const char* name, int tavoId, int sysId, int node = 128) {
+  CameraConfig camera;
+  camera.name = name;
+  camera.tavoId = tavoId;
+  camera.sysId = sysId;
+  camera.nodeAddress = node;
+  return camera;
+}
+
 struct ConnectionConfig {
   std::string name = "Line 1";
   int comPort = 1;

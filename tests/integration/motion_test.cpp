@@ -10,15 +10,6 @@ namespace {
 using MotionTest = HostTest;
 using Lines = std::vector<std::string>;
 
-CameraConfig Camera(const char* name, int tavoId, int sysId, int node = 128) {
-  CameraConfig camera;
-  camera.name = name;
-  camera.tavoId = tavoId;
-  camera.sysId = sysId;
-  camera.nodeAddress = node;
-  return camera;
-}
-
 class TwoCameraTest : public HostTest {
  protected:
   // Opens Gate (TavoID 0, SysID 5) and then Yard (TavoID 1, SysID 6) on one

@@ -22,15 +22,6 @@ ConnectionConfig OneLine(std::vector<CameraConfig> cameras, int com = 1) {
   return line;
 }
 
-CameraConfig Camera(const char* name, int tavoId, int sysId, int node = 128) {
-  CameraConfig camera;
-  camera.name = name;
-  camera.tavoId = tavoId;
-  camera.sysId = sysId;
-  camera.nodeAddress = node;
-  return camera;
-}
-
 TEST_F(OpenCloseTest, OpenHandsOutAHandleAndInitialisesTheDome) {
   WriteSettings({OneLine({Camera("Gate", 0, 5)})});
   Simulator(1);

@@ -19,23 +19,17 @@
 #include <sstream>
 #include <thread>
 
+#include "host_fixture.h"
+
 namespace q7wine {
 
 namespace fs = std::filesystem;
 
 // ---------------------------------------------------------------- helpers
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string ReadText(const std::string& path) { return q7host::ReadFile(path); }
 
-void WriteText(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-}
+void WriteText(const std::string& path, const std::string& text) { q7host::WriteFile(path, text); }
 
 std::string MakeTempDir(const std::string& prefix) {
   const char* base = getenv("TMPDIR");
