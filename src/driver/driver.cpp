@@ -55,6 +55,12 @@ CVRTDriver::~CVRTDriver() {
 
 // ---------------------------------------------------------------- cameras
 
+// A lookup pins the camera under the table lock, so that it is not destroyed
+// before the lock is taken (the tables leave it first, then its destruction
+// waits for the pins). The camera lock may be a long wait: a call of another
+// thread holds it, and the module may end or the handle be closed meanwhile.
+// So once the lock is held the entry is looked at again, and a camera that
+// is no longer under its key is given back unused.
 HeldCamera CVRTDriver::FindCameraByHandle(int handle) {
   CVRTCamera* camera = nullptr;
   {
@@ -65,7 +71,11 @@ HeldCamera CVRTDriver::FindCameraByHandle(int handle) {
     camera->Pin();
   }
   camera->Lock();
-  return HeldCamera(camera);
+  HeldCamera held(camera);
+  std::lock_guard<std::mutex> hold(tableLock_);
+  auto it = camerasByHandle_.find(handle);
+  if (it == camerasByHandle_.end() || it->second != camera) return HeldCamera();
+  return held;
 }
 
 HeldCamera CVRTDriver::FindCameraByNumber(int number) {
@@ -78,7 +88,17 @@ HeldCamera CVRTDriver::FindCameraByNumber(int number) {
     camera->Pin();
   }
   camera->Lock();
-  return HeldCamera(camera);
+  HeldCamera held(camera);
+  std::lock_guard<std::mutex> hold(tableLock_);
+  auto it = camerasByNumber_.find(number);
+  if (it == camerasByNumber_.end() || it->second != camera) return HeldCamera();
+  return held;
+}
+
+bool CVRTDriver::IsReachable(const CVRTCamera* camera) const {
+  for (const auto& entry : camerasByNumber_)
+    if (entry.second == camera) return true;
+  return false;
 }
 
 int32_t CVRTDriver::NextHandleCandidate() {
@@ -104,6 +124,7 @@ int CVRTDriver::OpenCamera(int number, int* handle) {
   const int result = camera->Open();
   if (result != 1) return result;
   int32_t chosen = 0;
+  bool reachable = true;
   {
     std::unique_lock<std::mutex> table(tableLock_);
     for (int attempt = 0; attempt < kHandleCandidates; ++attempt) {
@@ -112,6 +133,14 @@ int CVRTDriver::OpenCamera(int number, int* handle) {
         platform::SleepMs(1);
         table.lock();
       }
+      // The open sequence talks to the dome and may take seconds. When the
+      // module ended meanwhile (or the camera was deleted), the camera has
+      // left the tables and waits for this call to be destroyed: its handle
+      // must not enter the table of whatever session runs now.
+      if (!IsReachable(camera.get())) {
+        reachable = false;
+        break;
+      }
       const int32_t candidate = NextHandleCandidate();
       if (camerasByHandle_.count(candidate) == 0) {
         chosen = candidate;
@@ -119,6 +148,12 @@ int CVRTDriver::OpenCamera(int number, int* handle) {
         break;
       }
     }
+  }
+  if (!reachable) {
+    // Gives its connection back, so that the line closes with it.
+    camera->Close();
+    VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d not found (error %d).\n", number + 1, -13);
+    return -13;
   }
   if (chosen == 0) {
     VRT_LOG_LINE("DRV.OpenCamera: ERROR. Camera %d: Unable to generate unique camera handle.\n",
