@@ -5,6 +5,7 @@
 
 #include "camera/camera.h"
 #include "comm/comm.h"
+#include "driver/numbers.h"
 #include "driver/text.h"
 #include "platform/tick_clock.h"
 
@@ -118,7 +119,7 @@ int CVRTDriver::OpenCamera(int number, int* handle) {
   *handle = -1;
   HeldCamera camera = FindCameraByNumber(number);
   if (!camera) {
-    VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d not found (error %d).\n", number + 1, -13);
+    VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d not found (error %d).\n", OneBased(number), -13);
     return -13;
   }
   const int result = camera->Open();
@@ -152,18 +153,18 @@ int CVRTDriver::OpenCamera(int number, int* handle) {
   if (!reachable) {
     // Gives its connection back, so that the line closes with it.
     camera->Close();
-    VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d not found (error %d).\n", number + 1, -13);
+    VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d not found (error %d).\n", OneBased(number), -13);
     return -13;
   }
   if (chosen == 0) {
     VRT_LOG_LINE("DRV.OpenCamera: ERROR. Camera %d: Unable to generate unique camera handle.\n",
-                 number + 1);
+                 OneBased(number));
     return -13;
   }
   camera->Handle = chosen;
   *handle = chosen;
   camera.Release();
-  VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d opened with handle %08X.\n", number + 1,
+  VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d opened with handle %08X.\n", OneBased(number),
                static_cast<unsigned>(chosen));
   return 1;
 }
