@@ -20,7 +20,7 @@ CVRTCamera::~CVRTCamera() {
   const int count = AccessCount.load();
   if (count != 0)
     VRT_LOG_LINE("CAM.Destroy: TAVO Camera %d (physical ID %d) Access imbalance %d times.\n",
-                 TavoID + 1, SysID, count);
+                 OneBased(TavoID), SysID, count);
 }
 
 void CVRTCamera::Lock() {
@@ -39,7 +39,7 @@ void CVRTCamera::WaitUntilReleased() {
 
 int CVRTCamera::Open() {
   if (OpenState != 0) {
-    VRT_LOG_LINE("CAM.Open: TAVO Camera %d busy.\n", TavoID + 1);
+    VRT_LOG_LINE("CAM.Open: TAVO Camera %d busy.\n", OneBased(TavoID));
     return -20;
   }
   if (Connection == nullptr) return -18;
@@ -102,9 +102,9 @@ int CVRTCamera::Move(MoveFn move, int speed, const char* okLine, const char* fai
   const int result = (Connection->*move)(this, speed);
   CurrentLocation = 255;
   if (result == 1)
-    VRT_LOG_LINE(okLine, speed, TavoID + 1);
+    VRT_LOG_LINE(okLine, speed, OneBased(TavoID));
   else
-    VRT_LOG_LINE(failedLine, speed, result, TavoID + 1);
+    VRT_LOG_LINE(failedLine, speed, result, OneBased(TavoID));
   return result;
 }
 
@@ -152,7 +152,7 @@ int CVRTCamera::Zoom(int mode, int speed) {
   const int result = Connection->Zoom(this, mode, speed);
   CurrentLocation = 255;
   if (result == 1)
-    VRT_LOG_LINE("CAM.Zoom: mode = %d speed = %d OK. (TavoID %d)\n", mode, speed, TavoID + 1);
+    VRT_LOG_LINE("CAM.Zoom: mode = %d speed = %d OK. (TavoID %d)\n", mode, speed, OneBased(TavoID));
   else
     VRT_LOG_LINE("CAM.Zoom: mode = %d speed = %d FAILED (error %d).\n", mode, speed, result);
   return result;
@@ -163,7 +163,7 @@ int CVRTCamera::Iris(int mode, int speed) {
   const int result = Connection->Iris(this, mode, speed);
   CurrentLocation = 255;
   if (result == 1)
-    VRT_LOG_LINE("CAM.Iris: mode = %d speed = %d OK. (TavoID %d)\n", mode, speed, TavoID + 1);
+    VRT_LOG_LINE("CAM.Iris: mode = %d speed = %d OK. (TavoID %d)\n", mode, speed, OneBased(TavoID));
   else
     VRT_LOG_LINE("CAM.Iris: mode = %d speed = %d FAILED (error %d).\n", mode, speed, result);
   return result;
@@ -174,7 +174,8 @@ int CVRTCamera::Focus(int mode, int speed) {
   const int result = Connection->Focus(this, mode, speed);
   CurrentLocation = 255;
   if (result == 1)
-    VRT_LOG_LINE("CAM.Focus: mode = %d speed = %d OK. (TavoID %d)\n", mode, speed, TavoID + 1);
+    VRT_LOG_LINE("CAM.Focus: mode = %d speed = %d OK. (TavoID %d)\n", mode, speed,
+                 OneBased(TavoID));
   else
     VRT_LOG_LINE("CAM.Focus: mode = %d speed = %d FAILED (error %d).\n", mode, speed, result);
   return result;

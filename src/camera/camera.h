@@ -11,6 +11,7 @@
 
 #include "camera/preposition.h"
 #include "camera/relay.h"
+#include "driver/numbers.h"
 
 class CVRTComm;
 struct VRT_CameraProperties;

@@ -97,14 +97,14 @@ int CVRTCamera::ListPrePositions(std::vector<CVRTPrePosition*>* list) {
 int CVRTCamera::MoveToPrePosition(int position, int speed) {
   if (Connection == nullptr) return -18;
   if (OpenState != 1) {
-    VRT_LOG_LINE("CAM.MoveToPrePosition: TAVO Camera %d busy (error %d).\n", TavoID + 1, -20);
+    VRT_LOG_LINE("CAM.MoveToPrePosition: TAVO Camera %d busy (error %d).\n", OneBased(TavoID), -20);
     return -20;
   }
   SelectPending = 1;
   CVRTPrePosition* preset = GetPrePositionAt(position);
   if (preset == nullptr) {
     VRT_LOG_LINE("CAM.MoveToPrePosition: TAVO Camera %d doesn't have preposition %d (error %d).\n",
-                 TavoID + 1, position, -23);
+                 OneBased(TavoID), position, -23);
     return -23;
   }
   if (CVRTPrePosition* active = GetActivePrePosition()) active->Active = 0;
@@ -122,7 +122,8 @@ int CVRTCamera::MoveToPrePosition(int position, int speed) {
 int CVRTCamera::MoveToPrePositionName(const std::string& name, int speed) {
   if (Connection == nullptr) return -18;
   if (OpenState != 1) {
-    VRT_LOG_LINE("CAM.MoveToPrePositionName: TAVO Camera %d busy (error %d).\n", TavoID + 1, -20);
+    VRT_LOG_LINE("CAM.MoveToPrePositionName: TAVO Camera %d busy (error %d).\n", OneBased(TavoID),
+                 -20);
     return -20;
   }
   CVRTPrePosition* preset = FindPrePosition(name);
@@ -159,17 +160,17 @@ int CVRTCamera::StorePreset(int id, const std::string& name,
 int CVRTCamera::SetPrePosition(int position, const std::string& name) {
   if (position < -1 || position > PresetCount()) {
     VRT_LOG_LINE("CAMERA.SetPrePosition: FAILED, illegal iPosition (%d)(TavoID %d)\n", position,
-                 TavoID + 1);
+                 OneBased(TavoID));
     return -3;
   }
   if (PresetCount() >= NofStorageLocations) {
     VRT_LOG_LINE("CAM.SetPrePosition: Camera %d FAILED, maximum number of prepositions reached.\n",
-                 TavoID + 1);
+                 OneBased(TavoID));
     return -26;
   }
   std::lock_guard<CVRTCamera> hold(*this);
   if (OpenState != 1) {
-    VRT_LOG_LINE("CAM.SetPrePosition: TAVO Camera %d busy (error %d).\n", TavoID + 1, -20);
+    VRT_LOG_LINE("CAM.SetPrePosition: TAVO Camera %d busy (error %d).\n", OneBased(TavoID), -20);
     return -20;
   }
   if (position == -1 || GetPrePositionAt(position) != nullptr) return -18;
@@ -190,18 +191,18 @@ int CVRTCamera::SetPrePosition(int position, const std::string& name) {
 int CVRTCamera::SetPrePositionName(const std::string& name) {
   if (FindPrePosition(name.substr(0, kNameLength)) != nullptr) {
     VRT_LOG_LINE("CAMERA.SetPrePosition: FAILED, position %s already exist(TavoID %d)\n",
-                 name.c_str(), TavoID + 1);
+                 name.c_str(), OneBased(TavoID));
     return -3;
   }
   if (PresetCount() >= NofStorageLocations) {
     VRT_LOG_LINE(
         "CAM.SetPrePositionName: Camera %d FAILED, maximum number of prepositions reached.\n",
-        TavoID + 1);
+        OneBased(TavoID));
     return -26;
   }
   std::lock_guard<CVRTCamera> hold(*this);
   if (OpenState != 1) {
-    VRT_LOG_LINE("CAM.SetPrePosition: TAVO Camera %d busy (error %d).\n", TavoID + 1, -20);
+    VRT_LOG_LINE("CAM.SetPrePosition: TAVO Camera %d busy (error %d).\n", OneBased(TavoID), -20);
     return -20;
   }
   std::unique_ptr<CVRTPrePosition> preset;
@@ -227,7 +228,7 @@ int CVRTCamera::GetPrePosition(VRT_PresetRecord* record) {
   CVRTPrePosition* preset = GetPrePositionAt(position);
   if (preset == nullptr) {
     VRT_LOG_LINE("CAM.GetPrePosition: TAVO Camera %d doesn't have preposition %d (error %d).\n",
-                 TavoID + 1, position, -23);
+                 OneBased(TavoID), position, -23);
     return -23;
   }
   record->handle = CameraIdentifier();
@@ -245,7 +246,7 @@ int CVRTCamera::DeletePrePositionName(const std::string& name) {
     VRT_LOG_LINE(
         "CAM.DeletePrePositionName: TAVO Camera %d doesn't have preposition %s (error "
         "%d).\n",
-        TavoID + 1, name.c_str(), -23);
+        OneBased(TavoID), name.c_str(), -23);
     return -23;
   }
   ReleaseLocation(preset->MemId);

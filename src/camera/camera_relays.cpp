@@ -36,7 +36,7 @@ int CVRTCamera::CreateRelays(const std::string& keyPath, std::vector<std::string
     Relays.push_back(std::move(relay));
   }
   VRT_LOG_LINE("Cam.CreateRelays: %d relay object succesfully created to TAVO camera %d \n",
-               NofRelays, TavoID + 1);
+               NofRelays, OneBased(TavoID));
   return NofRelays;
 }
 
@@ -46,11 +46,11 @@ int CVRTCamera::SetRelay(int relay, int mode, int time) {
   if (target == nullptr) return -27;
   const int result = target->Set(static_cast<unsigned>(mode), time);
   if (result == 1)
-    VRT_LOG_LINE("CAM.SetRelay: OK (TavoID %d), relay: %d mode: %d, time: %d\n", TavoID + 1, relay,
-                 mode, time);
-  else
-    VRT_LOG_LINE("CAM.SetRelay: FAILED (TavoID %d), relay: %d mode: %d, time: %d\n", TavoID + 1,
+    VRT_LOG_LINE("CAM.SetRelay: OK (TavoID %d), relay: %d mode: %d, time: %d\n", OneBased(TavoID),
                  relay, mode, time);
+  else
+    VRT_LOG_LINE("CAM.SetRelay: FAILED (TavoID %d), relay: %d mode: %d, time: %d\n",
+                 OneBased(TavoID), relay, mode, time);
   return result;
 }
 
@@ -63,7 +63,7 @@ int CVRTCamera::SetRelayName(int relay, const std::string& name) {
     target->Name = name.substr(0, kNameLength);
     if (Connection != nullptr) Connection->Unlock();
   }
-  VRT_LOG_LINE("CAM.SetRelayName: OK (TavoID %d), name: '%s'\n", TavoID + 1, name.c_str());
+  VRT_LOG_LINE("CAM.SetRelayName: OK (TavoID %d), name: '%s'\n", OneBased(TavoID), name.c_str());
   return 1;
 }
 
@@ -78,7 +78,7 @@ int CVRTCamera::GetRelayState(VRT_RelayRecord* record) {
   record->state = target->GetState();
   std::memset(record->name, 0, sizeof record->name);
   std::strncpy(record->name, target->Name.c_str(), sizeof record->name - 1);
-  VRT_LOG_LINE("CAM.GetRelayState: relay = %d OK.(TavoID %d)\n", relay, TavoID + 1);
+  VRT_LOG_LINE("CAM.GetRelayState: relay = %d OK.(TavoID %d)\n", relay, OneBased(TavoID));
   return 1;
 }
 

@@ -44,7 +44,7 @@ int CVRTCamera::Load(const std::string& keyPath) {
   if (AutoFocus == -1) AutoFocus = 1;
   AutoIris = readInt("/AutoIris");
   if (AutoIris == -1) AutoIris = 1;
-  VRT_LOG_LINE("CAM.Load: TAVO Camera %d (physical ID %d) load OK.\n", TavoID + 1, SysID);
+  VRT_LOG_LINE("CAM.Load: TAVO Camera %d (physical ID %d) load OK.\n", OneBased(TavoID), SysID);
   return 1;
 }
 
@@ -86,7 +86,7 @@ int CVRTCamera::SaveKeys(const std::string& keyPath) {
   if (result != 1) return result;
   result = SaveRelays(KeyPath);
   if (result != 1) return result;
-  VRT_LOG_LINE("CAM.Save: TAVO Camera %d save OK.\n", TavoID + 1);
+  VRT_LOG_LINE("CAM.Save: TAVO Camera %d save OK.\n", OneBased(TavoID));
   return 1;
 }
 
@@ -100,7 +100,7 @@ int CVRTCamera::LoadPrePositions(const std::string& keyPath) {
     PrePositions.push_back(std::move(preset));
   }
   VRT_LOG_LINE("CAM.LoadPrePositions: TAVO Camera %d preposition load OK (%d positions).\n",
-               TavoID + 1, PresetCount());
+               OneBased(TavoID), PresetCount());
   return 1;
 }
 
@@ -118,7 +118,7 @@ int CVRTCamera::SavePrePositions(const std::string& keyPath) {
   for (int n : NumberedKeys(parent, "PrePos"))
     if (n > PresetCount()) Driver().Settings.DeleteKey(parent + "/PrePos" + std::to_string(n));
   VRT_LOG_LINE("CAM.SavePrePositions: TAVO Camera %d preposition save OK (%d positions).\n",
-               TavoID + 1, PresetCount());
+               OneBased(TavoID), PresetCount());
   return 1;
 }
 
@@ -135,7 +135,7 @@ int CVRTCamera::LoadRelays(const std::string& keyPath) {
       Relays.push_back(std::move(relay));
     }
   }
-  VRT_LOG_LINE("CAM.LoadRelays: TAVO Camera %d relay load OK (%d relays).\n", TavoID + 1,
+  VRT_LOG_LINE("CAM.LoadRelays: TAVO Camera %d relay load OK (%d relays).\n", OneBased(TavoID),
                RelayCount());
   return 1;
 }
@@ -148,7 +148,7 @@ int CVRTCamera::SaveRelays(const std::string& keyPath) {
     const int result = relay.Save();
     if (result != 1) return result;
   }
-  VRT_LOG_LINE("CAM.SaveRelays: TAVO Camera %d relays save OK (%d programs).\n", TavoID + 1,
+  VRT_LOG_LINE("CAM.SaveRelays: TAVO Camera %d relays save OK (%d programs).\n", OneBased(TavoID),
                RelayCount());
   return 1;
 }

@@ -240,7 +240,7 @@ int CVRTComm::SetDefaultLensSlow(CVRTCamera* camera, int state) {
   const int read = port_->ReadForCamera(reply, kReplyBytes, camera);
   if (read < 0) {
     VRT_LOG_LINE("CAM.SetDefaultLensSlow: state = %d. (TavoID %d), result = %d\n", state,
-                 camera->TavoID + 1, read);
+                 OneBased(camera->TavoID), read);
     return read;
   }
   return 1;

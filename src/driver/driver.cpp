@@ -5,6 +5,7 @@
 
 #include "camera/camera.h"
 #include "comm/comm.h"
+#include "driver/numbers.h"
 #include "driver/text.h"
 #include "platform/tick_clock.h"
 
@@ -55,6 +56,12 @@ CVRTDriver::~CVRTDriver() {
 
 // ---------------------------------------------------------------- cameras
 
+// A lookup pins the camera under the table lock, so that it is not destroyed
+// before the lock is taken (the tables leave it first, then its destruction
+// waits for the pins). The camera lock may be a long wait: a call of another
+// thread holds it, and the module may end or the handle be closed meanwhile.
+// So once the lock is held the entry is looked at again, and a camera that
+// is no longer under its key is given back unused.
 HeldCamera CVRTDriver::FindCameraByHandle(int handle) {
   CVRTCamera* camera = nullptr;
   {
@@ -65,7 +72,11 @@ HeldCamera CVRTDriver::FindCameraByHandle(int handle) {
     camera->Pin();
   }
   camera->Lock();
-  return HeldCamera(camera);
+  HeldCamera held(camera);
+  std::lock_guard<std::mutex> hold(tableLock_);
+  auto it = camerasByHandle_.find(handle);
+  if (it == camerasByHandle_.end() || it->second != camera) return HeldCamera();
+  return held;
 }
 
 HeldCamera CVRTDriver::FindCameraByNumber(int number) {
@@ -78,7 +89,17 @@ HeldCamera CVRTDriver::FindCameraByNumber(int number) {
     camera->Pin();
   }
   camera->Lock();
-  return HeldCamera(camera);
+  HeldCamera held(camera);
+  std::lock_guard<std::mutex> hold(tableLock_);
+  auto it = camerasByNumber_.find(number);
+  if (it == camerasByNumber_.end() || it->second != camera) return HeldCamera();
+  return held;
+}
+
+bool CVRTDriver::IsReachable(const CVRTCamera* camera) const {
+  for (const auto& entry : camerasByNumber_)
+    if (entry.second == camera) return true;
+  return false;
 }
 
 int32_t CVRTDriver::NextHandleCandidate() {
@@ -98,12 +119,13 @@ int CVRTDriver::OpenCamera(int number, int* handle) {
   *handle = -1;
   HeldCamera camera = FindCameraByNumber(number);
   if (!camera) {
-    VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d not found (error %d).\n", number + 1, -13);
+    VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d not found (error %d).\n", OneBased(number), -13);
     return -13;
   }
   const int result = camera->Open();
   if (result != 1) return result;
   int32_t chosen = 0;
+  bool reachable = true;
   {
     std::unique_lock<std::mutex> table(tableLock_);
     for (int attempt = 0; attempt < kHandleCandidates; ++attempt) {
@@ -111,6 +133,14 @@ int CVRTDriver::OpenCamera(int number, int* handle) {
         table.unlock();
         platform::SleepMs(1);
         table.lock();
+      }
+      // The open sequence talks to the dome and may take seconds. When the
+      // module ended meanwhile (or the camera was deleted), the camera has
+      // left the tables and waits for this call to be destroyed: its handle
+      // must not enter the table of whatever session runs now.
+      if (!IsReachable(camera.get())) {
+        reachable = false;
+        break;
       }
       const int32_t candidate = NextHandleCandidate();
       if (camerasByHandle_.count(candidate) == 0) {
@@ -120,15 +150,21 @@ int CVRTDriver::OpenCamera(int number, int* handle) {
       }
     }
   }
+  if (!reachable) {
+    // Gives its connection back, so that the line closes with it.
+    camera->Close();
+    VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d not found (error %d).\n", OneBased(number), -13);
+    return -13;
+  }
   if (chosen == 0) {
     VRT_LOG_LINE("DRV.OpenCamera: ERROR. Camera %d: Unable to generate unique camera handle.\n",
-                 number + 1);
+                 OneBased(number));
     return -13;
   }
   camera->Handle = chosen;
   *handle = chosen;
   camera.Release();
-  VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d opened with handle %08X.\n", number + 1,
+  VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d opened with handle %08X.\n", OneBased(number),
                static_cast<unsigned>(chosen));
   return 1;
 }

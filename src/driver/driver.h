@@ -108,6 +108,8 @@ class CVRTDriver {
   // deletes it.
   static void Destroy(std::unique_ptr<CVRTComm> connection);
   int32_t NextHandleCandidate();
+  // True when the camera is in the camera-number table (table lock held).
+  bool IsReachable(const CVRTCamera* camera) const;
 
   VRT_Callback callback_ = nullptr;
   uint32_t callbackValue_ = 0;

@@ -19,6 +19,20 @@ void PutIntAt(void* record, size_t offset, int32_t value) {
 }
 char* TextAt(void* record, size_t offset) { return static_cast<char*>(record) + offset; }
 
+// The log directory field of code 1 holds a path: at most what a Windows
+// path holds (MAX_PATH, 260 bytes with its terminating zero). The record has
+// no length, so the field is read up to its zero and never further than
+// that; false when those bytes hold no zero.
+constexpr size_t kPathField = 260;
+bool PathAt(const void* record, size_t offset, char (&out)[kPathField]) {
+  const char* field = static_cast<const char*>(record) + offset;
+  for (size_t i = 0; i < kPathField; ++i) {
+    out[i] = field[i];
+    if (field[i] == '\0') return true;
+  }
+  return false;
+}
+
 // A 32-bit window handle field as the pointer the configure call takes.
 void* WindowAt(const void* record, size_t offset) {
   return reinterpret_cast<void*>(
@@ -49,8 +63,13 @@ int Dispatch(unsigned code, void* r) {
   if (code > QUARO7_CH_DELETE_PREPOSITION_NAME) return QUARO7_NOT_SUPPORTED;
   if (r == nullptr) return QUARO7_BAD_ARGUMENT;
   switch (code) {
-    case QUARO7_CH_INIT_MODULE:
-      return VRT_CamInitModule(IntAt(r, 0), TextAt(r, 4), TextAt(r, 69));
+    case QUARO7_CH_INIT_MODULE: {
+      // A directory that does not fit a path names no place for the log:
+      // refused before anything is started.
+      char directory[kPathField];
+      if (!PathAt(r, 69, directory)) return QUARO7_BAD_ARGUMENT;
+      return VRT_CamInitModule(IntAt(r, 0), TextAt(r, 4), directory);
+    }
     case QUARO7_CH_GET_MODULE_PROPERTIES:
       return VRT_CamGetModuleProperties(static_cast<VRT_ModuleProperties*>(r));
     case QUARO7_CH_GET_PROPERTIES:
