@@ -169,5 +169,30 @@ TEST_F(ReloadTest, OtherCamerasAndConnectionsAreKept) {
   EXPECT_EQ(RelayName(api(), handle, 0), "Pump");
 }
 
+TEST_F(ReloadTest, PresetNumbersSurviveARestart) {
+  int handle = StartCamera();
+  const Api* a = &api();
+  ASSERT_EQ(a->VRT_CamSetPrePositionName(handle, "A"), 1);
+  ASSERT_EQ(a->VRT_CamSetPrePositionName(handle, "B"), 1);
+  ASSERT_EQ(a->VRT_CamSetPrePositionName(handle, "C"), 1);
+  ASSERT_EQ(a->VRT_CamDeletePrePositionName(handle, "B"), 1);
+  // By number at the end: it takes the location B had.
+  ASSERT_EQ(a->VRT_CamSetPrePosition(handle, 2, "D"), 1);
+  ASSERT_EQ(a->VRT_CamSetPrePosition(handle, 3, "E"), 1);
+  EXPECT_EQ(Wire(), (Lines{"@9,1", "@9,2", "@9,3", "@9,2", "@9,4"}));
+  const Lines before = {"A", "C", "D", "E"};
+  for (size_t i = 0; i < before.size(); ++i)
+    EXPECT_EQ(PresetName(*a, handle, static_cast<int>(i)), before[i]);
+
+  handle = Restart();
+  a = &api();
+  ASSERT_EQ(PresetCount(*a, handle), 4);
+  for (size_t i = 0; i < before.size(); ++i)
+    EXPECT_EQ(PresetName(*a, handle, static_cast<int>(i)), before[i]) << i;
+  // Each number recalls the location it recalled before.
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(a->VRT_CamMoveToPrePosition(handle, i, 1), 1);
+  EXPECT_EQ(Wire(), (Lines{"@16,1,90", "@16,3,90", "@16,2,90", "@16,4,90"}));
+}
+
 }  // namespace
 }  // namespace q7host
