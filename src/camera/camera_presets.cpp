@@ -170,9 +170,15 @@ void CVRTCamera::KeepPreset(std::unique_ptr<CVRTPrePosition> preset, bool wholeC
         WritePrePositions(KeyPath);
     });
   } catch (...) {
-    // The host is told that the store failed: the preset is not kept.
+    // The host is told that the store failed: the preset is not kept, and
+    // its node leaves the document too (a later write of the file must not
+    // bring it back); that write may fail as well.
     PrePositions.pop_back();
     ReleaseLocation(location);
+    try {
+      SettingsChange([&] { WritePrePositions(KeyPath); });
+    } catch (...) {
+    }
     throw;
   }
 }

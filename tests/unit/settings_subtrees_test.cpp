@@ -419,7 +419,7 @@ TEST_F(DriverSettingsTest, EachDeletionIsOneChangeOfTheFile) {
   EXPECT_FALSE(Has("comm1/cam2"));
 }
 
-TEST_F(DriverSettingsTest, DeletionsWaitForTheCamerasTheySave) {
+TEST_F(DriverSettingsTest, DeletionsWaitForCamerasHeldByOtherThreads) {
   using std::chrono::milliseconds;
   Open(Document(Element("comm1", Element("cam1", Camera(0, 1)) + Element("cam2", Camera(1, 2))) +
                 Element("comm2", Value("Name", "Two") + Element("cam1", Camera(2, 3))) +
