@@ -69,6 +69,8 @@ static std::vector<CVRTCamera*> CamerasOf(const std::vector<CVRTComm*>& connecti
   return all;
 }
 
+// For callers that hold no camera (the setup dialog): every camera is held
+// while the connections are written.
 int CVRTDriver::Save() {
   std::vector<CVRTComm*> connections;
   GetConnections(&connections);
