@@ -125,8 +125,7 @@ int CVRTCamera::WritePrePositions(const std::string& keyPath) {
   // key number get none and are not written.
   for (auto& preset : PrePositions) preset->KeyPath.clear();
   for (size_t i = 0; i < PrePositions.size() && i < static_cast<size_t>(kMaxKeyNumber); ++i) {
-    const int result =
-        PrePositions[i]->Save(KeyPath + "/positions/PrePos" + std::to_string(i + 1));
+    const int result = PrePositions[i]->Save(KeyPath + "/positions/PrePos" + std::to_string(i + 1));
     if (result != 1) return result;
   }
   // Nodes above the saved presets are left-overs of deleted presets: remove
