@@ -23,6 +23,9 @@ class CVRTCamera {
   static constexpr int kLocationCount = 256;
   static constexpr uint8_t kFollowUpSent = 2;  // bit of StateFlags
   static constexpr int kNameLength = 31;
+  // The most relays a camera has: what the setup dialog accepts. A larger
+  // count from the settings file is taken as this.
+  static constexpr int kMaxRelays = 8;
 
   struct StorageLocation {
     uint16_t useCount;
@@ -162,6 +165,11 @@ class CVRTCamera {
 
  private:
   int StorePreset(int id, const std::string& name, std::unique_ptr<CVRTPrePosition>* stored);
+  // Appends a stored preset and writes the presets' nodes in list order;
+  // a failing write takes it out again and passes the failure on.
+  void KeepPreset(std::unique_ptr<CVRTPrePosition> preset, bool wholeCamera);
+  // SavePrePositions without its log line.
+  int WritePrePositions(const std::string& keyPath);
   using MoveFn = int (CVRTComm::*)(CVRTCamera*, int);
   int Move(MoveFn move, int speed, const char* okLine, const char* failedLine);
 

@@ -6,6 +6,7 @@
 #include "comm/comm.h"
 #include "driver/driver.h"
 #include "driver/log.h"
+#include "driver/settings_change.h"
 #include "driver/text.h"
 #include "quaro7k7_ptz.h"
 #include "settings/xml_settings.h"
@@ -157,6 +158,32 @@ int CVRTCamera::StorePreset(int id, const std::string& name,
   return result;
 }
 
+void CVRTCamera::KeepPreset(std::unique_ptr<CVRTPrePosition> preset, bool wholeCamera) {
+  const int location = preset->MemId;
+  PrePositions.push_back(std::move(preset));
+  try {
+    // The nodes are renumbered in list order, so that a reload brings every
+    // preset back at the number the host knows it by.
+    SettingsChange([&] {
+      if (wholeCamera)
+        Save();
+      else
+        WritePrePositions(KeyPath);
+    });
+  } catch (...) {
+    // The host is told that the store failed: the preset is not kept, and
+    // its node leaves the document too (a later write of the file must not
+    // bring it back); that write may fail as well.
+    PrePositions.pop_back();
+    ReleaseLocation(location);
+    try {
+      SettingsChange([&] { WritePrePositions(KeyPath); });
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
 int CVRTCamera::SetPrePosition(int position, const std::string& name) {
   if (position < -1 || position > PresetCount()) {
     VRT_LOG_LINE("CAMERA.SetPrePosition: FAILED, illegal iPosition (%d)(TavoID %d)\n", position,
@@ -182,8 +209,7 @@ int CVRTCamera::SetPrePosition(int position, const std::string& name) {
                  name.c_str(), result);
     return result;
   }
-  preset->Save();
-  PrePositions.push_back(std::move(preset));
+  KeepPreset(std::move(preset), false);
   VRT_LOG_LINE("CAM.SetPrePosition: position = %d name = '%s' OK.\n", position, name.c_str());
   return 1;
 }
@@ -212,9 +238,7 @@ int CVRTCamera::SetPrePositionName(const std::string& name) {
     VRT_LOG_LINE("CAM.SetPrePositionName: name = '%s' FAILED (error %d).\n", name.c_str(), result);
     return result;
   }
-  preset->Save();
-  PrePositions.push_back(std::move(preset));
-  Save();
+  KeepPreset(std::move(preset), true);
   VRT_LOG_LINE("CAM.SetPrePositionName: name = '%s' OK.\n", name.c_str());
   return 1;
 }

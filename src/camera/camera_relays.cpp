@@ -6,6 +6,7 @@
 #include "comm/comm.h"
 #include "driver/driver.h"
 #include "driver/log.h"
+#include "driver/settings_change.h"
 #include "quaro7k7_ptz.h"
 #include "settings/xml_settings.h"
 
@@ -19,22 +20,28 @@ CVRTRelay* CVRTCamera::GetRelayAt(int index) {
 }
 
 int CVRTCamera::CreateRelays(const std::string& keyPath, std::vector<std::string>* names) {
-  for (int i = 0; i < NofRelays; ++i) {
-    std::unique_ptr<CVRTRelay> relay;
-    try {
-      relay = std::make_unique<CVRTRelay>(this);
-    } catch (const std::bad_alloc&) {
-      return -1;
+  bool made = true;
+  // The new relays' nodes are one change of the file.
+  SettingsChange([&] {
+    for (int i = 0; i < NofRelays; ++i) {
+      std::unique_ptr<CVRTRelay> relay;
+      try {
+        relay = std::make_unique<CVRTRelay>(this);
+      } catch (const std::bad_alloc&) {
+        made = false;
+        return;
+      }
+      relay->Index.store(RelayCount());
+      relay->Name = "Relay" + std::to_string(i + 1);
+      if (names != nullptr) names->push_back(relay->Name);
+      // Relays are stored under their number; the name is only a value, so a
+      // renamed relay is found again on reload.
+      relay->KeyPath = keyPath + "/relays/" + RelayNodeName(RelayCount());
+      relay->Save();
+      Relays.push_back(std::move(relay));
     }
-    relay->Index.store(RelayCount());
-    relay->Name = "Relay" + std::to_string(i + 1);
-    if (names != nullptr) names->push_back(relay->Name);
-    // Relays are stored under their number; the name is only a value, so a
-    // renamed relay is found again on reload.
-    relay->KeyPath = keyPath + "/relays/" + RelayNodeName(RelayCount());
-    relay->Save();
-    Relays.push_back(std::move(relay));
-  }
+  });
+  if (!made) return -1;
   VRT_LOG_LINE("Cam.CreateRelays: %d relay object succesfully created to TAVO camera %d \n",
                NofRelays, OneBased(TavoID));
   return NofRelays;
@@ -83,10 +90,10 @@ int CVRTCamera::GetRelayState(VRT_RelayRecord* record) {
 }
 
 int CVRTCamera::SetNofRelays(int count) {
-  if (count < 0) return -3;
+  if (count < 0 || count > kMaxRelays) return -3;
+  std::lock_guard<CVRTCamera> hold(*this);
   if (count == NofRelays) return 1;
   if (count < NofRelays) {
-    Driver().DeleteRelayKeys(this);
     if (Connection != nullptr) {
       for (auto& relay : Relays) Connection->ForgetTasksOf(this, relay.get());
       Connection->Lock();
@@ -94,18 +101,24 @@ int CVRTCamera::SetNofRelays(int count) {
     Relays.clear();
     if (Connection != nullptr) Connection->Unlock();
     NofRelays = count;
-    SaveRelays(KeyPath);
-  } else {
-    for (int i = NofRelays; i < count; ++i) {
-      if (KeyPath.empty() && Connection != nullptr) Connection->MakeCameraKey(1, &KeyPath);
-      auto relay = std::make_unique<CVRTRelay>(this);
-      relay->Index.store(i);
-      relay->Name = "Relay" + std::to_string(i + 1);
-      relay->KeyPath = KeyPath + "/relays/" + RelayNodeName(i);
-      Relays.push_back(std::move(relay));
-    }
-    NofRelays = count;
+    // The old relay nodes go and the new ones come in one change of the
+    // file, with the camera's other values.
+    SettingsChange([&] {
+      Driver().DeleteRelayKeys(this);
+      SaveRelays(KeyPath);
+      Save();
+    });
+    return 1;
   }
+  for (int i = NofRelays; i < count; ++i) {
+    if (KeyPath.empty() && Connection != nullptr) Connection->MakeCameraKey(1, &KeyPath);
+    auto relay = std::make_unique<CVRTRelay>(this);
+    relay->Index.store(i);
+    relay->Name = "Relay" + std::to_string(i + 1);
+    relay->KeyPath = KeyPath + "/relays/" + RelayNodeName(i);
+    Relays.push_back(std::move(relay));
+  }
+  NofRelays = count;
   Save();
   return 1;
 }

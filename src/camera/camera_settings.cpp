@@ -4,6 +4,7 @@
 #include "comm/comm.h"
 #include "driver/driver.h"
 #include "driver/log.h"
+#include "driver/settings_change.h"
 #include "driver/settings_values.h"
 #include "settings/xml_settings.h"
 
@@ -36,6 +37,10 @@ int CVRTCamera::Load(const std::string& keyPath) {
   ResetLocations();
   NofRelays = readInt("/NofRelays");
   if (NofRelays == -1) NofRelays = 3;
+  // Every relay counted here is made (and written) when the file has no
+  // relay nodes: take no more than a camera can have.
+  if (NofRelays < 0) NofRelays = 0;
+  if (NofRelays > kMaxRelays) NofRelays = kMaxRelays;
   int result = LoadPrePositions(keyPath);
   if (result != 1) return result;
   result = LoadRelays(keyPath);
@@ -49,10 +54,12 @@ int CVRTCamera::Load(const std::string& keyPath) {
 }
 
 int CVRTCamera::Save(const std::string& keyPath) {
-  // Some twenty values and every preset and relay: written to the file as
-  // one change.
+  // Host calls change the camera with its lock held: it is held while its
+  // values are read. Some twenty values and every preset and relay are
+  // written to the file as one change.
+  std::lock_guard<CVRTCamera> hold(*this);
   int result = -3;
-  Driver().Settings.Batch([&] { result = SaveKeys(keyPath); });
+  SettingsChange([&] { result = SaveKeys(keyPath); });
   return result;
 }
 
@@ -86,7 +93,7 @@ int CVRTCamera::SaveKeys(const std::string& keyPath) {
   if (result != 1) return result;
   result = SaveRelays(KeyPath);
   if (result != 1) return result;
-  VRT_LOG_LINE("CAM.Save: TAVO Camera %d save OK.\n", OneBased(TavoID));
+  LogWhenWritten("CAM.Save: TAVO Camera %d save OK.\n", OneBased(TavoID));
   return 1;
 }
 
@@ -105,11 +112,20 @@ int CVRTCamera::LoadPrePositions(const std::string& keyPath) {
 }
 
 int CVRTCamera::SavePrePositions(const std::string& keyPath) {
+  const int result = WritePrePositions(keyPath);
+  if (result != 1) return result;
+  LogWhenWritten("CAM.SavePrePositions: TAVO Camera %d preposition save OK (%d positions).\n",
+                 OneBased(TavoID), PresetCount());
+  return 1;
+}
+
+int CVRTCamera::WritePrePositions(const std::string& keyPath) {
+  // With every key cleared, the lowest free key (MakePrePositionKey) of
+  // the preset at list index i is PrePos<i + 1>; presets above the highest
+  // key number get none and are not written.
   for (auto& preset : PrePositions) preset->KeyPath.clear();
-  for (auto& preset : PrePositions) {
-    std::string key;
-    if (!MakePrePositionKey(1, &key)) continue;
-    const int result = preset->Save(key);
+  for (size_t i = 0; i < PrePositions.size() && i < static_cast<size_t>(kMaxKeyNumber); ++i) {
+    const int result = PrePositions[i]->Save(KeyPath + "/positions/PrePos" + std::to_string(i + 1));
     if (result != 1) return result;
   }
   // Nodes above the saved presets are left-overs of deleted presets: remove
@@ -117,8 +133,6 @@ int CVRTCamera::SavePrePositions(const std::string& keyPath) {
   const std::string parent = "settings/" + keyPath + "/positions";
   for (int n : NumberedKeys(parent, "PrePos"))
     if (n > PresetCount()) Driver().Settings.DeleteKey(parent + "/PrePos" + std::to_string(n));
-  VRT_LOG_LINE("CAM.SavePrePositions: TAVO Camera %d preposition save OK (%d positions).\n",
-               OneBased(TavoID), PresetCount());
   return 1;
 }
 
@@ -148,7 +162,12 @@ int CVRTCamera::SaveRelays(const std::string& keyPath) {
     const int result = relay.Save();
     if (result != 1) return result;
   }
-  VRT_LOG_LINE("CAM.SaveRelays: TAVO Camera %d relays save OK (%d programs).\n", OneBased(TavoID),
-               RelayCount());
+  // Relay nodes above the count belong to no relay: a reload would make
+  // relays of them.
+  const std::string parent = "settings/" + keyPath + "/relays";
+  for (int n : NumberedKeys(parent, "Relay"))
+    if (n > RelayCount()) Driver().Settings.DeleteKey(parent + "/Relay" + std::to_string(n));
+  LogWhenWritten("CAM.SaveRelays: TAVO Camera %d relays save OK (%d programs).\n", OneBased(TavoID),
+                 RelayCount());
   return 1;
 }

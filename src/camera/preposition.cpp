@@ -1,6 +1,6 @@
 #include "camera/preposition.h"
 
-#include "driver/driver.h"
+#include "driver/settings_change.h"
 #include "driver/settings_values.h"
 
 int CVRTPrePosition::Load(const std::string& keyPath) {
@@ -16,7 +16,7 @@ int CVRTPrePosition::Save(const std::string& keyPath) {
   if (!keyPath.empty()) KeyPath = keyPath;
   if (KeyPath.empty()) return -3;
   const std::string base = "settings/" + KeyPath;
-  Driver().Settings.Batch([&] {
+  SettingsChange([&] {
     WriteKey(base + "/Name", Name);
     WriteKey(base + "/ID", ID);
     WriteKey(base + "/MemId", MemId);

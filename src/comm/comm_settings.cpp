@@ -3,6 +3,7 @@
 #include "camera/camera.h"
 #include "comm/comm.h"
 #include "driver/driver.h"
+#include "driver/settings_change.h"
 #include "driver/settings_values.h"
 
 int CVRTComm::Load(const std::string& key) {
@@ -27,8 +28,13 @@ int CVRTComm::LoadCameras(const std::string& key) {
 }
 
 int CVRTComm::Save(const std::string& key) {
+  // The cameras are held while their values are read; the connection with
+  // all its cameras is one change of the file.
+  std::vector<CVRTCamera*> cameras;
+  GetCameras(&cameras);
+  CameraHolds holds(cameras);
   int result = -3;
-  Driver().Settings.Batch([&] { result = SaveKeys(key); });
+  SettingsChange([&] { result = SaveKeys(key); });
   return result;
 }
 
@@ -43,5 +49,10 @@ int CVRTComm::SaveKeys(const std::string& key) {
     const int result = cameras_[i]->Save(key_ + "/cam" + std::to_string(i + 1));
     if (result != 1) return result;
   }
+  // Camera nodes above the count are cameras saved under other numbers (or
+  // deleted): a reload would load them twice.
+  for (int n : NumberedKeys(base, "cam"))
+    if (n > static_cast<int>(cameras_.size()))
+      Driver().Settings.DeleteKey(base + "/cam" + std::to_string(n));
   return 1;
 }

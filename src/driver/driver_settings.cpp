@@ -4,6 +4,7 @@
 #include "camera/camera.h"
 #include "comm/comm.h"
 #include "driver/driver.h"
+#include "driver/settings_change.h"
 #include "driver/settings_values.h"
 #include "platform/file_ops.h"
 #include "platform/module_path.h"
@@ -32,7 +33,7 @@ int CVRTDriver::Load() {
   // Cameras without relay keys get their default relays written while they
   // load: one write of the file for the whole load.
   int loaded = 1;
-  Settings.Batch([&] { loaded = LoadConnections(); });
+  SettingsChange([&] { loaded = LoadConnections(); });
   if (loaded != 1) {
     VRT_LOG_LINE("DRV.Load: Connection load failed (error %d).\n", loaded);
     return loaded;
@@ -57,11 +58,25 @@ int CVRTDriver::LoadConnections() {
   return result;
 }
 
+// The cameras of the connections, in list order, for CameraHolds.
+static std::vector<CVRTCamera*> CamerasOf(const std::vector<CVRTComm*>& connections) {
+  std::vector<CVRTCamera*> all;
+  for (CVRTComm* connection : connections) {
+    std::vector<CVRTCamera*> cameras;
+    connection->GetCameras(&cameras);
+    all.insert(all.end(), cameras.begin(), cameras.end());
+  }
+  return all;
+}
+
+// For callers that hold no camera (the setup dialog): every camera is held
+// while the connections are written.
 int CVRTDriver::Save() {
   std::vector<CVRTComm*> connections;
   GetConnections(&connections);
+  CameraHolds holds(CamerasOf(connections));
   int result = 1;
-  Settings.Batch([&] {
+  SettingsChange([&] {
     for (CVRTComm* connection : connections) {
       result = connection->Save();
       if (result != 1) {
@@ -77,17 +92,21 @@ int CVRTDriver::Save() {
 int CVRTDriver::DeleteCameraKeys(CVRTComm* connection) {
   if (connection == nullptr) return 1;
   const std::string base = "settings/" + connection->GetKey();
-  for (int n : NumberedKeys(base, "cam")) Settings.DeleteKey(base + "/cam" + std::to_string(n));
+  SettingsChange([&] {
+    for (int n : NumberedKeys(base, "cam")) Settings.DeleteKey(base + "/cam" + std::to_string(n));
+  });
   return 1;
 }
 
 int CVRTDriver::DeleteAllConnectionKeys() {
   std::vector<CVRTComm*> connections;
   GetConnections(&connections);
-  for (CVRTComm* connection : connections) {
-    DeleteCameraKeys(connection);
-    Settings.DeleteKey("settings/" + connection->GetKey());
-  }
+  SettingsChange([&] {
+    for (CVRTComm* connection : connections) {
+      DeleteCameraKeys(connection);
+      Settings.DeleteKey("settings/" + connection->GetKey());
+    }
+  });
   return 1;
 }
 
@@ -99,25 +118,42 @@ int CVRTDriver::DeleteCamera(CVRTCamera* camera) {
   // is destroyed only after any call that still holds it has returned.
   RemoveCamera(camera);
   camera->WaitUntilReleased();
-  DeleteCameraKeys(connection);
   std::unique_ptr<CVRTCamera> removed = connection->RemoveCamera(camera);
   removed.reset();
+  // The others are renumbered from their state in memory: held, so that no
+  // host call changes one while it is read. Their old nodes go and their new
+  // ones come in one change of the file.
   std::vector<CVRTCamera*> remaining;
   connection->GetCameras(&remaining);
-  for (size_t i = 0; i < remaining.size(); ++i)
-    remaining[i]->Save(connection->GetKey() + "/cam" + std::to_string(i + 1));
+  CameraHolds holds(remaining);
+  SettingsChange([&] {
+    DeleteCameraKeys(connection);
+    for (size_t i = 0; i < remaining.size(); ++i)
+      remaining[i]->Save(connection->GetKey() + "/cam" + std::to_string(i + 1));
+  });
   VRT_LOG_LINE("CAM.DeleteCamera, id = %d OK.\n", number);
   return 1;
 }
 
 int CVRTDriver::DeleteConnection(CVRTComm* connection) {
   if (connection == nullptr) return 1;
-  DeleteAllConnectionKeys();
-  Destroy(RemoveConnection(connection));
+  // Every connection's keys go and the remaining connections come back as
+  // comm1 ... commN: one change of the file, made after the connection and
+  // its cameras are gone (that waits for host calls still holding them) and
+  // with the remaining cameras held while they are read.
+  const std::string key = connection->GetKey();
+  std::unique_ptr<CVRTComm> removed = RemoveConnection(connection);
+  const bool listed = removed != nullptr;
+  Destroy(std::move(removed));
   std::vector<CVRTComm*> connections;
   GetConnections(&connections);
-  for (size_t i = 0; i < connections.size(); ++i)
-    connections[i]->Save("comm" + std::to_string(i + 1));
+  CameraHolds holds(CamerasOf(connections));
+  SettingsChange([&] {
+    if (listed && !key.empty()) Settings.DeleteKey("settings/" + key);
+    DeleteAllConnectionKeys();
+    for (size_t i = 0; i < connections.size(); ++i)
+      connections[i]->Save("comm" + std::to_string(i + 1));
+  });
   return 1;
 }
 

@@ -1,6 +1,8 @@
 // What a host stores survives the end of the module and a new load of the
 // library: presets with their locations, relay names, and names with
 // characters that mean something in XML or in key paths.
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "host_fixture.h"
@@ -167,6 +169,56 @@ TEST_F(ReloadTest, OtherCamerasAndConnectionsAreKept) {
             (Lines{"@2,1", "@3,1", "@5,23", "@2,1", "@3,1", "@6,22", "@5,2", "@7,54,1", "@5,23"}));
   EXPECT_EQ(PresetName(api(), handle, 0), "Door");
   EXPECT_EQ(RelayName(api(), handle, 0), "Pump");
+}
+
+TEST_F(ReloadTest, PresetNumbersSurviveARestart) {
+  int handle = StartCamera();
+  const Api* a = &api();
+  ASSERT_EQ(a->VRT_CamSetPrePositionName(handle, "A"), 1);
+  ASSERT_EQ(a->VRT_CamSetPrePositionName(handle, "B"), 1);
+  ASSERT_EQ(a->VRT_CamSetPrePositionName(handle, "C"), 1);
+  ASSERT_EQ(a->VRT_CamDeletePrePositionName(handle, "B"), 1);
+  // By number at the end: it takes the location B had.
+  ASSERT_EQ(a->VRT_CamSetPrePosition(handle, 2, "D"), 1);
+  ASSERT_EQ(a->VRT_CamSetPrePosition(handle, 3, "E"), 1);
+  EXPECT_EQ(Wire(), (Lines{"@9,1", "@9,2", "@9,3", "@9,2", "@9,4"}));
+  const Lines before = {"A", "C", "D", "E"};
+  for (size_t i = 0; i < before.size(); ++i)
+    EXPECT_EQ(PresetName(*a, handle, static_cast<int>(i)), before[i]);
+
+  handle = Restart();
+  a = &api();
+  ASSERT_EQ(PresetCount(*a, handle), 4);
+  for (size_t i = 0; i < before.size(); ++i)
+    EXPECT_EQ(PresetName(*a, handle, static_cast<int>(i)), before[i]) << i;
+  // Each number recalls the location it recalled before.
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(a->VRT_CamMoveToPrePosition(handle, i, 1), 1);
+  EXPECT_EQ(Wire(), (Lines{"@16,1,90", "@16,3,90", "@16,2,90", "@16,4,90"}));
+}
+
+TEST_F(ReloadTest, AStoreWhoseSaveFailedLeavesNoPreset) {
+  int handle = StartCamera();
+  const Api* a = &api();
+  ASSERT_EQ(a->VRT_CamSetPrePositionName(handle, "A"), 1);
+  ASSERT_EQ(chmod(SettingsPath().c_str(), 0444), 0);
+  EXPECT_EQ(a->VRT_CamSetPrePositionName(handle, "X"), -22);
+  EXPECT_EQ(a->VRT_CamSetPrePosition(handle, 1, "Y"), -22);
+  EXPECT_EQ(PresetCount(*a, handle), 1);
+  EXPECT_TRUE(LacksLogLine("CAM.SetPrePositionName: name = 'X' OK."));
+  ASSERT_EQ(chmod(SettingsPath().c_str(), 0644), 0);
+  // The next write of the file holds only what the host was told of.
+  ASSERT_EQ(a->VRT_CamDeletePrePositionName(handle, "A"), 1);
+  handle = Restart();
+  a = &api();
+  EXPECT_EQ(PresetCount(*a, handle), 0);
+
+  // The location of a failed store is free again.
+  ASSERT_EQ(a->VRT_CamSetPrePositionName(handle, "B"), 1);
+  ASSERT_EQ(chmod(SettingsPath().c_str(), 0444), 0);
+  EXPECT_EQ(a->VRT_CamSetPrePosition(handle, 1, "Z"), -22);
+  ASSERT_EQ(chmod(SettingsPath().c_str(), 0644), 0);
+  ASSERT_EQ(a->VRT_CamSetPrePositionName(handle, "C"), 1);
+  EXPECT_EQ(Wire(), (Lines{"@9,1", "@9,2", "@9,2"}));
 }
 
 }  // namespace

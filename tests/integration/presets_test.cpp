@@ -257,5 +257,25 @@ TEST_F(PresetTest, StoreWithoutWaitingRecordsTheLocation) {
   EXPECT_EQ(Wire(), (Lines{"@9,1", "@16,1,90"}));
 }
 
+TEST_F(PresetTest, LongNamesThatCutToTheSameNameAreDuplicates) {
+  // Names are cut to 31 characters before the duplicate test: two presets
+  // that could not be told apart by name are refused.
+  const int handle = StartCamera();
+  const Api& a = api();
+  const std::string forty = "0123456789abcdefghijABCDEFGHIJ0123456789";
+  const std::string other = forty.substr(0, 31) + "-other-";
+  ASSERT_EQ(a.VRT_CamSetPrePositionName(handle, forty.c_str()), 1);
+  EXPECT_EQ(a.VRT_CamSetPrePositionName(handle, forty.c_str()), -3);
+  // The log quotes what the host's 32-byte field holds.
+  EXPECT_TRUE(HasLogLine("CAMERA.SetPrePosition: FAILED, position " + forty.substr(0, 32) +
+                         " already exist(TavoID 1)"));
+  EXPECT_EQ(a.VRT_CamSetPrePositionName(handle, other.c_str()), -3);
+  EXPECT_EQ(a.VRT_CamSetPrePositionName(handle, forty.substr(0, 31).c_str()), -3);
+  // One character less is another name.
+  EXPECT_EQ(a.VRT_CamSetPrePositionName(handle, forty.substr(0, 30).c_str()), 1);
+  EXPECT_EQ(PresetCount(a, handle), 2);
+  EXPECT_EQ(Wire(), (Lines{"@9,1", "@9,2"}));
+}
+
 }  // namespace
 }  // namespace q7host

@@ -1,5 +1,7 @@
 // Relays from the host's side: switching, toggling, pulses that end by
 // themselves, the functions the outputs are assigned, names and states.
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -219,6 +221,23 @@ TEST_F(RelayTest, RenameARelay) {
   EXPECT_EQ(a.VRT_CamSetRelay(handle, 1, 2, 0), 1);
   EXPECT_TRUE(HasLogLine("RELAY.Set: Relay 'Washer' SUCCESFULLY set to state 0"));
   EXPECT_EQ(Wire(), Lines{"@6,13"});
+}
+
+TEST_F(RelayTest, AFailedSaveIsNotLoggedAsSaved) {
+  const int handle = StartCamera();
+  const Api& a = api();
+  ASSERT_EQ(chmod(SettingsPath().c_str(), 0444), 0);
+  EXPECT_EQ(a.VRT_CamSetRelayName(handle, 1, "Washer"), -22);
+  EXPECT_TRUE(HasLogLine("Exeption occured: -22"));
+  EXPECT_TRUE(LacksLogLine("CAM.Save: TAVO Camera 1 save OK."));
+  EXPECT_TRUE(LacksLogLine("CAM.SaveRelays: TAVO Camera 1 relays save OK (3 programs)."));
+  EXPECT_TRUE(
+      LacksLogLine("CAM.SavePrePositions: TAVO Camera 1 preposition save OK (0 positions)."));
+  ASSERT_EQ(chmod(SettingsPath().c_str(), 0644), 0);
+  EXPECT_EQ(a.VRT_CamSetRelayName(handle, 1, "Washer"), 1);
+  EXPECT_TRUE(HasLogLine("CAM.Save: TAVO Camera 1 save OK."));
+  EXPECT_TRUE(HasLogLine("CAM.SaveRelays: TAVO Camera 1 relays save OK (3 programs)."));
+  EXPECT_NE(ReadFile(SettingsPath()).find("Washer"), std::string::npos);
 }
 
 }  // namespace

@@ -1,8 +1,13 @@
 // The driver's settings document: how connections, cameras, presets and
 // relays load and save, and how deletions renumber what is left.
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 
+#include <chrono>
+#include <climits>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "camera/camera.h"
@@ -25,14 +30,88 @@ std::string Element(const std::string& name, const std::string& inner) {
 std::string Value(const std::string& key, const std::string& value) {
   return "<" + key + " value=\"" + value + "\"/>";
 }
+// A camera's keys; extra keys come after them (a key the camera already has
+// is not written twice).
 std::string Camera(int tavo, int sys, const std::string& extra = "") {
-  return Value("Name", "Cam" + std::to_string(tavo)) + Value("TavoID", std::to_string(tavo)) +
-         Value("SysID", std::to_string(sys)) + Value("NodeAddress", "128") +
-         Value("NofRelays", "3") + Value("NofStorageLocations", "99") + extra;
+  std::string keys = Value("Name", "Cam" + std::to_string(tavo)) +
+                     Value("TavoID", std::to_string(tavo)) + Value("SysID", std::to_string(sys));
+  for (const char* key : {"NodeAddress", "NofRelays"}) {
+    if (extra.find("<" + std::string(key) + " ") == std::string::npos)
+      keys += Value(key, key == std::string("NodeAddress") ? "128" : "3");
+  }
+  return keys + Value("NofStorageLocations", "99") + extra;
 }
 std::string Document(const std::string& inner) {
   return "<?xml version='1.0' encoding='iso-8859-1'?>\n" + Element("settings", inner) + "\n";
 }
+
+// Counts the times a file in a directory is replaced: the store writes a new
+// file beside the settings file and renames it over it.
+class FileReplacements {
+ public:
+  FileReplacements(const std::string& dir, const std::string& name) : name_(name) {
+    fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    // The temporary file's move away stands between two moves onto the
+    // file, so that the system does not merge them into one event.
+    if (fd_ >= 0) inotify_add_watch(fd_, dir.c_str(), IN_MOVED_FROM | IN_MOVED_TO);
+  }
+  ~FileReplacements() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileReplacements(const FileReplacements&) = delete;
+  FileReplacements& operator=(const FileReplacements&) = delete;
+
+  bool Watching() const { return fd_ >= 0; }
+  // Replacements since the last call.
+  int Take() {
+    int count = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+      const ssize_t got = read(fd_, buffer, sizeof buffer);
+      if (got <= 0) break;
+      for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        if ((event->mask & IN_MOVED_TO) != 0 && event->len > 0 && name_ == event->name) ++count;
+        at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+      }
+    }
+    return count;
+  }
+
+ private:
+  std::string name_;
+  int fd_ = -1;
+};
+
+// A host call on another thread that holds a camera until it is let go.
+class HostCallHolding {
+ public:
+  explicit HostCallHolding(int number) {
+    std::promise<bool> held;
+    std::future<bool> taken = held.get_future();
+    thread_ = std::thread([this, number, &held] {
+      HeldCamera camera = Driver().FindCameraByNumber(number);
+      held.set_value(static_cast<bool>(camera));
+      release_.get_future().wait();
+    });
+    holding_ = taken.get();
+  }
+  ~HostCallHolding() { Release(); }
+  HostCallHolding(const HostCallHolding&) = delete;
+  HostCallHolding& operator=(const HostCallHolding&) = delete;
+
+  bool Holding() const { return holding_; }
+  void Release() {
+    if (!thread_.joinable()) return;
+    release_.set_value();
+    thread_.join();
+  }
+
+ private:
+  std::promise<void> release_;
+  std::thread thread_;
+  bool holding_ = false;
+};
 
 // The process's driver object on a settings file in a scratch directory.
 class DriverSettingsTest : public ::testing::Test {
@@ -231,6 +310,153 @@ TEST_F(DriverSettingsTest, CameraTableRefusesDuplicateNumbers) {
   EXPECT_EQ(Driver().Load(), -21);
   EXPECT_EQ(Driver().RenumberCamera(99, 100), -18);
   EXPECT_EQ(Driver().CameraCount(), 1);
+}
+
+TEST_F(DriverSettingsTest, RelayCountIsBoundedWhenLoaded) {
+  // No relay nodes: the loader makes NofRelays default relays, at most 8.
+  const std::pair<const char*, int> counts[] = {
+      {"2147483647", 8}, {"65536", 8}, {"16000", 8}, {"9", 8},          {"8", 8},
+      {"2", 2},          {"-1", 3},    {"-7", 0},    {"-2147483648", 0}};
+  std::string inner;
+  for (size_t i = 0; i < std::size(counts); ++i)
+    inner += Element("cam" + std::to_string(i + 1),
+                     Camera(static_cast<int>(i), 1, Value("NofRelays", counts[i].first)));
+  Open(Document(Element("comm1", inner)));
+  ASSERT_EQ(Driver().Load(), 1);
+  std::vector<CVRTCamera*> cams = Cameras(Connections()[0]);
+  ASSERT_EQ(cams.size(), std::size(counts));
+  for (size_t i = 0; i < cams.size(); ++i) {
+    EXPECT_EQ(cams[i]->NofRelays, counts[i].second) << counts[i].first;
+    EXPECT_EQ(cams[i]->RelayCount(), counts[i].second) << counts[i].first;
+  }
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay8/Name"), "Relay8");
+  EXPECT_FALSE(Has("comm1/cam1/relays/Relay9"));
+  ASSERT_EQ(cams[0]->Save(), 1);
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/NofRelays"), "8");
+  // The setup dialog's count goes through the same bound.
+  EXPECT_EQ(cams[4]->SetNofRelays(9), -3);
+  EXPECT_EQ(cams[4]->SetNofRelays(INT_MAX), -3);
+  EXPECT_EQ(cams[4]->RelayCount(), 8);
+}
+
+TEST_F(DriverSettingsTest, RelayNodesInTheFileAreAllKept) {
+  // Relays the file holds load whatever NofRelays says, names and all.
+  std::string relays;
+  for (int n = 1; n <= 12; ++n)
+    relays += Element("Relay" + std::to_string(n), Value("Name", "Out" + std::to_string(n)));
+  Open(Document(Element("comm1", Element("cam1", Camera(0, 1, Element("relays", relays))))));
+  ASSERT_EQ(Driver().Load(), 1);
+  CVRTCamera* cam = Cameras(Connections()[0])[0];
+  ASSERT_EQ(cam->RelayCount(), 12);
+  ASSERT_EQ(cam->SetRelayName(11, "Last"), 1);
+  ASSERT_EQ(cam->Save(), 1);
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay11/Name"), "Out11");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay12/Name"), "Last");
+}
+
+TEST_F(DriverSettingsTest, RelaySaveLeavesExactlyTheCamerasRelays) {
+  Open(Document(Element(
+      "comm1",
+      Element("cam1", Camera(0, 1,
+                             Element("relays", Element("Relay2", Value("Name", "Two")) +
+                                                   Element("Relay5", Value("Name", "Five"))))))));
+  ASSERT_EQ(Driver().Load(), 1);
+  CVRTCamera* cam = Cameras(Connections()[0])[0];
+  ASSERT_EQ(cam->RelayCount(), 2);
+  ASSERT_EQ(cam->SetRelayName(0, "Pump"), 1);
+  ASSERT_EQ(cam->Save(), 1);
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay1/Name"), "Pump");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay2/Name"), "Five");
+  EXPECT_FALSE(Has("comm1/cam1/relays/Relay5"));
+
+  const std::string text = FileText();
+  Open(text);
+  ASSERT_EQ(Driver().Load(), 1);
+  cam = Cameras(Connections()[0])[0];
+  ASSERT_EQ(cam->RelayCount(), 2);
+  EXPECT_EQ(cam->GetRelayAt(0)->Name, "Pump");
+  EXPECT_EQ(cam->GetRelayAt(1)->Name, "Five");
+}
+
+TEST_F(DriverSettingsTest, ConnectionSaveLeavesExactlyItsCameras) {
+  Open(Document(Element("comm1", Value("Name", "Line") + Element("cam2", Camera(0, 1)) +
+                                     Element("cam5", Camera(1, 2)))));
+  ASSERT_EQ(Driver().Load(), 1);
+  CVRTComm* comm = Connections()[0];
+  ASSERT_EQ(comm->Save(""), 1);
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/TavoID"), "0");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam2/TavoID"), "1");
+  EXPECT_FALSE(Has("comm1/cam5"));
+
+  const std::string text = FileText();
+  Open(text);
+  EXPECT_EQ(Driver().Load(), 1);
+  EXPECT_EQ(Driver().CameraCount(), 2);
+}
+
+TEST_F(DriverSettingsTest, EachDeletionIsOneChangeOfTheFile) {
+  Open(Document(Element("comm1", Element("cam1", Camera(0, 1)) + Element("cam2", Camera(1, 2)) +
+                                     Element("cam3", Camera(2, 3))) +
+                Element("comm2", Value("Name", "Two") + Element("cam1", Camera(3, 4))) +
+                Element("comm3", Value("Name", "Three") + Element("cam1", Camera(4, 5)))));
+  ASSERT_EQ(Driver().Load(), 1);
+  FileReplacements writes(dir_.Path, kFile);
+  ASSERT_TRUE(writes.Watching());
+  std::vector<CVRTComm*> comms = Connections();
+  ASSERT_EQ(Driver().DeleteCamera(Cameras(comms[0])[0]), 1);
+  EXPECT_EQ(writes.Take(), 1);
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/TavoID"), "1");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam2/TavoID"), "2");
+  EXPECT_FALSE(Has("comm1/cam3"));
+
+  ASSERT_EQ(Driver().DeleteConnection(comms[0]), 1);
+  EXPECT_EQ(writes.Take(), 1);
+  EXPECT_EQ(ReadTextKey("settings/comm1/Name"), "Two");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/TavoID"), "3");
+  EXPECT_EQ(ReadTextKey("settings/comm2/Name"), "Three");
+  EXPECT_EQ(ReadTextKey("settings/comm2/cam1/TavoID"), "4");
+  EXPECT_FALSE(Has("comm3"));
+  EXPECT_FALSE(Has("comm1/cam2"));
+}
+
+TEST_F(DriverSettingsTest, DeletionsWaitForCamerasHeldByOtherThreads) {
+  using std::chrono::milliseconds;
+  Open(Document(Element("comm1", Element("cam1", Camera(0, 1)) + Element("cam2", Camera(1, 2))) +
+                Element("comm2", Value("Name", "Two") + Element("cam1", Camera(2, 3))) +
+                Element("comm3", Value("Name", "Three") + Element("cam1", Camera(3, 4)))));
+  ASSERT_EQ(Driver().Load(), 1);
+  std::vector<CVRTComm*> comms = Connections();
+  {
+    // The remaining camera of the line is in a host call: its subtree is
+    // written once the call is over.
+    HostCallHolding call(1);
+    ASSERT_TRUE(call.Holding());
+    auto deleting =
+        std::async(std::launch::async, [&] { return Driver().DeleteCamera(Cameras(comms[0])[0]); });
+    EXPECT_EQ(deleting.wait_for(milliseconds(150)), std::future_status::timeout);
+    call.Release();
+    EXPECT_EQ(deleting.get(), 1);
+    EXPECT_EQ(ReadTextKey("settings/comm1/cam1/TavoID"), "1");
+  }
+  {
+    // A camera of another line is renumbered with its line.
+    HostCallHolding call(3);
+    ASSERT_TRUE(call.Holding());
+    auto deleting =
+        std::async(std::launch::async, [&] { return Driver().DeleteConnection(comms[1]); });
+    EXPECT_EQ(deleting.wait_for(milliseconds(150)), std::future_status::timeout);
+    call.Release();
+    EXPECT_EQ(deleting.get(), 1);
+    EXPECT_EQ(ReadTextKey("settings/comm2/cam1/TavoID"), "3");
+  }
+  {
+    HostCallHolding call(1);
+    ASSERT_TRUE(call.Holding());
+    auto saving = std::async(std::launch::async, [&] { return comms[0]->Save(""); });
+    EXPECT_EQ(saving.wait_for(milliseconds(150)), std::future_status::timeout);
+    call.Release();
+    EXPECT_EQ(saving.get(), 1);
+  }
 }
 
 }  // namespace
