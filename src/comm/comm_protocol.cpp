@@ -22,12 +22,11 @@ int CVRTComm::SpeedPercent(CVRTCamera* camera, int speedCode) {
 }
 
 void CVRTComm::SelectIfNeeded(CVRTCamera* camera) {
-  {
-    std::lock_guard<std::recursive_mutex> hold(*lineLock_);
-    if (selectedCamera_ == camera->SysID) return;
-    selectedCamera_ = camera->SysID;
-  }
-  camera->SelectOnMonitor(camera->ControlMonitor);
+  // The callers hold the line lock from here to the end of the commands that
+  // follow, so that the line still has this camera selected for them.
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  if (selectedCamera_ == camera->SysID) return;
+  camera->SelectOnMonitor(camera->ControlMonitor);  // notes the selection
 }
 
 void CVRTComm::NoteSelected(int sysId) {

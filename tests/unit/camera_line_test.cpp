@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "camera/camera.h"
 #include "comm/comm.h"
@@ -223,6 +226,55 @@ TEST_F(CameraLineTest, CameraNamesKeysAndUniqueness) {
   yard->TavoID = 1;
   yard->SysID = 6;
   EXPECT_EQ(comm_->CheckCameraUnique(yard), 1);
+}
+
+TEST_F(CameraLineTest, OpenSequenceOnTheFirstMonitorKeepsTheLineToItself) {
+  // A camera without a monitor is opened (put on monitor 1 first) over and
+  // over while the camera at address 5 pans and stops on the same line.
+  auto other = std::make_unique<CVRTCamera>(comm_.get());
+  other->Name = "Yard";
+  other->SysID = 12;
+  other->NodeAddress = 128;
+  other->DefaultLensSlow = 1;
+  CVRTCamera* yard = other.get();
+  ASSERT_EQ(comm_->AddCamera(std::move(other)), 1);
+  OpenCamera();
+  ASSERT_EQ(comm_->Left(camera_, 5), 1);  // its one function 23
+  ASSERT_EQ(comm_->Left(camera_, 0), 1);
+  sim_.ClearLines();
+  std::atomic<bool> stop{false};
+  std::thread mover([&] {
+    while (!stop) {
+      comm_->Left(camera_, 5);
+      comm_->Left(camera_, 0);
+    }
+  });
+  int opens = 0;
+  for (const auto end = Clock::now() + std::chrono::milliseconds(400); Clock::now() < end;
+       ++opens) {
+    yard->ControlMonitor = -1;
+    yard->Initialize();
+  }
+  stop = true;
+  mover.join();
+  EXPECT_EQ(yard->ControlMonitor, 1);
+  // Each line reaches the dome the last "@3" selected.
+  int selected = 5;
+  std::vector<std::string> wrong;
+  for (const domesim::ReceivedLine& r : sim_.Records()) {
+    if (r.line.rfind("@3,", 0) == 0) {
+      selected = std::stoi(r.line.substr(3));
+    } else if ((r.line == "@5,22" || r.line == "@5,23") && selected != 12) {
+      wrong.push_back(r.line + " reached " + std::to_string(selected));
+    } else if ((r.line == "@5,3" || r.line == "@6,3" || r.line == "@7,54,1") && selected != 5) {
+      wrong.push_back(r.line + " reached " + std::to_string(selected));
+    }
+  }
+  EXPECT_GT(opens, 10);
+  size_t moves = 0;
+  for (const domesim::ReceivedLine& r : sim_.Records()) moves += r.line == "@6,3";
+  EXPECT_GT(moves, 10u);
+  EXPECT_EQ(wrong, std::vector<std::string>());
 }
 
 }  // namespace
