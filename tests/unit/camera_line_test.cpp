@@ -151,6 +151,23 @@ TEST_F(CameraLineTest, APulseEndsOnTheWorkerThreadAndANewCommandCancelsIt) {
   EXPECT_EQ(camera_->GetRelayAt(0)->GetState(), 1);
 }
 
+// Waits the 5 s and more that the line is held.
+TEST_F(CameraLineTest, APulseEndHeldUpByABusyLineIsStillSent) {
+  OpenCamera();
+  camera_->NofRelays = 1;
+  ASSERT_EQ(camera_->CreateRelays("comm1/cam1", nullptr), 1);
+  EXPECT_EQ(camera_->SetRelay(0, CVRTRelay::kPulse, 100), 1);
+  // Another command holds the line (a silent dome: four reads of 2 s) from
+  // before the pulse's end until more than 5 s after it.
+  comm_->Lock();
+  std::this_thread::sleep_for(std::chrono::milliseconds(5300));
+  comm_->Unlock();
+  ASSERT_TRUE(sim_.WaitForLines(2, 2000));
+  EXPECT_EQ(sim_.TakeLines(), (std::vector<std::string>{"@5,18", "@6,18"}));
+  EXPECT_EQ(camera_->GetRelayAt(0)->GetState(), 0);
+  EXPECT_EQ(comm_->PendingTasks(), 0u);
+}
+
 TEST_F(CameraLineTest, ClosingTheLineDropsPendingTasksWithoutRunningThem) {
   OpenCamera();
   camera_->NofRelays = 2;
