@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -136,6 +137,36 @@ TEST_F(PosixSerialTest, PortIsExclusiveUntilClosed) {
   EXPECT_EQ(port_->Close(), 0u);  // closing twice is harmless
   EXPECT_EQ(other->Open(kPort), 0u);
   EXPECT_EQ(port_->Open(kPort), platform::kErrorAccessDenied);
+}
+
+TEST_F(PosixSerialTest, TerminalHeldExclusivelyByAnotherProgramIsBusyAndStaysHeld) {
+  const int other = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  auto held = [other] {
+    int flag = -1;
+    EXPECT_EQ(ioctl(other, TIOCGEXCL, &flag), 0);
+    return flag;
+  };
+  // The port's own hold lasts as long as the port is open.
+  ASSERT_EQ(port_->Open(kPort), 0u);
+  EXPECT_EQ(held(), 1);
+  EXPECT_EQ(port_->Close(), 0u);
+  EXPECT_EQ(held(), 0);
+
+  // Another program's hold without a lock (a root host gets past it at
+  // open): busy, and neither the failed open nor a close takes the hold away.
+  ASSERT_EQ(ioctl(other, TIOCEXCL), 0);
+  EXPECT_EQ(port_->Open(kPort), platform::kErrorAccessDenied);
+  EXPECT_EQ(port_->LastError(), platform::kErrorAccessDenied);
+  EXPECT_FALSE(port_->IsOpen());
+  EXPECT_EQ(port_->Close(), 0u);
+  port_.reset();
+  EXPECT_EQ(held(), 1);
+
+  ASSERT_EQ(ioctl(other, TIOCNXCL), 0);
+  port_ = SerialDevice::Create();
+  EXPECT_EQ(port_->Open(kPort), 0u);
+  close(other);
 }
 
 TEST_F(PosixSerialTest, AppliesRawModeAndRequestedFlowControl) {

@@ -107,14 +107,21 @@ class PosixSerialDevice final : public SerialDevice {
     uint32_t code = 0;
     if (!isatty(fd)) {
       code = static_cast<uint32_t>(ENOTTY);
-    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      code = OpenErrorCode(errno);
+    } else if (HeldExclusively(fd)) {
+      // Another program holds the line for itself (without a lock beside
+      // it). Root gets past such a hold at open(); the port is busy anyway.
+      code = kErrorAccessDenied;
+    } else if (ioctl(fd, TIOCEXCL) != 0) {
       code = OpenErrorCode(errno);
     }
     if (code != 0) {
-      close(fd);  // also drops a lock taken above
+      close(fd);  // also drops a lock taken above; another's hold stays
       return Fail(code);
     }
     fd_ = fd;
+    ownExclusive_ = true;
     return 0;
   }
 
@@ -225,7 +232,9 @@ class PosixSerialDevice final : public SerialDevice {
     if (fd_ < 0) return 0;
     const int fd = fd_;
     fd_ = -1;
-    (void)ioctl(fd, TIOCNXCL);
+    // Only the hold this port set itself is given up.
+    if (ownExclusive_) (void)ioctl(fd, TIOCNXCL);
+    ownExclusive_ = false;
     (void)flock(fd, LOCK_UN);
     if (close(fd) != 0 && errno != EINTR) return FailErrno();
     return 0;
@@ -244,6 +253,19 @@ class PosixSerialDevice final : public SerialDevice {
     return false;
   }
   bool FailedErrno() { return Failed(static_cast<uint32_t>(errno)); }
+
+  // Whether the terminal is already held exclusively (TIOCEXCL). Called with
+  // the lock taken, so the hold is not one of this driver's ports. A system
+  // that cannot tell counts as not held.
+  static bool HeldExclusively(int fd) {
+#ifdef TIOCGEXCL
+    int held = 0;
+    return ioctl(fd, TIOCGEXCL, &held) == 0 && held != 0;
+#else
+    (void)fd;
+    return false;
+#endif
+  }
 
   // A pseudo-terminal keeps no character format: it drops parity and forces
   // 8 data bits. Linux then refuses (EINVAL) a request whose only change is
@@ -328,6 +350,7 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   int fd_ = -1;
+  bool ownExclusive_ = false;  // this port set the terminal's exclusive hold
   LineSettings settings_;
   bool settingsBuilt_ = false;
   int64_t readConstantMs_ = kReadTimeoutConstantMs;
