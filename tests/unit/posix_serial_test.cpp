@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -229,6 +230,33 @@ TEST_F(PosixSerialTest, WritesAndReadsThroughTheLine) {
   EXPECT_TRUE(port_->Read(reply, 0, &got));
   EXPECT_EQ(got, 0u);
   EXPECT_EQ(port_->ClearError(), 0u);
+}
+
+TEST_F(PosixSerialTest, AReplyEndsAtItsCarriageReturn) {
+  OpenConfigured(port_.get());
+  struct Case {
+    const char* sent;
+    size_t asked;
+    const char* reply;
+  };
+  const Case cases[] = {{"O\r", 3, "O\r"},
+                        {"\r", 3, "\r"},
+                        {"OK1,23,4,56\r", 32, "OK1,23,4,56\r"},
+                        {"\rOK", 3, "\r"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sent);
+    port_->PurgeReceive();
+    DomeSends(c.sent);
+    char reply[32] = {};
+    size_t got = 0;
+    const auto start = Clock::now();
+    ASSERT_TRUE(port_->Read(reply, c.asked, &got));
+    EXPECT_LT(MsSince(start), 500);
+    // What one read of the terminal brought may go past the CR; the reply
+    // is there in full.
+    EXPECT_EQ(std::string(reply, got).substr(0, std::strlen(c.reply)), c.reply);
+    EXPECT_LE(got, std::strlen(c.sent));
+  }
 }
 
 TEST_F(PosixSerialTest, SilentDomeTimesOutWithNothing) {

@@ -1,5 +1,6 @@
 // The COM port as a POSIX terminal device (termios), opened exclusively and
-// read and written with poll() against fixed total time-outs.
+// read and written with poll() against fixed total time-outs; a read also
+// ends at a carriage return.
 #include "platform/posix/serial_device_posix.h"
 
 #include <errno.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -306,7 +308,11 @@ class PosixSerialDevice final : public SerialDevice {
       if (!(p.revents & POLLIN)) return Failed(static_cast<uint32_t>(EIO));  // hung up
       const ssize_t n = read(fd_, buffer + *total, count - *total);
       if (n > 0) {
+        const unsigned char* fresh = buffer + *total;
         *total += static_cast<size_t>(n);
+        // A reply ends at its carriage return: a short one ("O\r", a bare
+        // CR) is there in full and does not wait out the time-out.
+        if (std::memchr(fresh, '\r', static_cast<size_t>(n)) != nullptr) return true;
       } else if (n == 0) {
         return Failed(static_cast<uint32_t>(EIO));  // end of file: the tty hung up
       } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
