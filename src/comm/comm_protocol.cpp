@@ -321,6 +321,9 @@ int CVRTComm::Ping(int nodeAddress, int cameraAddress) {
   {
     std::lock_guard<std::recursive_mutex> hold(*lineLock_);
     if (!port_ || port_->Write(line.data(), line.size()) < 0) return -4;
+    // The probe is command 3: the line has that camera selected now, and the
+    // camera selected before must be selected again for its next command.
+    selectedCamera_ = cameraAddress;
     read = port_->ReadData(reply, kReplyBytes);
   }
   if (read <= 0) {

@@ -78,6 +78,18 @@ TEST_F(CameraLineTest, MotionStateFollowsStartsAndStops) {
   EXPECT_EQ(sim_.TakeLines(), (std::vector<std::string>{"@5,3", "@7,70,1", "@5,23", "@6,3"}));
 }
 
+TEST_F(CameraLineTest, APingSelectsTheCameraItProbes) {
+  OpenCamera();  // the line has camera 5 selected
+  EXPECT_GE(comm_->Ping(128, 7), 0);
+  EXPECT_EQ(comm_->Left(camera_, 5), 1);
+  EXPECT_EQ(sim_.TakeLines(),
+            (std::vector<std::string>{"@3,7", "@2,1", "@3,5", "@5,3", "@7,54,1", "@5,23"}));
+  // A ping of its own address leaves it selected.
+  EXPECT_GE(comm_->Ping(128, 5), 0);
+  EXPECT_EQ(comm_->Left(camera_, 0), 1);
+  EXPECT_EQ(sim_.TakeLines(), (std::vector<std::string>{"@3,5", "@6,3"}));
+}
+
 TEST_F(CameraLineTest, LensModesAreKeptUntilTheirStop) {
   OpenCamera();
   EXPECT_EQ(comm_->Zoom(camera_, 1, 4), 1);
