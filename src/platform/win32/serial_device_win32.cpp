@@ -128,7 +128,7 @@ class Win32SerialDevice : public SerialDevice {
           return false;
         }
         total += n;
-        continue;
+        if (n > 0) continue;
       }
       if (GetTickCount() - start >= limit) break;
       Sleep(1);
