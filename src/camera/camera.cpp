@@ -57,24 +57,36 @@ int CVRTCamera::Close() {
   return result;
 }
 
+namespace {
+// Holds a connection's line lock for a whole exchange: a selection and every
+// command the line sends on the strength of it.
+class LineExchange {
+ public:
+  explicit LineExchange(CVRTComm* connection) : connection_(connection) { connection_->Lock(); }
+  ~LineExchange() { connection_->Unlock(); }
+  LineExchange(const LineExchange&) = delete;
+  LineExchange& operator=(const LineExchange&) = delete;
+
+ private:
+  CVRTComm* connection_;
+};
+}  // namespace
+
 int CVRTCamera::Initialize() {
   if (Connection == nullptr) return 1;
+  // The open sequence selects this dome and then sends it function 23 and
+  // the lens-slow state without selecting it again: the whole sequence is
+  // one exchange on the line, or another camera's selection and commands
+  // come between the selection and the commands meant for this dome (and a
+  // reply is taken by the wrong reader). Camera lock first, then the line.
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  LineExchange exchange(Connection);
   if (ControlMonitor == -1) SelectOnMonitor(1);
   // The selection of the open sequence reads the dome's short reply like any
   // other command; its content is not looked at.
   const std::string lines[2] = {quaro7::Line(NodeAddress, quaro7::kSelectMonitor, ControlMonitor),
                                 quaro7::Line(NodeAddress, quaro7::kSelectCamera, SysID)};
-  // Each line and its reply are one exchange on the line: another camera's
-  // command must not come between them, or the replies are taken by the
-  // wrong reader (and a reply read is followed by a purge).
-  struct LineHold {
-    explicit LineHold(CVRTComm* c) : comm(c) { comm->Lock(); }
-    ~LineHold() { comm->Unlock(); }
-    CVRTComm* comm;
-  };
   for (const std::string& line : lines) {
-    std::lock_guard<std::recursive_mutex> hold(lock_);
-    LineHold exchange(Connection);
     if (Connection->WriteRaw(line.data(), line.size()) == 1) {
       char reply[kSelectionReplyBytes + 1] = {0};
       Connection->Read(reply, kSelectionReplyBytes);
@@ -89,8 +101,12 @@ void CVRTCamera::SelectOnMonitor(int monitor) {
   // Also called by the line's worker (a pulse ending), which only reads.
   if (ControlMonitor != monitor) ControlMonitor = monitor;
   if (Connection == nullptr) return;
-  // The line has this camera selected from here on, so that the next
-  // command for another camera selects that one again.
+  // The line has this camera selected from the note on, so that the next
+  // command for another camera selects that one again. The note and both
+  // lines are one exchange: another camera's selection must not come
+  // between them, nor its commands after the note (they would reach this
+  // dome), and the caller's commands that follow belong to it as well.
+  LineExchange exchange(Connection);
   Connection->NoteSelected(SysID);
   Connection->SendMsg(quaro7::Line(NodeAddress, quaro7::kSelectMonitor, monitor), this);
   Connection->SendMsg(quaro7::Line(NodeAddress, quaro7::kSelectCamera, SysID), this);

@@ -22,12 +22,11 @@ int CVRTComm::SpeedPercent(CVRTCamera* camera, int speedCode) {
 }
 
 void CVRTComm::SelectIfNeeded(CVRTCamera* camera) {
-  {
-    std::lock_guard<std::recursive_mutex> hold(*lineLock_);
-    if (selectedCamera_ == camera->SysID) return;
-    selectedCamera_ = camera->SysID;
-  }
-  camera->SelectOnMonitor(camera->ControlMonitor);
+  // The callers hold the line lock from here to the end of the commands that
+  // follow, so that the line still has this camera selected for them.
+  std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  if (selectedCamera_ == camera->SysID) return;
+  camera->SelectOnMonitor(camera->ControlMonitor);  // notes the selection
 }
 
 void CVRTComm::NoteSelected(int sysId) {
@@ -322,6 +321,9 @@ int CVRTComm::Ping(int nodeAddress, int cameraAddress) {
   {
     std::lock_guard<std::recursive_mutex> hold(*lineLock_);
     if (!port_ || port_->Write(line.data(), line.size()) < 0) return -4;
+    // The probe is command 3: the line has that camera selected now, and the
+    // camera selected before must be selected again for its next command.
+    selectedCamera_ = cameraAddress;
     read = port_->ReadData(reply, kReplyBytes);
   }
   if (read <= 0) {

@@ -17,12 +17,18 @@ uint32_t CVRTScheduledTask::DueTime(uint32_t now, uint32_t durationMs) {
 }
 
 CVRTScheduledTask::CVRTScheduledTask(int type, CVRTCamera* owner, uint32_t durationMs, uint32_t now)
-    : id_(g_nextTaskId.fetch_add(1)), due_(DueTime(now, durationMs)), type_(type), owner_(owner) {}
+    : id_(g_nextTaskId.fetch_add(1)),
+      start_(now),
+      due_(DueTime(now, durationMs)),
+      type_(type),
+      owner_(owner) {}
 
 bool CVRTScheduledTask::IsDue(uint32_t now) const {
   if (due_ == 0) return true;
-  // Unsigned difference: correct across the wrap of the tick count.
-  return now - due_ <= kMaxLateMs;
+  // Time passed since the task was made against the time it waits, both as
+  // unsigned differences: right across the wrap of the tick count, and a
+  // task stays due however long its run is held up.
+  return now - start_ >= due_ - start_;
 }
 
 bool CVRTScheduledTask::IsSame(const CVRTScheduledTask* other) const {

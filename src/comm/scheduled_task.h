@@ -10,9 +10,6 @@ class CVRTRelay;
 class CVRTScheduledTask {
  public:
   static constexpr int kRelayPulse = 5;
-  // A task more than this late when looked at is not run: the tick count may
-  // have wrapped.
-  static constexpr uint32_t kMaxLateMs = 5000;
 
   CVRTScheduledTask(int type, CVRTCamera* owner, uint32_t durationMs, uint32_t now);
   virtual ~CVRTScheduledTask() = default;
@@ -21,6 +18,10 @@ class CVRTScheduledTask {
   int GetType() const { return type_; }
   CVRTCamera* GetOwner() const { return owner_; }
   uint32_t GetDueTime() const { return due_; }
+  // True once the task's time has come, however late it is looked at (a
+  // pulse end must go out even after the line was busy for a long time).
+  // Measured from when the task was made, so that it stays right across the
+  // wrap of the tick count.
   bool IsDue(uint32_t now) const;
   bool IsSame(const CVRTScheduledTask* other) const;
   // 1 when done (the worker then deletes the task).
@@ -31,6 +32,7 @@ class CVRTScheduledTask {
 
  private:
   int id_;
+  uint32_t start_;
   uint32_t due_;
   int type_;
   CVRTCamera* owner_;

@@ -35,8 +35,9 @@ class SerialDevice {
   virtual bool IsOpen() const = 0;
   // Clears a pending line error (parity, framing, overrun). 0 or error code.
   virtual uint32_t ClearError() = 0;
-  // Blocks until count bytes arrived or the read time-out ran out; *got is
-  // what arrived. False when the read itself failed (device gone, I/O error).
+  // Blocks until count bytes arrived, a carriage return arrived (a reply
+  // ends there) or the read time-out ran out; *got is what arrived. False
+  // when the read itself failed (device gone, I/O error).
   virtual bool Read(void* buffer, size_t count, size_t* got) = 0;
   // False when the write failed; *written may be short after the time-out.
   virtual bool Write(const void* data, size_t count, size_t* written) = 0;

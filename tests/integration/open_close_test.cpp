@@ -2,6 +2,7 @@
 // opened, and COM ports that are missing or held by someone else.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -123,6 +124,37 @@ TEST_F(OpenCloseTest, PortLockedByAnotherProgramIsBusy) {
   EXPECT_EQ(Wire(), Lines());
   ::close(fd);
   EXPECT_NE(Open(0), 0);
+}
+
+TEST_F(OpenCloseTest, PortHeldExclusivelyByAnotherProgramIsBusyAndKeepsItsHold) {
+  WriteSettings({OneLine({Camera("Gate", 0, 5)})});
+  Simulator(1);
+  ASSERT_EQ(Init(), 1);
+  const std::string port = Dir() + "/ports/COM1";
+  const int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << port;
+  ASSERT_EQ(ioctl(fd, TIOCEXCL), 0);  // held for itself, no lock beside it
+  auto held = [fd] {
+    int flag = -1;
+    EXPECT_EQ(ioctl(fd, TIOCGEXCL, &flag), 0);
+    return flag;
+  };
+  int handle = 0;
+  EXPECT_EQ(api().VRT_CamOpen(0, &handle), -8);
+  EXPECT_EQ(handle, -1);
+  EXPECT_TRUE(HasLogLine("COMM.Open FAILED: Com port 1 is busy"));
+  EXPECT_TRUE(LogContains("Serial.Open: Failed to open COM1: 5"));
+  EXPECT_EQ(Wire(), Lines());
+  EXPECT_EQ(held(), 1);
+  // Once the other program lets go, the camera opens; its close leaves no
+  // hold behind.
+  ASSERT_EQ(ioctl(fd, TIOCNXCL), 0);
+  handle = Open(0);
+  ASSERT_NE(handle, 0);
+  EXPECT_EQ(held(), 1);
+  EXPECT_EQ(api().VRT_CamClose(handle), 1);
+  EXPECT_EQ(held(), 0);
+  ::close(fd);
 }
 
 TEST_F(OpenCloseTest, SecondDriverInstanceFindsThePortBusy) {

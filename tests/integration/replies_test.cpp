@@ -36,6 +36,26 @@ TEST_F(ReplyTest, ErrorsAndGarbageAreResentThreeTimes) {
   EXPECT_TRUE(Simulator(1).State(128, 5).aux1);
 }
 
+TEST_F(ReplyTest, ShortRepliesAreResentWithoutWaitingOutTheTimeOut) {
+  for (ReplyMode mode : {ReplyMode::kShort, ReplyMode::kCr}) {
+    SCOPED_TRACE(domesim::ReplyModeName(mode));
+    WriteSettings({{"Line 1", 1, "96,E,8,1", {CameraConfig()}}});
+    Simulator(1).SetReplyMode(mode);
+    ASSERT_EQ(Init(), 1);
+    int64_t start = NowMs();
+    const int handle = Open(0);
+    EXPECT_LT(NowMs() - start, 2000);
+    // Six lines, each sent four times but lens slow, whose reply is not
+    // looked at.
+    EXPECT_EQ(Wire().size(), 21u);
+    start = NowMs();
+    EXPECT_EQ(api().VRT_CamLeft(handle, 0), 1);
+    EXPECT_LT(NowMs() - start, 1000);
+    EXPECT_EQ(Wire(), Lines(4, "@6,3"));
+    EXPECT_EQ(Exit(), 1);
+  }
+}
+
 TEST_F(ReplyTest, NodeOffLineIsLogged) {
   CameraConfig camera;
   camera.nodeAddress = 3;

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "camera/camera.h"
 #include "comm/comm.h"
@@ -73,6 +76,18 @@ TEST_F(CameraLineTest, MotionStateFollowsStartsAndStops) {
   EXPECT_EQ(camera_->LastSpeed, 0);
   // The open sequence left this camera selected on the line.
   EXPECT_EQ(sim_.TakeLines(), (std::vector<std::string>{"@5,3", "@7,70,1", "@5,23", "@6,3"}));
+}
+
+TEST_F(CameraLineTest, APingSelectsTheCameraItProbes) {
+  OpenCamera();  // the line has camera 5 selected
+  EXPECT_GE(comm_->Ping(128, 7), 0);
+  EXPECT_EQ(comm_->Left(camera_, 5), 1);
+  EXPECT_EQ(sim_.TakeLines(),
+            (std::vector<std::string>{"@3,7", "@2,1", "@3,5", "@5,3", "@7,54,1", "@5,23"}));
+  // A ping of its own address leaves it selected.
+  EXPECT_GE(comm_->Ping(128, 5), 0);
+  EXPECT_EQ(comm_->Left(camera_, 0), 1);
+  EXPECT_EQ(sim_.TakeLines(), (std::vector<std::string>{"@3,5", "@6,3"}));
 }
 
 TEST_F(CameraLineTest, LensModesAreKeptUntilTheirStop) {
@@ -146,6 +161,23 @@ TEST_F(CameraLineTest, APulseEndsOnTheWorkerThreadAndANewCommandCancelsIt) {
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
   EXPECT_EQ(sim_.TakeLines(), (std::vector<std::string>{"@5,18", "@5,18"}));
   EXPECT_EQ(camera_->GetRelayAt(0)->GetState(), 1);
+}
+
+// Waits the 5 s and more that the line is held.
+TEST_F(CameraLineTest, APulseEndHeldUpByABusyLineIsStillSent) {
+  OpenCamera();
+  camera_->NofRelays = 1;
+  ASSERT_EQ(camera_->CreateRelays("comm1/cam1", nullptr), 1);
+  EXPECT_EQ(camera_->SetRelay(0, CVRTRelay::kPulse, 100), 1);
+  // Another command holds the line (a silent dome: four reads of 2 s) from
+  // before the pulse's end until more than 5 s after it.
+  comm_->Lock();
+  std::this_thread::sleep_for(std::chrono::milliseconds(5300));
+  comm_->Unlock();
+  ASSERT_TRUE(sim_.WaitForLines(2, 2000));
+  EXPECT_EQ(sim_.TakeLines(), (std::vector<std::string>{"@5,18", "@6,18"}));
+  EXPECT_EQ(camera_->GetRelayAt(0)->GetState(), 0);
+  EXPECT_EQ(comm_->PendingTasks(), 0u);
 }
 
 TEST_F(CameraLineTest, ClosingTheLineDropsPendingTasksWithoutRunningThem) {
@@ -223,6 +255,55 @@ TEST_F(CameraLineTest, CameraNamesKeysAndUniqueness) {
   yard->TavoID = 1;
   yard->SysID = 6;
   EXPECT_EQ(comm_->CheckCameraUnique(yard), 1);
+}
+
+TEST_F(CameraLineTest, OpenSequenceOnTheFirstMonitorKeepsTheLineToItself) {
+  // A camera without a monitor is opened (put on monitor 1 first) over and
+  // over while the camera at address 5 pans and stops on the same line.
+  auto other = std::make_unique<CVRTCamera>(comm_.get());
+  other->Name = "Yard";
+  other->SysID = 12;
+  other->NodeAddress = 128;
+  other->DefaultLensSlow = 1;
+  CVRTCamera* yard = other.get();
+  ASSERT_EQ(comm_->AddCamera(std::move(other)), 1);
+  OpenCamera();
+  ASSERT_EQ(comm_->Left(camera_, 5), 1);  // its one function 23
+  ASSERT_EQ(comm_->Left(camera_, 0), 1);
+  sim_.ClearLines();
+  std::atomic<bool> stop{false};
+  std::thread mover([&] {
+    while (!stop) {
+      comm_->Left(camera_, 5);
+      comm_->Left(camera_, 0);
+    }
+  });
+  int opens = 0;
+  for (const auto end = Clock::now() + std::chrono::milliseconds(400); Clock::now() < end;
+       ++opens) {
+    yard->ControlMonitor = -1;
+    yard->Initialize();
+  }
+  stop = true;
+  mover.join();
+  EXPECT_EQ(yard->ControlMonitor, 1);
+  // Each line reaches the dome the last "@3" selected.
+  int selected = 5;
+  std::vector<std::string> wrong;
+  for (const domesim::ReceivedLine& r : sim_.Records()) {
+    if (r.line.rfind("@3,", 0) == 0) {
+      selected = std::stoi(r.line.substr(3));
+    } else if ((r.line == "@5,22" || r.line == "@5,23") && selected != 12) {
+      wrong.push_back(r.line + " reached " + std::to_string(selected));
+    } else if ((r.line == "@5,3" || r.line == "@6,3" || r.line == "@7,54,1") && selected != 5) {
+      wrong.push_back(r.line + " reached " + std::to_string(selected));
+    }
+  }
+  EXPECT_GT(opens, 10);
+  size_t moves = 0;
+  for (const domesim::ReceivedLine& r : sim_.Records()) moves += r.line == "@6,3";
+  EXPECT_GT(moves, 10u);
+  EXPECT_EQ(wrong, std::vector<std::string>());
 }
 
 }  // namespace

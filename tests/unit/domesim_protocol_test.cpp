@@ -111,8 +111,8 @@ TEST(DomesimProtocol, RejectsWhatADomeCannotRead) {
 }
 
 TEST(DomesimProtocol, ReplyModeNamesRoundTrip) {
-  for (ReplyMode mode : {ReplyMode::kOk, ReplyMode::kSilent, ReplyMode::kNi, ReplyMode::kOl,
-                         ReplyMode::kEr, ReplyMode::kGarbage}) {
+  EXPECT_EQ(AllReplyModes().size(), 8u);
+  for (ReplyMode mode : AllReplyModes()) {
     EXPECT_EQ(ParseReplyMode(ReplyModeName(mode)), mode);
   }
   EXPECT_FALSE(ParseReplyMode("OK").has_value());

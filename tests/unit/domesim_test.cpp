@@ -125,9 +125,10 @@ TEST(DomeSimulator, ReplyModesChooseTheAnswerAndWhetherTheDomeActs) {
     const char* reply;  // nullptr: garbage
     bool acted;
   };
-  const Case cases[] = {{ReplyMode::kOk, "OK\r", true},  {ReplyMode::kNi, "NI\r", true},
-                        {ReplyMode::kOl, "OL\r", false}, {ReplyMode::kEr, "ER\r", false},
-                        {ReplyMode::kSilent, "", true},  {ReplyMode::kGarbage, nullptr, true}};
+  const Case cases[] = {{ReplyMode::kOk, "OK\r", true},   {ReplyMode::kNi, "NI\r", true},
+                        {ReplyMode::kOl, "OL\r", false},  {ReplyMode::kEr, "ER\r", false},
+                        {ReplyMode::kSilent, "", true},   {ReplyMode::kGarbage, nullptr, true},
+                        {ReplyMode::kShort, "O\r", true}, {ReplyMode::kCr, "\r", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(ReplyModeName(c.mode));
     DomeSimulator sim;

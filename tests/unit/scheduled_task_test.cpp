@@ -12,13 +12,28 @@ class FakeTask : public CVRTScheduledTask {
   int Run(CVRTComm*) override { return 1; }
 };
 
-TEST(ScheduledTask, DueAfterItsDurationAndNotWhenLongOverdue) {
+TEST(ScheduledTask, DueAfterItsDurationHoweverLateItIsLookedAt) {
   FakeTask task(5, nullptr, 3000, 1000);
   EXPECT_EQ(task.GetDueTime(), 4000u);
+  EXPECT_FALSE(task.IsDue(1000));
   EXPECT_FALSE(task.IsDue(3999));
   EXPECT_TRUE(task.IsDue(4000));
-  EXPECT_TRUE(task.IsDue(9000));   // 5 s late: still run
-  EXPECT_FALSE(task.IsDue(9001));  // more than 5 s late: not run
+  EXPECT_TRUE(task.IsDue(9000));
+  // The line was busy: a pulse end looked at long after its time still runs.
+  EXPECT_TRUE(task.IsDue(9001));
+  EXPECT_TRUE(task.IsDue(4000 + 3600000));
+}
+
+TEST(ScheduledTask, LongWaitsAndLateLooksAcrossTheWrap) {
+  FakeTask late(5, nullptr, 0x200, 0xFFFFFF00u);
+  EXPECT_TRUE(late.IsDue(0x100u + 8000));  // due after the wrap, 8 s late
+  // A wait of more than half the tick range is neither cut short nor missed.
+  const uint32_t start = 0x80000000u;
+  FakeTask longWait(5, nullptr, 0x90000000u, start);
+  EXPECT_FALSE(longWait.IsDue(start + 0x7FFFFFFFu));
+  EXPECT_FALSE(longWait.IsDue(start + 0x8FFFFFFFu));
+  EXPECT_TRUE(longWait.IsDue(start + 0x90000000u));
+  EXPECT_TRUE(longWait.IsDue(start + 0x90001000u));
 }
 
 TEST(ScheduledTask, DueTimeAcrossTheWrapOfTheTickCount) {

@@ -21,13 +21,15 @@
 //   silent  no answer at all.
 //   garbage two random bytes that are not letters, then "\r" (3 bytes, so the
 //           driver's read returns at once and it re-sends).
+//   short   "O\r": an answer cut short, ended by its carriage return.
+//   cr      "\r" alone.
 // Scripted replies, queued with QueueReply(), are used one per line before the
 // mode applies again; they are sent byte for byte (an empty one means no
 // answer). An optional delay is waited before each answer.
 //
 // The dome acts on a well-formed line unless its answer is "OL" (the line never
-// reached the dome) or "ER" (the dome refused it); a lost or garbled answer
-// (silent, garbage) does not undo what the dome did.
+// reached the dome) or "ER" (the dome refused it); a lost, garbled or short
+// answer (silent, garbage, short, cr) does not undo what the dome did.
 //
 // Every command is understood in both forms; an addressed line must name a
 // node 0..127 ("$128,2,1" names none and is not understood).
@@ -80,9 +82,11 @@ constexpr int kMaxPresetLocation = 256;
 
 // ---------------------------------------------------------------- protocol
 
-enum class ReplyMode { kOk, kSilent, kNi, kOl, kEr, kGarbage };
+enum class ReplyMode { kOk, kSilent, kNi, kOl, kEr, kGarbage, kShort, kCr };
 
-// "ok", "silent", "ni", "ol", "er", "garbage".
+// Every mode, in the order above.
+const std::vector<ReplyMode>& AllReplyModes();
+// "ok", "silent", "ni", "ol", "er", "garbage", "short", "cr".
 const char* ReplyModeName(ReplyMode mode);
 std::optional<ReplyMode> ParseReplyMode(std::string_view name);
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "domesim/domesim.h"
 
@@ -52,9 +53,13 @@ int main(int argc, char** argv) {
   app.add_option("--port-dir", port_dir, "Directory whose ports/ sub-directory gets the COM link")
       ->required();
   app.add_option("--com", com, "COM port number to publish")->required()->check(CLI::Range(1, 255));
+  std::vector<std::string> modes;
+  for (domesim::ReplyMode mode : domesim::AllReplyModes())
+    modes.push_back(domesim::ReplyModeName(mode));
   app.add_option("--reply", reply,
-                 "Answer: ok (OK, ER for lines not understood), silent, ni, ol, er, garbage")
-      ->check(CLI::IsMember({"ok", "silent", "ni", "ol", "er", "garbage"}))
+                 "Answer: ok (OK, ER for lines not understood), silent, ni, ol, er, garbage, "
+                 "short (O), cr (a bare CR)")
+      ->check(CLI::IsMember(modes))
       ->capture_default_str();
   app.add_option("--delay", delay_ms, "Milliseconds to wait before each answer")
       ->check(CLI::Range(0, 600000))

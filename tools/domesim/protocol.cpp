@@ -99,13 +99,23 @@ const char* ReplyModeName(ReplyMode mode) {
       return "er";
     case ReplyMode::kGarbage:
       return "garbage";
+    case ReplyMode::kShort:
+      return "short";
+    case ReplyMode::kCr:
+      return "cr";
   }
   return "?";
 }
 
+const std::vector<ReplyMode>& AllReplyModes() {
+  static const std::vector<ReplyMode> modes = {
+      ReplyMode::kOk, ReplyMode::kSilent,  ReplyMode::kNi,    ReplyMode::kOl,
+      ReplyMode::kEr, ReplyMode::kGarbage, ReplyMode::kShort, ReplyMode::kCr};
+  return modes;
+}
+
 std::optional<ReplyMode> ParseReplyMode(std::string_view name) {
-  for (ReplyMode mode : {ReplyMode::kOk, ReplyMode::kSilent, ReplyMode::kNi, ReplyMode::kOl,
-                         ReplyMode::kEr, ReplyMode::kGarbage}) {
+  for (ReplyMode mode : AllReplyModes()) {
     if (name == ReplyModeName(mode)) return mode;
   }
   return std::nullopt;

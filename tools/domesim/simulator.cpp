@@ -195,6 +195,10 @@ std::string DomeSimulator::ReplyFor(const Command& command) {
       }
       return reply + "\r";
     }
+    case ReplyMode::kShort:
+      return "O\r";
+    case ReplyMode::kCr:
+      return "\r";
   }
   return {};
 }

@@ -1,5 +1,6 @@
 // The COM port as a POSIX terminal device (termios), opened exclusively and
-// read and written with poll() against fixed total time-outs.
+// read and written with poll() against fixed total time-outs; a read also
+// ends at a carriage return.
 #include "platform/posix/serial_device_posix.h"
 
 #include <errno.h>
@@ -13,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <string>
 
@@ -107,14 +109,21 @@ class PosixSerialDevice final : public SerialDevice {
     uint32_t code = 0;
     if (!isatty(fd)) {
       code = static_cast<uint32_t>(ENOTTY);
-    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      code = OpenErrorCode(errno);
+    } else if (HeldExclusively(fd)) {
+      // Another program holds the line for itself (without a lock beside
+      // it). Root gets past such a hold at open(); the port is busy anyway.
+      code = kErrorAccessDenied;
+    } else if (ioctl(fd, TIOCEXCL) != 0) {
       code = OpenErrorCode(errno);
     }
     if (code != 0) {
-      close(fd);  // also drops a lock taken above
+      close(fd);  // also drops a lock taken above; another's hold stays
       return Fail(code);
     }
     fd_ = fd;
+    ownExclusive_ = true;
     return 0;
   }
 
@@ -225,7 +234,9 @@ class PosixSerialDevice final : public SerialDevice {
     if (fd_ < 0) return 0;
     const int fd = fd_;
     fd_ = -1;
-    (void)ioctl(fd, TIOCNXCL);
+    // Only the hold this port set itself is given up.
+    if (ownExclusive_) (void)ioctl(fd, TIOCNXCL);
+    ownExclusive_ = false;
     (void)flock(fd, LOCK_UN);
     if (close(fd) != 0 && errno != EINTR) return FailErrno();
     return 0;
@@ -244,6 +255,19 @@ class PosixSerialDevice final : public SerialDevice {
     return false;
   }
   bool FailedErrno() { return Failed(static_cast<uint32_t>(errno)); }
+
+  // Whether the terminal is already held exclusively (TIOCEXCL). Called with
+  // the lock taken, so the hold is not one of this driver's ports. A system
+  // that cannot tell counts as not held.
+  static bool HeldExclusively(int fd) {
+#ifdef TIOCGEXCL
+    int held = 0;
+    return ioctl(fd, TIOCGEXCL, &held) == 0 && held != 0;
+#else
+    (void)fd;
+    return false;
+#endif
+  }
 
   // A pseudo-terminal keeps no character format: it drops parity and forces
   // 8 data bits. Linux then refuses (EINVAL) a request whose only change is
@@ -284,7 +308,11 @@ class PosixSerialDevice final : public SerialDevice {
       if (!(p.revents & POLLIN)) return Failed(static_cast<uint32_t>(EIO));  // hung up
       const ssize_t n = read(fd_, buffer + *total, count - *total);
       if (n > 0) {
+        const unsigned char* fresh = buffer + *total;
         *total += static_cast<size_t>(n);
+        // A reply ends at its carriage return: a short one ("O\r", a bare
+        // CR) is there in full and does not wait out the time-out.
+        if (std::memchr(fresh, '\r', static_cast<size_t>(n)) != nullptr) return true;
       } else if (n == 0) {
         return Failed(static_cast<uint32_t>(EIO));  // end of file: the tty hung up
       } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
@@ -328,6 +356,7 @@ class PosixSerialDevice final : public SerialDevice {
   }
 
   int fd_ = -1;
+  bool ownExclusive_ = false;  // this port set the terminal's exclusive hold
   LineSettings settings_;
   bool settingsBuilt_ = false;
   int64_t readConstantMs_ = kReadTimeoutConstantMs;

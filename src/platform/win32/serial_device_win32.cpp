@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -88,12 +89,52 @@ class Win32SerialDevice : public SerialDevice {
     return 0;
   }
 
+  // A reply ends at its carriage return. The first byte is waited for with
+  // a plain read under the port's time-outs; the rest is taken as it comes
+  // in until a carriage return or count bytes are there, or the read's whole
+  // time-out (2000 ms + 1 ms per requested byte) has run out.
   bool Read(void* buffer, size_t count, size_t* got) override {
+    if (got != nullptr) *got = 0;
+    if (!IsOpen()) {
+      Fail(ERROR_INVALID_HANDLE);
+      return false;
+    }
+    char* out = static_cast<char*>(buffer);
+    const DWORD start = GetTickCount();
+    const DWORD limit = kTimeouts.ReadTotalTimeoutConstant +
+                        kTimeouts.ReadTotalTimeoutMultiplier * static_cast<DWORD>(count);
     DWORD n = 0;
-    const bool ok = IsOpen() && ReadFile(handle_, buffer, static_cast<DWORD>(count), &n, nullptr);
-    if (got != nullptr) *got = n;
-    if (!ok) Fail(IsOpen() ? GetLastError() : ERROR_INVALID_HANDLE);
-    return ok;
+    if (!ReadFile(handle_, out, count == 0 ? 0 : 1, &n, nullptr)) {
+      Fail();
+      return false;
+    }
+    size_t total = n;
+    while (total > 0 && total < count && std::memchr(out, '\r', total) == nullptr) {
+      DWORD errors = 0;
+      COMSTAT status;
+      ZeroMemory(&status, sizeof status);
+      if (!ClearCommError(handle_, &errors, &status)) {
+        if (got != nullptr) *got = total;
+        Fail();
+        return false;
+      }
+      if (status.cbInQue > 0) {
+        const size_t left = count - total;
+        const DWORD want = status.cbInQue < left ? status.cbInQue : static_cast<DWORD>(left);
+        n = 0;
+        if (!ReadFile(handle_, out + total, want, &n, nullptr)) {
+          if (got != nullptr) *got = total;
+          Fail();
+          return false;
+        }
+        total += n;
+        if (n > 0) continue;
+      }
+      if (GetTickCount() - start >= limit) break;
+      Sleep(1);
+    }
+    if (got != nullptr) *got = total;
+    return true;
   }
 
   bool Write(const void* data, size_t count, size_t* written) override {
