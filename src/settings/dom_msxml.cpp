@@ -128,6 +128,30 @@ class Variant {
   VARIANT Value;
 };
 
+// The whole file in a stream in memory, read with every kind of sharing;
+// null when it cannot be read.
+ComRef<IStream> ReadIntoStream(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return ComRef<IStream>();
+  ComRef<IStream> stream;
+  bool whole = SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()));
+  char buffer[16384];
+  while (whole) {
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) whole = false;
+    if (!whole || got == 0) break;
+    ULONG written = 0;
+    whole = SUCCEEDED(stream->Write(buffer, got, &written)) && written == got;
+  }
+  CloseHandle(file);
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (!whole || FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) return ComRef<IStream>();
+  return stream;
+}
+
 class MsxmlNode : public XmlDomNode {
  public:
   MsxmlNode(ComRef<IXMLDOMNode> node, IXMLDOMDocument2* owner)
@@ -224,10 +248,18 @@ class MsxmlDocument : public XmlDomDocument {
  public:
   explicit MsxmlDocument(ComRef<IXMLDOMDocument2> document) : Doc(std::move(document)) {}
 
+  // The file is read here, with every kind of sharing, and handed to the
+  // component as a stream: the component's own opening of a file refuses
+  // another process's replace of it (a save) while it reads.
   bool Load(const std::string& path) override {
-    Variant source(path);
+    ComRef<IStream> stream = ReadIntoStream(path);
+    if (!stream) return false;
+    VARIANT source;
+    VariantInit(&source);
+    source.vt = VT_UNKNOWN;
+    source.punkVal = stream.Get();  // borrowed: not cleared
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    const HRESULT hr = Doc->load(source.Value, &loaded);
+    const HRESULT hr = Doc->load(source, &loaded);
     return SUCCEEDED(hr) && loaded == VARIANT_TRUE;
   }
 

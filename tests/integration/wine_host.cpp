@@ -303,7 +303,9 @@ Reply ParseReply(const std::string& line) {
 
 // ---------------------------------------------------------------- a run
 
-Session::Session(HostSide& side, const std::string& dir) : side_(side), dir_(dir) {
+Session::Session(HostSide& side, const std::string& dir, bool copyLibrary)
+    : side_(side), dir_(dir) {
+  if (!copyLibrary) return;
   std::error_code error;
   fs::copy_file(side_.LibrarySource(), dir_ + "/" + side_.LibraryName(), error);
   EXPECT_FALSE(error) << "copy " << side_.LibrarySource() << ": " << error.message();
@@ -567,6 +569,18 @@ std::string OneCameraSettings(int com) {
   key("NofRelays", "3");
   out << "\n\t\t</cam1>\n\t</comm1>\n</settings>\n";
   return out.str();
+}
+
+std::string TwoLineSettings(int com, int second) {
+  std::string settings = OneCameraSettings(com);
+  const std::string line2 =
+      "\t<comm2><Name value=\"Line 2\"/><ComPort value=\"" + std::to_string(second) +
+      "\"/><PortMode value=\"96,E,8,1\"/>\n\t\t<cam1><Name value=\"Yard\"/><TavoID value=\"1\"/>"
+      "<SysID value=\"6\"/><NodeAddress value=\"128\"/><CamAccFactor value=\"6\"/>"
+      "<WaitForResponse value=\"1\"/><ControlMonitor value=\"1\"/><NofRelays value=\"3\"/>"
+      "<NofStorageLocations value=\"99\"/>\n\t\t</cam1>\n\t</comm2>\n";
+  settings.insert(settings.rfind("</settings>"), line2);
+  return settings;
 }
 
 }  // namespace q7wine

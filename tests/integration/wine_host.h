@@ -151,7 +151,10 @@ struct Transcript {
 // One run of a scenario on one platform, in a directory of its own.
 class Session {
  public:
-  Session(HostSide& side, const std::string& dir);
+  // With `copyLibrary` false the session shares a directory (and its
+  // library copy) that another session made: a second host process on the
+  // same library directory.
+  Session(HostSide& side, const std::string& dir, bool copyLibrary = true);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -239,5 +242,8 @@ std::string RecordHex(const std::vector<int32_t>& numbers, const std::string& te
 // The settings file of one connection on COM port `com` with one camera
 // (TavoID 0, SysID 5, direct form, monitor 1, 3 relays).
 std::string OneCameraSettings(int com);
+// The same with a second connection "Line 2" on COM port `second`, whose
+// camera has TavoID 1 and SysID 6.
+std::string TwoLineSettings(int com, int second);
 
 }  // namespace q7wine

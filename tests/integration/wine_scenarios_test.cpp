@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <iostream>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "wine_host.h"
 
@@ -367,6 +369,70 @@ TEST_F(WineHostTest, PortsThatDoNotExistOrAreInUse) {
   EXPECT_TRUE(std::any_of(t.log.begin(), t.log.end(), [](const std::string& line) {
     return line.find("Serial.Open: Failed to open COM29: 2") != std::string::npos;
   }));
+}
+
+// Two host processes on one library directory, each renaming the relays of
+// its own camera as fast as it can, while a third process initialises the
+// module (reading the file) again and again: on either system a rename
+// answers what the Linux library answers, never -22 for a file that another
+// process is reading or replacing at that moment.
+TEST_F(WineHostTest, TwoProcessesSavingOneSettingsFile) {
+  constexpr int kComA = 31, kComB = 32, kRenames = 25;
+  LinuxSide linuxSide;
+  WineSide wineSide(setup());
+  std::map<std::string, std::set<int>> answers;
+  for (HostSide* side : std::vector<HostSide*>{&linuxSide, &wineSide}) {
+    SCOPED_TRACE(side->Name());
+    const std::string dir = MakeTempDir("q7wine-two-" + side->Name());
+    ASSERT_FALSE(dir.empty());
+    std::set<int>& seen = answers[side->Name()];
+    {
+      Session a(*side, dir);
+      Session b(*side, dir, false);
+      Session reader(*side, dir, false);
+      a.WriteSettings(TwoLineSettings(kComA, kComB));
+      a.Sim(kComA);
+      b.Sim(kComB);
+      a.Load();
+      b.Load();
+      reader.Load();
+      ASSERT_EQ(a.Init(), 1);
+      ASSERT_EQ(b.Init(), 1);
+      ASSERT_EQ(a.Open(0), 1);
+      ASSERT_EQ(b.Open(1), 1);
+      std::vector<int> resultsA, resultsB;
+      std::atomic<bool> renaming{true};
+      auto renames = [](Session& s, const char* name, std::vector<int>* results) {
+        for (int i = 0; i < kRenames; ++i) {
+          const std::string text = std::string(name) + " " + std::to_string(i);
+          results->push_back(
+              s.Call("VRT_CamSetRelayName {h} " + std::to_string(i % 3) + " \"" + text + "\"")
+                  .result);
+        }
+      };
+      std::thread readerThread([&] {
+        while (renaming.load()) {
+          const int init = reader.Init(0);
+          if (init != 1) seen.insert(1000 + init);
+          reader.Call("VRT_CamExitModule");
+        }
+      });
+      std::thread threadB([&] { renames(b, "B", &resultsB); });
+      renames(a, "A", &resultsA);
+      threadB.join();
+      renaming.store(false);
+      readerThread.join();
+      seen.insert(resultsA.begin(), resultsA.end());
+      seen.insert(resultsB.begin(), resultsB.end());
+      EXPECT_EQ(a.Call("VRT_CamExitModule").result, 1);
+      EXPECT_EQ(b.Call("VRT_CamExitModule").result, 1);
+      const std::string log = ReadText(a.LogPath());
+      EXPECT_EQ(log.find("Exeption occured: -22"), std::string::npos) << "see " << dir;
+    }
+    if (!HasFailure()) RemoveTree(dir);
+  }
+  EXPECT_EQ(answers["linux"], std::set<int>{1});
+  EXPECT_EQ(answers["wine"], answers["linux"]);
 }
 
 }  // namespace
