@@ -477,13 +477,8 @@ Transcript Session::Finish() {
       for (size_t at; (at = line.find(hex)) != std::string::npos;) line.replace(at, 8, "<handle>");
     }
   }
-  std::string settings = ReadText(SettingsPath());
-  settings = std::regex_replace(settings, std::regex("\r\n"), "\n");
-  // The declaration's pseudo-attributes, in whichever quotes.
-  const size_t end = settings.find("?>");
-  if (settings.compare(0, 5, "<?xml") == 0 && end != std::string::npos)
-    std::replace(settings.begin(), settings.begin() + end, '\'', '"');
-  out.settings = settings;
+  // Byte for byte: the file's layout is the same on every system.
+  out.settings = ReadText(SettingsPath());
   return out;
 }
 

@@ -139,8 +139,8 @@ struct Reply {
 Reply ParseReply(const std::string& line);
 
 // What a run did, in a form that does not depend on the platform, the time
-// or chance: handles and time stamps are taken out, the settings file is read
-// as text with LF line ends and one kind of quote in its declaration.
+// or chance: handles and time stamps are taken out; the settings file is
+// taken as it is, byte for byte.
 struct Transcript {
   std::vector<std::string> calls;
   std::vector<std::string> wire;

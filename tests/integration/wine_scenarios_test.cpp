@@ -320,9 +320,7 @@ TEST_F(WineHostTest, NewSettingsFileWhenThereIsNone) {
     EXPECT_EQ(properties.fields.at("connections"), "0");
     EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
   });
-  EXPECT_EQ(t.settings.rfind("<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n", 0), 0u)
-      << t.settings;
-  EXPECT_NE(t.settings.find("<settings"), std::string::npos) << t.settings;
+  EXPECT_EQ(t.settings, "<?xml version='1.0' encoding='iso-8859-1'?>\n<settings/>\n");
   EXPECT_TRUE(HasLine(t.log, "DRV.Load: Load OK."));
 }
 
@@ -369,6 +367,56 @@ TEST_F(WineHostTest, PortsThatDoNotExistOrAreInUse) {
   EXPECT_TRUE(std::any_of(t.log.begin(), t.log.end(), [](const std::string& line) {
     return line.find("Serial.Open: Failed to open COM29: 2") != std::string::npos;
   }));
+}
+
+// The file's layout is an interface of its own: the same history of
+// changes leaves the same bytes on every system, also for a file that came
+// with CR LF line ends, a comment and escaped characters, and for names
+// that need escaping.
+TEST_F(WineHostTest, SameChangesWriteTheSameSettingsFile) {
+  constexpr int kCom = 30;
+  std::string installed = OneCameraSettings(kCom);
+  installed.insert(installed.find("<settings>"), "<!-- installed by setup -->\n");
+  installed.replace(installed.find("\"Gate\""), 6, "\"Gate &amp; &quot;yard&quot; &#233;\"");
+  for (size_t at = 0; (at = installed.find('\n', at)) != std::string::npos; at += 2)
+    installed.replace(at, 1, "\r\n");
+  const Transcript t = RunBoth([&installed](Session& s) {
+    s.WriteSettings(installed);
+    s.Sim(kCom);
+    s.Load();
+    ASSERT_EQ(s.Init(), 1);
+    ASSERT_EQ(s.Open(0), 1);
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 0 \"Washer\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"A\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"B <&> 'b' \\\"q\\\"\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"C\\xe9\\x09\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamDeletePrePositionName {h} \"A\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 2 \"Lamp\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+    // A new host process loads the file the first one wrote and goes on.
+    s.EndHost();
+    s.Load();
+    ASSERT_EQ(s.Init(), 1);
+    ASSERT_EQ(s.Open(0), 1);
+    EXPECT_EQ(s.Call("VRT_CamGetName 0 32").fields.at("name"), "\"Gate & \\\"yard\\\" \\xe9\"");
+    EXPECT_EQ(s.Call("VRT_CamGetPrePosition {h} 0").fields.at("name"), "\"B <&> 'b' \\\"q\\\"\"");
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 1 \"Wiper\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"D\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamDeletePrePositionName {h} \"B <&> 'b' \\\"q\\\"\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+  });
+  // No CR is left in the file, and the escapes are the ones both systems
+  // write.
+  EXPECT_EQ(t.settings.find('\r'), std::string::npos);
+  EXPECT_EQ(t.settings.rfind("<?xml version='1.0' encoding='iso-8859-1'?>\n"
+                             "<!-- installed by setup -->\n<settings>\n\t<comm1>",
+                             0),
+            0u)
+      << t.settings;
+  EXPECT_NE(t.settings.find("<Name value=\"Gate &amp; &quot;yard&quot; \xe9\"/>"),
+            std::string::npos)
+      << t.settings;
+  EXPECT_NE(t.settings.find("<Name value=\"C\xe9&#09;\">"), std::string::npos) << t.settings;
 }
 
 // Two host processes on one library directory, each renaming the relays of
