@@ -16,6 +16,7 @@
 #include <new>
 #include <string>
 
+#include "platform/process_end.h"
 #include "settings/dom.h"
 #include "settings/xml_settings.h"
 
@@ -63,8 +64,10 @@ class ComRef {
     if (held != nullptr) held->AddRef();
     return ComRef(held);
   }
+  // While the process ends the component may have been unloaded before
+  // this library: its objects go with the process, unreleased.
   void Reset() {
-    if (Held != nullptr) Held->Release();
+    if (Held != nullptr && !platform::ProcessIsEnding()) Held->Release();
     Held = nullptr;
   }
   T** Put() {
@@ -716,4 +719,7 @@ int32_t XmlDomEnterThread() {
   return SUCCEEDED(hr) ? 0 : hr;
 }
 
-void XmlDomLeaveThread() { CoUninitialize(); }
+void XmlDomLeaveThread() {
+  // COM is not left from the library's unload while the process ends.
+  if (!platform::ProcessIsEnding()) CoUninitialize();
+}

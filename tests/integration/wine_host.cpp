@@ -250,6 +250,26 @@ std::string HostProcess::Command(const std::string& line, int timeoutMs) {
   }
 }
 
+int64_t HostProcess::WaitForEnd(int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  const int64_t start = NowMs();
+  int status = 0;
+  int64_t took = -1;
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
+    if (NowMs() - start > timeoutMs) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (NowMs() - start <= timeoutMs) took = NowMs() - start;
+  close(in_);
+  close(out_);
+  pid_ = -1;
+  return took;
+}
+
 void HostProcess::Stop() {
   if (pid_ <= 0) return;
   (void)!write(in_, "quit\n", 5);
@@ -368,6 +388,16 @@ void Session::Unload() {
 void Session::EndHost() {
   Unload();
   host_.reset();
+}
+
+int64_t Session::ExitHost(int timeoutMs) {
+  if (!host_) return -1;
+  const std::string reply = host_->Command("exit 0", 60000);
+  transcript_.calls.push_back("exit -> " + reply);
+  EXPECT_EQ(reply, "ok");
+  const int64_t took = host_->WaitForEnd(timeoutMs);
+  host_.reset();
+  return took;
 }
 
 // The pseudo-terminal refuses a change of line settings that changes

@@ -119,6 +119,9 @@ class HostProcess {
   // answer within the time or has gone.
   std::string Command(const std::string& line, int timeoutMs);
   bool Running() const { return pid_ > 0; }
+  // Waits for the process to end by itself: the milliseconds that took, or
+  // -1 when it had not ended within the time (it is ended then).
+  int64_t WaitForEnd(int timeoutMs);
 
  private:
   void Stop();
@@ -178,6 +181,10 @@ class Session {
   // Unloads the library and ends the host process: the next Load starts a
   // new one, as a host that is started again.
   void EndHost();
+  // Tells the host to end its process at once, the library still loaded
+  // with whatever it has open: the milliseconds until the process had
+  // ended, or -1 when it did not end within the time.
+  int64_t ExitHost(int timeoutMs);
   // Calls an export: the command is "<export> <arguments>", with {h} standing
   // for the handle of the last camera opened and {hle} for its bytes in hex,
   // as the first field of a channel record. Recorded in the transcript as

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <iostream>
 #include <regex>
 #include <set>
@@ -481,6 +482,52 @@ TEST_F(WineHostTest, TwoProcessesSavingOneSettingsFile) {
   }
   EXPECT_EQ(answers["linux"], std::set<int>{1});
   EXPECT_EQ(answers["wine"], answers["linux"]);
+}
+
+// A host that ends its process with a camera still open (no close, no
+// module end, no unload): the process ends at once, the log gets its last
+// lines, and every change made before is in the file for the next host.
+TEST_F(WineHostTest, HostExitingWithACameraOpenEnds) {
+  constexpr int kCom = 33;
+  auto scenario = [](Session& s) {
+    StartCamera(s, kCom);
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 1 \"Wiper\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamLeft {h} 8").result, 1);
+    // The connection's worker is waiting for its next round by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string before = ReadText(s.SettingsPath());
+    const int64_t took = s.ExitHost(15000);
+    EXPECT_GE(took, 0) << "the host process did not end";
+    EXPECT_LT(took, 5000);
+    EXPECT_EQ(ReadText(s.SettingsPath()), before);
+    const Lines log = s.LogLines();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "DRV: Driver library freed.");
+    EXPECT_EQ(log[log.size() - 1], std::string(80, '-'));
+
+    s.Load();
+    ASSERT_EQ(s.Init(), 1);
+    ASSERT_EQ(s.Open(0), 1);
+    EXPECT_EQ(s.Call("VRT_CamGetRelay {h} 1").fields.at("name"), "\"Wiper\"");
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+  };
+  LinuxSide linuxSide;
+  WineSide wineSide(setup());
+  const Transcript native = RunOn(linuxSide, scenario);
+  const Transcript emulated = RunOn(wineSide, scenario);
+  EXPECT_EQ(native.calls, emulated.calls);
+  EXPECT_EQ(native.wire, emulated.wire);
+  EXPECT_EQ(native.settings, emulated.settings);
+  // The Linux library's threads still run while its process ends, so it
+  // closes the line; the DLL's were stopped by the system, which closes the
+  // port with the process. Otherwise the logs are the same.
+  Lines nativeLog = native.log;
+  const auto freed = std::find(nativeLog.begin(), nativeLog.end(), "DRV: Driver library freed.");
+  ASSERT_NE(freed, nativeLog.end());
+  ASSERT_NE(freed, nativeLog.begin());
+  EXPECT_EQ(*(freed - 1), "COMM.Close: Connection 'Line 1' closed");
+  nativeLog.erase(freed - 1);
+  EXPECT_EQ(nativeLog, emulated.log);
 }
 
 }  // namespace

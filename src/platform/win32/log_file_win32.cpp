@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/log_file.h"
+#include "platform/process_end.h"
 
 namespace platform {
 
@@ -20,16 +21,27 @@ std::mutex& AppendLock() {
   return lock;
 }
 
+void Append(const std::string& path, const std::string& data) {
+  // Fails while another program holds the file: this text is lost then.
+  FILE* file = _fsopen(path.c_str(), "at", _SH_DENYRW);
+  if (file == nullptr) return;
+  (void)fwrite(data.data(), 1, data.size(), file);
+  fclose(file);
+}
+
 }  // namespace
 
 void AppendLogText(const std::string& path, const char* text, size_t length) {
   if (text == nullptr || path.empty()) return;
+  const std::string data(text, length);
+  // While the process ends, a thread that the system stopped may hold the
+  // lock; no other thread runs then.
+  if (ProcessIsEnding()) {
+    Append(path, data);
+    return;
+  }
   std::lock_guard<std::mutex> hold(AppendLock());
-  // Fails while another program holds the file: this text is lost then.
-  FILE* file = _fsopen(path.c_str(), "at", _SH_DENYRW);
-  if (file == nullptr) return;
-  (void)fwrite(text, 1, length, file);
-  fclose(file);
+  Append(path, data);
 }
 
 }  // namespace platform
