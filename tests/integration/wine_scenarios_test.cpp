@@ -530,5 +530,24 @@ TEST_F(WineHostTest, HostExitingWithACameraOpenEnds) {
   EXPECT_EQ(nativeLog, emulated.log);
 }
 
+// A line feed in a message goes into the log as CR LF, and a CR LF that a
+// host's text already holds stays CR LF: the same bytes on both systems.
+TEST_F(WineHostTest, LineEndsInsideLogMessages) {
+  constexpr int kCom = 34;
+  const Transcript t = RunBoth([](Session& s) {
+    StartCamera(s, kCom);
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"c\\x0d\\x0ad\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 1 \"e\\x0af\\x0d\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+    const std::string log = ReadText(s.LogPath());
+    EXPECT_NE(log.find("name = 'c\r\nd' OK."), std::string::npos) << log;
+    EXPECT_NE(log.find("name: 'e\r\nf\r'\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("\r\r\n"), std::string::npos) << log;
+  });
+  EXPECT_TRUE(HasLine(t.log, "d' OK."));
+  // In the file both names are kept whole, in character references.
+  EXPECT_NE(t.settings.find("<Name value=\"c&#13;&#10;d\">"), std::string::npos) << t.settings;
+}
+
 }  // namespace
 }  // namespace q7wine
