@@ -7,6 +7,7 @@
 #include "comm/comm.h"
 #include "driver/numbers.h"
 #include "driver/text.h"
+#include "platform/process_end.h"
 #include "platform/tick_clock.h"
 
 namespace {
@@ -49,7 +50,19 @@ CVRTDriver::CVRTDriver() {
 }
 
 CVRTDriver::~CVRTDriver() {
-  DestroyConnections();
+  if (platform::ProcessIsEnding()) {
+    // The system has stopped every other thread wherever it was: a worker
+    // that would be waited for, or a lock one of them held, never comes
+    // back. The connections, with their ports and threads, are left to the
+    // system, which frees them with the process; every change was saved
+    // when it was made. No lock is taken: no other thread runs.
+    for (auto& connection : connections_) (void)connection.release();
+    connections_.clear();
+    camerasByNumber_.clear();
+    camerasByHandle_.clear();
+  } else {
+    DestroyConnections();
+  }
   DriverLog().WriteLine("DRV: Driver library freed.\n");
   DriverLog().WriteLog("%s", kSeparatorLine);
 }

@@ -5,6 +5,7 @@
 
 #include "platform/log_file.h"
 #include "platform/module_path.h"
+#include "platform/process_end.h"
 #include "platform/tick_clock.h"
 
 CVRTLog& DriverLog() {
@@ -26,6 +27,9 @@ int CVRTLog::SetLogPath(const std::string& directory) {
 }
 
 std::string CVRTLog::LogPath() const {
+  // While the process ends, a thread that the system stopped may hold the
+  // lock; no other thread runs then, so the path is read without it.
+  if (platform::ProcessIsEnding()) return path_;
   std::lock_guard<std::mutex> hold(pathLock_);
   return path_;
 }

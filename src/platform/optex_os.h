@@ -30,7 +30,9 @@ void CloseOptexSection(OptexSection* section);
 // releases exactly one thread that waits or will wait next. Null on failure,
 // with the system error in *error.
 OptexEvent* OpenOptexEvent(const char* eventName, OptexSection* section, uint32_t* error);
-// Blocks without a time limit until the event is signalled.
+// Blocks without a time limit until the event is signalled; while the
+// process ends (platform/process_end.h), a process-local event is not
+// waited for: its signaller was stopped with every other thread.
 void WaitOptexEvent(OptexEvent* event);
 void SignalOptexEvent(OptexEvent* event);
 // Closed before the section it belongs to.

@@ -1,7 +1,7 @@
 // The settings store's DOM on Windows: the MSXML 3.0 document class through
 // COM. Strings cross as BSTRs; ISO-8859-1 maps one to one onto the first 256
 // UTF-16 code units. Every failing call raises SettingsError with its
-// HRESULT. The file is written here from the nodes' markup, in the encoding
+// HRESULT. The file is written here from the nodes themselves, in the encoding
 // the declaration names.
 // clang-format off
 #include <windows.h>
@@ -11,10 +11,12 @@
 // clang-format on
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <new>
 #include <string>
 
+#include "platform/process_end.h"
 #include "settings/dom.h"
 #include "settings/xml_settings.h"
 
@@ -62,8 +64,10 @@ class ComRef {
     if (held != nullptr) held->AddRef();
     return ComRef(held);
   }
+  // While the process ends the component may have been unloaded before
+  // this library: its objects go with the process, unreleased.
   void Reset() {
-    if (Held != nullptr) Held->Release();
+    if (Held != nullptr && !platform::ProcessIsEnding()) Held->Release();
     Held = nullptr;
   }
   T** Put() {
@@ -127,6 +131,328 @@ class Variant {
 
   VARIANT Value;
 };
+
+// A BSTR that the component handed out, freed when this goes.
+class OwnedBstr {
+ public:
+  OwnedBstr() = default;
+  ~OwnedBstr() { SysFreeString(Text); }
+  OwnedBstr(const OwnedBstr&) = delete;
+  OwnedBstr& operator=(const OwnedBstr&) = delete;
+  BSTR* Put() {
+    SysFreeString(Text);
+    Text = nullptr;
+    return &Text;
+  }
+  BSTR Get() const { return Text; }
+  UINT Length() const { return SysStringLen(Text); }
+
+ private:
+  BSTR Text = nullptr;
+};
+
+DOMNodeType TypeOf(IXMLDOMNode* node) {
+  DOMNodeType type = NODE_INVALID;
+  Check(node->get_nodeType(&type), "get_nodeType");
+  return type;
+}
+
+void NameOf(IXMLDOMNode* node, OwnedBstr* name) {
+  Check(node->get_nodeName(name->Put()), "get_nodeName");
+}
+
+// The node's value as a string; empty for none.
+void ValueOf(IXMLDOMNode* node, OwnedBstr* value) {
+  Variant content;
+  Check(node->get_nodeValue(&content.Value), "get_nodeValue");
+  if (content.Value.vt == VT_NULL || content.Value.vt == VT_EMPTY) {
+    value->Put();
+    return;
+  }
+  if (content.Value.vt != VT_BSTR) {
+    Check(VariantChangeType(&content.Value, &content.Value, 0, VT_BSTR), "VariantChangeType");
+  }
+  *value->Put() = content.Value.bstrVal;
+  content.Value.vt = VT_EMPTY;  // the string now belongs to *value
+}
+
+bool IsDeclaration(IXMLDOMNode* node) {
+  if (TypeOf(node) != NODE_PROCESSING_INSTRUCTION) return false;
+  OwnedBstr name;
+  NameOf(node, &name);
+  return ToLatin1(name.Get()) == "xml";
+}
+
+// The declaration's pseudo-attributes written again as the other systems'
+// backend writes them: in single quotes (double ones for a value holding a
+// single quote), one blank between them, whatever the component reports.
+// Data that does not read as pseudo-attributes stays as it is.
+std::wstring DeclarationData(const std::wstring& data) {
+  std::wstring out;
+  size_t i = 0;
+  auto blank = [&data](size_t at) {
+    return at < data.size() &&
+           (data[at] == L' ' || data[at] == L'\t' || data[at] == L'\r' || data[at] == L'\n');
+  };
+  for (;;) {
+    while (blank(i)) ++i;
+    if (i >= data.size()) return out;
+    const size_t nameStart = i;
+    while (i < data.size() && data[i] != L'=' && !blank(i)) ++i;
+    const std::wstring name = data.substr(nameStart, i - nameStart);
+    while (blank(i)) ++i;
+    if (name.empty() || i >= data.size() || data[i] != L'=') return data;
+    ++i;
+    while (blank(i)) ++i;
+    if (i >= data.size() || (data[i] != L'\'' && data[i] != L'"')) return data;
+    const size_t close = data.find(data[i], i + 1);
+    if (close == std::wstring::npos) return data;
+    const std::wstring value = data.substr(i + 1, close - i - 1);
+    i = close + 1;
+    const wchar_t quote = value.find(L'\'') == std::wstring::npos ? L'\'' : L'"';
+    if (!out.empty()) out += L' ';
+    out += name + L"=" + quote + value + quote;
+  }
+}
+
+// Writes nodes as markup in the file's encoding, as the other systems'
+// backend does: attributes in double quotes, an element without children
+// as <name/>, no whitespace of its own below the top, and these escapes:
+// & < > in texts, & < " in attribute values, control characters (in
+// attribute values also tab, line feed and carriage return) as two-digit
+// character references. A character the encoding cannot hold is written as
+// a character reference where the markup allows one, otherwise as '?'.
+class MarkupWriter {
+ public:
+  explicit MarkupWriter(bool utf8) : Utf8(utf8) {}
+
+  const std::string& Text() const { return Out; }
+  void Raw(const char* text) { Out += text; }
+
+  // The node and everything below it, walked without recursion: a document
+  // may nest deeper than the stack would allow.
+  void Subtree(IXMLDOMNode* top) {
+    ComRef<IXMLDOMNode> node = ComRef<IXMLDOMNode>::Share(top);
+    size_t depth = 0;
+    for (;;) {
+      if (TypeOf(node.Get()) == NODE_ELEMENT) {
+        ComRef<IXMLDOMNode> first;
+        Check(node->get_firstChild(first.Put()), "get_firstChild");
+        StartTag(node.Get(), !first);
+        if (first) {
+          node = std::move(first);
+          ++depth;
+          continue;
+        }
+      } else {
+        Leaf(node.Get());
+      }
+      // Across to the next sibling, closing every element that is done.
+      for (;;) {
+        if (depth == 0) return;
+        ComRef<IXMLDOMNode> next;
+        Check(node->get_nextSibling(next.Put()), "get_nextSibling");
+        if (next) {
+          node = std::move(next);
+          break;
+        }
+        ComRef<IXMLDOMNode> parent;
+        Check(node->get_parentNode(parent.Put()), "get_parentNode");
+        if (!parent) Check(E_UNEXPECTED, "get_parentNode");
+        node = std::move(parent);
+        --depth;
+        EndTag(node.Get());
+      }
+    }
+  }
+
+ private:
+  enum class Context { kText, kAttribute, kMarkup };
+
+  void StartTag(IXMLDOMNode* element, bool empty) {
+    OwnedBstr name;
+    NameOf(element, &name);
+    Out += '<';
+    Append(name.Get(), name.Length(), Context::kMarkup);
+    ComRef<IXMLDOMNamedNodeMap> attributes;
+    Check(element->get_attributes(attributes.Put()), "get_attributes");
+    long count = 0;
+    if (attributes) Check(attributes->get_length(&count), "get_length");
+    for (long i = 0; i < count; ++i) {
+      ComRef<IXMLDOMNode> attribute;
+      Check(attributes->get_item(i, attribute.Put()), "get_item");
+      if (!attribute) continue;
+      OwnedBstr attributeName, value;
+      NameOf(attribute.Get(), &attributeName);
+      ValueOf(attribute.Get(), &value);
+      Out += ' ';
+      Append(attributeName.Get(), attributeName.Length(), Context::kMarkup);
+      Out += "=\"";
+      Append(value.Get(), value.Length(), Context::kAttribute);
+      Out += '"';
+    }
+    Out += empty ? "/>" : ">";
+  }
+
+  void EndTag(IXMLDOMNode* element) {
+    OwnedBstr name;
+    NameOf(element, &name);
+    Out += "</";
+    Append(name.Get(), name.Length(), Context::kMarkup);
+    Out += '>';
+  }
+
+  void Leaf(IXMLDOMNode* node) {
+    OwnedBstr value;
+    switch (TypeOf(node)) {
+      case NODE_TEXT:
+        ValueOf(node, &value);
+        Append(value.Get(), value.Length(), Context::kText);
+        return;
+      case NODE_CDATA_SECTION: {
+        ValueOf(node, &value);
+        // A "]]>" inside ends one section and starts the next.
+        const std::wstring text(value.Get(), value.Length());
+        Out += "<![CDATA[";
+        size_t from = 0;
+        for (size_t at; (at = text.find(L"]]>", from)) != std::wstring::npos; from = at + 2) {
+          Append(text.data() + from, at + 2 - from, Context::kMarkup);
+          Out += "]]><![CDATA[";
+        }
+        Append(text.data() + from, text.size() - from, Context::kMarkup);
+        Out += "]]>";
+        return;
+      }
+      case NODE_COMMENT:
+        ValueOf(node, &value);
+        Out += "<!--";
+        Append(value.Get(), value.Length(), Context::kMarkup);
+        Out += "-->";
+        return;
+      case NODE_PROCESSING_INSTRUCTION: {
+        OwnedBstr name;
+        NameOf(node, &name);
+        ValueOf(node, &value);
+        std::wstring data(value.Get(), value.Length());
+        if (IsDeclaration(node)) data = DeclarationData(data);
+        Out += "<?";
+        Append(name.Get(), name.Length(), Context::kMarkup);
+        if (!data.empty()) {
+          Out += ' ';
+          Append(data.data(), data.size(), Context::kMarkup);
+        }
+        Out += "?>";
+        return;
+      }
+      default: {
+        // A document type or an entity reference: the component's markup,
+        // with its CR LF line ends as line feeds.
+        Check(node->get_xml(value.Put()), "get_xml");
+        std::wstring markup(value.Get(), value.Length());
+        for (size_t at; (at = markup.find(L"\r\n")) != std::wstring::npos;) markup.erase(at, 1);
+        Append(markup.data(), markup.size(), Context::kMarkup);
+        return;
+      }
+    }
+  }
+
+  void Append(const wchar_t* text, size_t length, Context context) {
+    for (size_t i = 0; i < length; ++i) {
+      uint32_t c = static_cast<uint16_t>(text[i]);
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 &&
+          text[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<uint16_t>(text[i + 1]) - 0xDC00u);
+        ++i;
+      }
+      if (context != Context::kMarkup && Escaped(c, context)) continue;
+      Encode(c, context);
+    }
+  }
+
+  // True when the character went out as an escape.
+  bool Escaped(uint32_t c, Context context) {
+    const bool attribute = context == Context::kAttribute;
+    switch (c) {
+      case '&':
+        Out += "&amp;";
+        return true;
+      case '<':
+        Out += "&lt;";
+        return true;
+      case '>':
+        if (attribute) return false;
+        Out += "&gt;";
+        return true;
+      case '"':
+        if (!attribute) return false;
+        Out += "&quot;";
+        return true;
+      case '\t':
+      case '\n':
+      case '\r':
+        if (!attribute) return false;
+        break;
+      default:
+        if (c >= 0x20) return false;
+    }
+    Out += "&#";
+    Out += static_cast<char>('0' + c / 10);
+    Out += static_cast<char>('0' + c % 10);
+    Out += ';';
+    return true;
+  }
+
+  void Encode(uint32_t c, Context context) {
+    if (c < 0x80 || (!Utf8 && c <= 0xFF)) {
+      Out += static_cast<char>(c);
+    } else if (!Utf8) {
+      if (context == Context::kMarkup) {
+        Out += '?';
+      } else {
+        Out += "&#" + std::to_string(c) + ";";
+      }
+    } else if (c < 0x800) {
+      Out += static_cast<char>(0xC0 | (c >> 6));
+      Out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      Out += static_cast<char>(0xE0 | (c >> 12));
+      Out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      Out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      Out += static_cast<char>(0xF0 | (c >> 18));
+      Out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      Out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      Out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+
+  bool Utf8;
+  std::string Out;
+};
+
+// The whole file in a stream in memory, read with every kind of sharing;
+// null when it cannot be read.
+ComRef<IStream> ReadIntoStream(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return ComRef<IStream>();
+  ComRef<IStream> stream;
+  bool whole = SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()));
+  char buffer[16384];
+  while (whole) {
+    DWORD got = 0;
+    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) whole = false;
+    if (!whole || got == 0) break;
+    ULONG written = 0;
+    whole = SUCCEEDED(stream->Write(buffer, got, &written)) && written == got;
+  }
+  CloseHandle(file);
+  LARGE_INTEGER start;
+  start.QuadPart = 0;
+  if (!whole || FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) return ComRef<IStream>();
+  return stream;
+}
 
 class MsxmlNode : public XmlDomNode {
  public:
@@ -224,43 +550,42 @@ class MsxmlDocument : public XmlDomDocument {
  public:
   explicit MsxmlDocument(ComRef<IXMLDOMDocument2> document) : Doc(std::move(document)) {}
 
+  // The file is read here, with every kind of sharing, and handed to the
+  // component as a stream: the component's own opening of a file refuses
+  // another process's replace of it (a save) while it reads.
   bool Load(const std::string& path) override {
-    Variant source(path);
+    ComRef<IStream> stream = ReadIntoStream(path);
+    if (!stream) return false;
+    VARIANT source;
+    VariantInit(&source);
+    source.vt = VT_UNKNOWN;
+    source.punkVal = stream.Get();  // borrowed: not cleared
     VARIANT_BOOL loaded = VARIANT_FALSE;
-    const HRESULT hr = Doc->load(source.Value, &loaded);
+    const HRESULT hr = Doc->load(source, &loaded);
     return SUCCEEDED(hr) && loaded == VARIANT_TRUE;
   }
 
-  // The document's own `save` is not used: not every component writes the
-  // encoding the declaration names. Each top node's markup is written here,
-  // in that encoding, one node per line.
+  // The document's own `save` is not used, nor the nodes' `xml` markup: the
+  // component writes every line feed of a text as CR LF there, and not
+  // every component writes the encoding the declaration names. The file is
+  // written here from the nodes themselves, in that encoding, as the other
+  // systems' backend writes it: the top nodes one a line, everything below
+  // the root element exactly as it stands.
   void Save(const std::string& path) override {
-    const bool utf8 = DeclaresUtf8();
-    std::string text;
+    MarkupWriter writer(DeclaresUtf8());
     ComRef<IXMLDOMNode> child;
     Check(Doc->get_firstChild(child.Put()), "get_firstChild");
     while (child) {
-      DOMNodeType type = NODE_INVALID;
-      Check(child->get_nodeType(&type), "get_nodeType");
-      if (type != NODE_TEXT) {
-        BSTR markup = nullptr;
-        if (IsDeclaration(child.Get())) {
-          Variant data;
-          Check(child->get_nodeValue(&data.Value), "get_nodeValue");
-          text += "<?xml ";
-          if (data.Value.vt == VT_BSTR) AppendEncoded(&text, data.Value.bstrVal, utf8);
-          text += "?>";
-        } else {
-          Check(child->get_xml(&markup), "get_xml");
-          AppendEncoded(&text, markup, utf8);
-          SysFreeString(markup);
-        }
-        text += "\r\n";
+      // The whitespace between the top nodes is not kept.
+      if (TypeOf(child.Get()) != NODE_TEXT) {
+        writer.Subtree(child.Get());
+        writer.Raw("\n");
       }
       ComRef<IXMLDOMNode> next;
       Check(child->get_nextSibling(next.Put()), "get_nextSibling");
       child = std::move(next);
     }
+    const std::string& text = writer.Text();
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) Check(E_ACCESSDENIED, "save");
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
@@ -327,17 +652,6 @@ class MsxmlDocument : public XmlDomDocument {
   }
 
  private:
-  static bool IsDeclaration(IXMLDOMNode* node) {
-    DOMNodeType type = NODE_INVALID;
-    Check(node->get_nodeType(&type), "get_nodeType");
-    if (type != NODE_PROCESSING_INSTRUCTION) return false;
-    BSTR name = nullptr;
-    Check(node->get_nodeName(&name), "get_nodeName");
-    const bool declaration = ToLatin1(name) == "xml";
-    SysFreeString(name);
-    return declaration;
-  }
-
   // UTF-8 when the declaration names it or when there is none (as XML
   // has it); otherwise ISO-8859-1.
   bool DeclaresUtf8() const {
@@ -355,38 +669,6 @@ class MsxmlDocument : public XmlDomDocument {
     if (quote == std::string::npos) return true;
     const std::string name = text.substr(quote + 1, text.find(text[quote], quote + 1) - quote - 1);
     return name == "utf-8" || name == "utf8";
-  }
-
-  // UTF-16 markup in UTF-8, or in ISO-8859-1 with character references for
-  // what lies beyond it.
-  static void AppendEncoded(std::string* out, BSTR markup, bool utf8) {
-    if (markup == nullptr) return;
-    const UINT length = SysStringLen(markup);
-    for (UINT i = 0; i < length; ++i) {
-      uint32_t c = markup[i];
-      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && markup[i + 1] >= 0xDC00 &&
-          markup[i + 1] <= 0xDFFF) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (markup[i + 1] - 0xDC00u);
-        ++i;
-      }
-      if (c < 0x80 || (!utf8 && c <= 0xFF)) {
-        *out += static_cast<char>(c);
-      } else if (!utf8) {
-        *out += "&#" + std::to_string(c) + ";";
-      } else if (c < 0x800) {
-        *out += static_cast<char>(0xC0 | (c >> 6));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-      } else if (c < 0x10000) {
-        *out += static_cast<char>(0xE0 | (c >> 12));
-        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        *out += static_cast<char>(0xF0 | (c >> 18));
-        *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *out += static_cast<char>(0x80 | (c & 0x3F));
-      }
-    }
   }
 
   ComRef<IXMLDOMText> CreateText(const std::string& text) {
@@ -437,4 +719,7 @@ int32_t XmlDomEnterThread() {
   return SUCCEEDED(hr) ? 0 : hr;
 }
 
-void XmlDomLeaveThread() { CoUninitialize(); }
+void XmlDomLeaveThread() {
+  // COM is not left from the library's unload while the process ends.
+  if (!platform::ProcessIsEnding()) CoUninitialize();
+}

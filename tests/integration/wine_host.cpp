@@ -250,6 +250,26 @@ std::string HostProcess::Command(const std::string& line, int timeoutMs) {
   }
 }
 
+int64_t HostProcess::WaitForEnd(int timeoutMs) {
+  if (pid_ <= 0) return -1;
+  const int64_t start = NowMs();
+  int status = 0;
+  int64_t took = -1;
+  while (waitpid(pid_, &status, WNOHANG) == 0) {
+    if (NowMs() - start > timeoutMs) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (NowMs() - start <= timeoutMs) took = NowMs() - start;
+  close(in_);
+  close(out_);
+  pid_ = -1;
+  return took;
+}
+
 void HostProcess::Stop() {
   if (pid_ <= 0) return;
   (void)!write(in_, "quit\n", 5);
@@ -303,7 +323,9 @@ Reply ParseReply(const std::string& line) {
 
 // ---------------------------------------------------------------- a run
 
-Session::Session(HostSide& side, const std::string& dir) : side_(side), dir_(dir) {
+Session::Session(HostSide& side, const std::string& dir, bool copyLibrary)
+    : side_(side), dir_(dir) {
+  if (!copyLibrary) return;
   std::error_code error;
   fs::copy_file(side_.LibrarySource(), dir_ + "/" + side_.LibraryName(), error);
   EXPECT_FALSE(error) << "copy " << side_.LibrarySource() << ": " << error.message();
@@ -366,6 +388,16 @@ void Session::Unload() {
 void Session::EndHost() {
   Unload();
   host_.reset();
+}
+
+int64_t Session::ExitHost(int timeoutMs) {
+  if (!host_) return -1;
+  const std::string reply = host_->Command("exit 0", 60000);
+  transcript_.calls.push_back("exit -> " + reply);
+  EXPECT_EQ(reply, "ok");
+  const int64_t took = host_->WaitForEnd(timeoutMs);
+  host_.reset();
+  return took;
 }
 
 // The pseudo-terminal refuses a change of line settings that changes
@@ -475,13 +507,8 @@ Transcript Session::Finish() {
       for (size_t at; (at = line.find(hex)) != std::string::npos;) line.replace(at, 8, "<handle>");
     }
   }
-  std::string settings = ReadText(SettingsPath());
-  settings = std::regex_replace(settings, std::regex("\r\n"), "\n");
-  // The declaration's pseudo-attributes, in whichever quotes.
-  const size_t end = settings.find("?>");
-  if (settings.compare(0, 5, "<?xml") == 0 && end != std::string::npos)
-    std::replace(settings.begin(), settings.begin() + end, '\'', '"');
-  out.settings = settings;
+  // Byte for byte: the file's layout is the same on every system.
+  out.settings = ReadText(SettingsPath());
   return out;
 }
 
@@ -567,6 +594,18 @@ std::string OneCameraSettings(int com) {
   key("NofRelays", "3");
   out << "\n\t\t</cam1>\n\t</comm1>\n</settings>\n";
   return out.str();
+}
+
+std::string TwoLineSettings(int com, int second) {
+  std::string settings = OneCameraSettings(com);
+  const std::string line2 =
+      "\t<comm2><Name value=\"Line 2\"/><ComPort value=\"" + std::to_string(second) +
+      "\"/><PortMode value=\"96,E,8,1\"/>\n\t\t<cam1><Name value=\"Yard\"/><TavoID value=\"1\"/>"
+      "<SysID value=\"6\"/><NodeAddress value=\"128\"/><CamAccFactor value=\"6\"/>"
+      "<WaitForResponse value=\"1\"/><ControlMonitor value=\"1\"/><NofRelays value=\"3\"/>"
+      "<NofStorageLocations value=\"99\"/>\n\t\t</cam1>\n\t</comm2>\n";
+  settings.insert(settings.rfind("</settings>"), line2);
+  return settings;
 }
 
 }  // namespace q7wine

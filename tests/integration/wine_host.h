@@ -119,6 +119,9 @@ class HostProcess {
   // answer within the time or has gone.
   std::string Command(const std::string& line, int timeoutMs);
   bool Running() const { return pid_ > 0; }
+  // Waits for the process to end by itself: the milliseconds that took, or
+  // -1 when it had not ended within the time (it is ended then).
+  int64_t WaitForEnd(int timeoutMs);
 
  private:
   void Stop();
@@ -139,8 +142,8 @@ struct Reply {
 Reply ParseReply(const std::string& line);
 
 // What a run did, in a form that does not depend on the platform, the time
-// or chance: handles and time stamps are taken out, the settings file is read
-// as text with LF line ends and one kind of quote in its declaration.
+// or chance: handles and time stamps are taken out; the settings file is
+// taken as it is, byte for byte.
 struct Transcript {
   std::vector<std::string> calls;
   std::vector<std::string> wire;
@@ -151,7 +154,10 @@ struct Transcript {
 // One run of a scenario on one platform, in a directory of its own.
 class Session {
  public:
-  Session(HostSide& side, const std::string& dir);
+  // With `copyLibrary` false the session shares a directory (and its
+  // library copy) that another session made: a second host process on the
+  // same library directory.
+  Session(HostSide& side, const std::string& dir, bool copyLibrary = true);
   ~Session();
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
@@ -175,6 +181,10 @@ class Session {
   // Unloads the library and ends the host process: the next Load starts a
   // new one, as a host that is started again.
   void EndHost();
+  // Tells the host to end its process at once, the library still loaded
+  // with whatever it has open: the milliseconds until the process had
+  // ended, or -1 when it did not end within the time.
+  int64_t ExitHost(int timeoutMs);
   // Calls an export: the command is "<export> <arguments>", with {h} standing
   // for the handle of the last camera opened and {hle} for its bytes in hex,
   // as the first field of a channel record. Recorded in the transcript as
@@ -239,5 +249,8 @@ std::string RecordHex(const std::vector<int32_t>& numbers, const std::string& te
 // The settings file of one connection on COM port `com` with one camera
 // (TavoID 0, SysID 5, direct form, monitor 1, 3 relays).
 std::string OneCameraSettings(int com);
+// The same with a second connection "Line 2" on COM port `second`, whose
+// camera has TavoID 1 and SysID 6.
+std::string TwoLineSettings(int com, int second);
 
 }  // namespace q7wine

@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <iostream>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "wine_host.h"
 
@@ -318,9 +321,7 @@ TEST_F(WineHostTest, NewSettingsFileWhenThereIsNone) {
     EXPECT_EQ(properties.fields.at("connections"), "0");
     EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
   });
-  EXPECT_EQ(t.settings.rfind("<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n", 0), 0u)
-      << t.settings;
-  EXPECT_NE(t.settings.find("<settings"), std::string::npos) << t.settings;
+  EXPECT_EQ(t.settings, "<?xml version='1.0' encoding='iso-8859-1'?>\n<settings/>\n");
   EXPECT_TRUE(HasLine(t.log, "DRV.Load: Load OK."));
 }
 
@@ -367,6 +368,185 @@ TEST_F(WineHostTest, PortsThatDoNotExistOrAreInUse) {
   EXPECT_TRUE(std::any_of(t.log.begin(), t.log.end(), [](const std::string& line) {
     return line.find("Serial.Open: Failed to open COM29: 2") != std::string::npos;
   }));
+}
+
+// The file's layout is an interface of its own: the same history of
+// changes leaves the same bytes on every system, also for a file that came
+// with CR LF line ends, a comment and escaped characters, and for names
+// that need escaping.
+TEST_F(WineHostTest, SameChangesWriteTheSameSettingsFile) {
+  constexpr int kCom = 30;
+  std::string installed = OneCameraSettings(kCom);
+  installed.insert(installed.find("<settings>"), "<!-- installed by setup -->\n");
+  installed.replace(installed.find("\"Gate\""), 6, "\"Gate &amp; &quot;yard&quot; &#233;\"");
+  for (size_t at = 0; (at = installed.find('\n', at)) != std::string::npos; at += 2)
+    installed.replace(at, 1, "\r\n");
+  const Transcript t = RunBoth([&installed](Session& s) {
+    s.WriteSettings(installed);
+    s.Sim(kCom);
+    s.Load();
+    ASSERT_EQ(s.Init(), 1);
+    ASSERT_EQ(s.Open(0), 1);
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 0 \"Washer\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"A\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"B <&> 'b' \\\"q\\\"\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"C\\xe9\\x09\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamDeletePrePositionName {h} \"A\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 2 \"Lamp\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+    // A new host process loads the file the first one wrote and goes on.
+    s.EndHost();
+    s.Load();
+    ASSERT_EQ(s.Init(), 1);
+    ASSERT_EQ(s.Open(0), 1);
+    EXPECT_EQ(s.Call("VRT_CamGetName 0 32").fields.at("name"), "\"Gate & \\\"yard\\\" \\xe9\"");
+    EXPECT_EQ(s.Call("VRT_CamGetPrePosition {h} 0").fields.at("name"), "\"B <&> 'b' \\\"q\\\"\"");
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 1 \"Wiper\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"D\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamDeletePrePositionName {h} \"B <&> 'b' \\\"q\\\"\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+  });
+  // No CR is left in the file, and the escapes are the ones both systems
+  // write.
+  EXPECT_EQ(t.settings.find('\r'), std::string::npos);
+  EXPECT_EQ(t.settings.rfind("<?xml version='1.0' encoding='iso-8859-1'?>\n"
+                             "<!-- installed by setup -->\n<settings>\n\t<comm1>",
+                             0),
+            0u)
+      << t.settings;
+  EXPECT_NE(t.settings.find("<Name value=\"Gate &amp; &quot;yard&quot; \xe9\"/>"),
+            std::string::npos)
+      << t.settings;
+  EXPECT_NE(t.settings.find("<Name value=\"C\xe9&#09;\">"), std::string::npos) << t.settings;
+}
+
+// Two host processes on one library directory, each renaming the relays of
+// its own camera as fast as it can, while a third process initialises the
+// module (reading the file) again and again: on either system a rename
+// answers what the Linux library answers, never -22 for a file that another
+// process is reading or replacing at that moment.
+TEST_F(WineHostTest, TwoProcessesSavingOneSettingsFile) {
+  constexpr int kComA = 31, kComB = 32, kRenames = 25;
+  LinuxSide linuxSide;
+  WineSide wineSide(setup());
+  std::map<std::string, std::set<int>> answers;
+  for (HostSide* side : std::vector<HostSide*>{&linuxSide, &wineSide}) {
+    SCOPED_TRACE(side->Name());
+    const std::string dir = MakeTempDir("q7wine-two-" + side->Name());
+    ASSERT_FALSE(dir.empty());
+    std::set<int>& seen = answers[side->Name()];
+    {
+      Session a(*side, dir);
+      Session b(*side, dir, false);
+      Session reader(*side, dir, false);
+      a.WriteSettings(TwoLineSettings(kComA, kComB));
+      a.Sim(kComA);
+      b.Sim(kComB);
+      a.Load();
+      b.Load();
+      reader.Load();
+      ASSERT_EQ(a.Init(), 1);
+      ASSERT_EQ(b.Init(), 1);
+      ASSERT_EQ(a.Open(0), 1);
+      ASSERT_EQ(b.Open(1), 1);
+      std::vector<int> resultsA, resultsB;
+      std::atomic<bool> renaming{true};
+      auto renames = [](Session& s, const char* name, std::vector<int>* results) {
+        for (int i = 0; i < kRenames; ++i) {
+          const std::string text = std::string(name) + " " + std::to_string(i);
+          results->push_back(
+              s.Call("VRT_CamSetRelayName {h} " + std::to_string(i % 3) + " \"" + text + "\"")
+                  .result);
+        }
+      };
+      std::thread readerThread([&] {
+        while (renaming.load()) {
+          const int init = reader.Init(0);
+          if (init != 1) seen.insert(1000 + init);
+          reader.Call("VRT_CamExitModule");
+        }
+      });
+      std::thread threadB([&] { renames(b, "B", &resultsB); });
+      renames(a, "A", &resultsA);
+      threadB.join();
+      renaming.store(false);
+      readerThread.join();
+      seen.insert(resultsA.begin(), resultsA.end());
+      seen.insert(resultsB.begin(), resultsB.end());
+      EXPECT_EQ(a.Call("VRT_CamExitModule").result, 1);
+      EXPECT_EQ(b.Call("VRT_CamExitModule").result, 1);
+      const std::string log = ReadText(a.LogPath());
+      EXPECT_EQ(log.find("Exeption occured: -22"), std::string::npos) << "see " << dir;
+    }
+    if (!HasFailure()) RemoveTree(dir);
+  }
+  EXPECT_EQ(answers["linux"], std::set<int>{1});
+  EXPECT_EQ(answers["wine"], answers["linux"]);
+}
+
+// A host that ends its process with a camera still open (no close, no
+// module end, no unload): the process ends at once, the log gets its last
+// lines, and every change made before is in the file for the next host.
+TEST_F(WineHostTest, HostExitingWithACameraOpenEnds) {
+  constexpr int kCom = 33;
+  auto scenario = [](Session& s) {
+    StartCamera(s, kCom);
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 1 \"Wiper\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamLeft {h} 8").result, 1);
+    // The connection's worker is waiting for its next round by now.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string before = ReadText(s.SettingsPath());
+    const int64_t took = s.ExitHost(15000);
+    EXPECT_GE(took, 0) << "the host process did not end";
+    EXPECT_LT(took, 5000);
+    EXPECT_EQ(ReadText(s.SettingsPath()), before);
+    const Lines log = s.LogLines();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[log.size() - 2], "DRV: Driver library freed.");
+    EXPECT_EQ(log[log.size() - 1], std::string(80, '-'));
+
+    s.Load();
+    ASSERT_EQ(s.Init(), 1);
+    ASSERT_EQ(s.Open(0), 1);
+    EXPECT_EQ(s.Call("VRT_CamGetRelay {h} 1").fields.at("name"), "\"Wiper\"");
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+  };
+  LinuxSide linuxSide;
+  WineSide wineSide(setup());
+  const Transcript native = RunOn(linuxSide, scenario);
+  const Transcript emulated = RunOn(wineSide, scenario);
+  EXPECT_EQ(native.calls, emulated.calls);
+  EXPECT_EQ(native.wire, emulated.wire);
+  EXPECT_EQ(native.settings, emulated.settings);
+  // The Linux library's threads still run while its process ends, so it
+  // closes the line; the DLL's were stopped by the system, which closes the
+  // port with the process. Otherwise the logs are the same.
+  Lines nativeLog = native.log;
+  const auto freed = std::find(nativeLog.begin(), nativeLog.end(), "DRV: Driver library freed.");
+  ASSERT_NE(freed, nativeLog.end());
+  ASSERT_NE(freed, nativeLog.begin());
+  EXPECT_EQ(*(freed - 1), "COMM.Close: Connection 'Line 1' closed");
+  nativeLog.erase(freed - 1);
+  EXPECT_EQ(nativeLog, emulated.log);
+}
+
+// A line feed in a message goes into the log as CR LF, and a CR LF that a
+// host's text already holds stays CR LF: the same bytes on both systems.
+TEST_F(WineHostTest, LineEndsInsideLogMessages) {
+  constexpr int kCom = 34;
+  const Transcript t = RunBoth([](Session& s) {
+    StartCamera(s, kCom);
+    EXPECT_EQ(s.Call("VRT_CamSetPrePositionName {h} \"c\\x0d\\x0ad\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 1 \"e\\x0af\\x0d\"").result, 1);
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+    const std::string log = ReadText(s.LogPath());
+    EXPECT_NE(log.find("name = 'c\r\nd' OK."), std::string::npos) << log;
+    EXPECT_NE(log.find("name: 'e\r\nf\r'\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("\r\r\n"), std::string::npos) << log;
+  });
+  EXPECT_TRUE(HasLine(t.log, "d' OK."));
+  // In the file both names are kept whole, in character references.
+  EXPECT_NE(t.settings.find("<Name value=\"c&#13;&#10;d\">"), std::string::npos) << t.settings;
 }
 
 }  // namespace

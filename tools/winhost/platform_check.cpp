@@ -131,6 +131,11 @@ void CheckLog(const std::string& dir) {
   CloseHandle(held);
   platform::AppendLogText(path, "third\n", 6);
   Check(ReadAll(path) == "first line\r\nsecond\r\nthird\r\n", "a held log loses only that text");
+  // A CR LF already in the text stays as it is; a lone CR too.
+  const std::string ends = "host c\r\nd\ne\r\r\n\r";
+  platform::AppendLogText(path, ends.data(), ends.size());
+  Check(ReadAll(path) == "first line\r\nsecond\r\nthird\r\nhost c\r\nd\r\ne\r\r\n\r",
+        "a CR LF in the text is written once");
   platform::AppendLogText(dir + "\\missing\\x.log", "x\n", 2);
   Check(GetFileAttributesA((dir + "\\missing").c_str()) == INVALID_FILE_ATTRIBUTES,
         "a missing directory is not made");

@@ -10,6 +10,10 @@
 //   unload                       "ok"
 //   <export> <arguments...>      "= <result> ms=<elapsed> [<field>=<value>...]"
 //   sleep <ms>                   "ok"
+//   exit <status>                "ok", then ends the process at once with the
+//                                library still loaded and whatever it has
+//                                open, as a host that exits without cleaning
+//                                up (Windows: ExitProcess)
 //   quit                         ends the program
 //
 // Arguments are decimal or 0x-hexadecimal numbers, texts in double quotes
@@ -496,6 +500,16 @@ bool CallExport(const Api& api, const std::string& name, Arguments& a, int* resu
   return true;
 }
 
+// Ends the process without unloading the library first: the library learns
+// of it while the process ends.
+[[noreturn]] void ExitNow(int status) {
+#if defined(_WIN32)
+  ExitProcess(static_cast<UINT>(status));
+#else
+  std::exit(status);
+#endif
+}
+
 }  // namespace
 
 int main() {
@@ -532,6 +546,13 @@ int main() {
       library.Unload();
       reply("ok");
       continue;
+    }
+    if (command == "exit") {
+      const int status = tokens.size() == 1
+                             ? static_cast<int>(std::strtol(tokens[0].text.c_str(), nullptr, 10))
+                             : 0;
+      reply("ok");
+      ExitNow(status);
     }
     if (command == "sleep") {
       const long ms = tokens.size() == 1 ? std::strtol(tokens[0].text.c_str(), nullptr, 10) : 0;

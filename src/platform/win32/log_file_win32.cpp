@@ -1,5 +1,6 @@
-// Appending to the driver's log file: opened in text mode (every "\n" goes
-// out as CR LF) with no sharing, written and closed for every piece of text.
+// Appending to the driver's log file: opened with no sharing, written in
+// binary with every lone "\n" as CR LF (as the POSIX build writes it), and
+// closed for every piece of text.
 #include <share.h>
 #include <stdio.h>
 
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "platform/log_file.h"
+#include "platform/process_end.h"
 
 namespace platform {
 
@@ -20,16 +22,38 @@ std::mutex& AppendLock() {
   return lock;
 }
 
+// The text with every "\n" written as "\r\n"; a "\r\n" already there stays.
+std::string WithCrLf(const char* text, size_t length) {
+  std::string out;
+  out.reserve(length + length / 16 + 2);
+  for (size_t i = 0; i < length; ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+}
+
+void Append(const std::string& path, const std::string& data) {
+  // Fails while another program holds the file: this text is lost then.
+  FILE* file = _fsopen(path.c_str(), "ab", _SH_DENYRW);
+  if (file == nullptr) return;
+  (void)fwrite(data.data(), 1, data.size(), file);
+  fclose(file);
+}
+
 }  // namespace
 
 void AppendLogText(const std::string& path, const char* text, size_t length) {
   if (text == nullptr || path.empty()) return;
+  const std::string data = WithCrLf(text, length);
+  // While the process ends, a thread that the system stopped may hold the
+  // lock; no other thread runs then.
+  if (ProcessIsEnding()) {
+    Append(path, data);
+    return;
+  }
   std::lock_guard<std::mutex> hold(AppendLock());
-  // Fails while another program holds the file: this text is lost then.
-  FILE* file = _fsopen(path.c_str(), "at", _SH_DENYRW);
-  if (file == nullptr) return;
-  (void)fwrite(text, 1, length, file);
-  fclose(file);
+  Append(path, data);
 }
 
 }  // namespace platform

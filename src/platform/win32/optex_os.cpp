@@ -8,6 +8,8 @@
 #include <new>
 #include <string>
 
+#include "platform/process_end.h"
+
 namespace platform {
 
 namespace {
@@ -31,6 +33,7 @@ struct OptexSection {
 
 struct OptexEvent {
   HANDLE handle;
+  bool shared;  // named: other processes wait on it and signal it too
 };
 
 OptexSection* OpenOptexSection(const char* sectionName, void** block, uint32_t* error) {
@@ -87,7 +90,7 @@ OptexEvent* OpenOptexEvent(const char* eventName, OptexSection* /*section*/, uin
     *error = GetLastError();
     return nullptr;
   }
-  auto* event = new (std::nothrow) OptexEvent{handle};
+  auto* event = new (std::nothrow) OptexEvent{handle, eventName != nullptr};
   if (event == nullptr) {
     *error = ERROR_NOT_ENOUGH_MEMORY;
     CloseHandle(handle);
@@ -95,7 +98,14 @@ OptexEvent* OpenOptexEvent(const char* eventName, OptexSection* /*section*/, uin
   return event;
 }
 
-void WaitOptexEvent(OptexEvent* event) { WaitForSingleObject(event->handle, INFINITE); }
+void WaitOptexEvent(OptexEvent* event) {
+  // While the process ends, the owner of a lock of this process alone was
+  // stopped by the system and never signals, and no other thread of the
+  // process runs: the lock is taken over at once. A lock shared with other
+  // processes may be held by a live one and is waited for as always.
+  if (ProcessIsEnding() && !event->shared) return;
+  WaitForSingleObject(event->handle, INFINITE);
+}
 
 void SignalOptexEvent(OptexEvent* event) { SetEvent(event->handle); }
 
