@@ -251,7 +251,15 @@ void CXMLSettingsAPI::WriteOwnFile() {
   FileLockGuard fileGuard(FilePathText);
   std::string onDisk;
   // A file that is gone holds nothing of anyone's: it is written anew.
-  if (platform::ReadFileBytes(FilePathText, &onDisk) && onDisk != FileBytes) {
+  const bool changed = platform::ReadFileBytes(FilePathText, &onDisk) && onDisk != FileBytes;
+  if (changed && onDisk == bytes) {
+    // Another process made the very same change (two hosts starting on one
+    // file write the same default keys): nothing to write.
+    platform::RemoveFile(temporary);
+    FileBytes = std::move(bytes);
+    return;
+  }
+  if (changed) {
     platform::RemoveFile(temporary);
     VRT_LOG_LINE(
         "DRV.Settings: %s was changed by another process since this one read it; change not "

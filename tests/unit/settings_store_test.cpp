@@ -439,4 +439,31 @@ TEST_F(SettingsFileTest, ChangeOverAnotherProcesssChangeIsRefused) {
   for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
 }
 
+// Two stores that make the very same change (two hosts starting on one
+// file write the same default keys) both succeed; the second writes nothing.
+TEST_F(SettingsFileTest, SameChangeOfAnotherStoreIsNoConflict) {
+  WriteFile(Dir.File(kName), kEmptyDocument);
+  CXMLSettingsAPI other;
+  other.Folder = Dir.Path;
+  ASSERT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsOk);
+  ASSERT_EQ(other.OpenDocument(kName, 1, 1), kSettingsOk);
+  // As the driver's load does, in one write.
+  const auto defaults = [](CXMLSettingsAPI& store) {
+    store.Batch([&] {
+      EXPECT_EQ(store.SetValue("3", "settings/comm1/cam1/NofRelays"), 1);
+      EXPECT_EQ(store.SetValue("Relay 1", "settings/comm1/cam1/relays/Relay1/Name"), 1);
+    });
+  };
+  defaults(Store);
+  const ino_t written = Inode(Dir.File(kName));
+  EXPECT_NO_THROW(defaults(other));
+  EXPECT_EQ(Inode(Dir.File(kName)), written);
+  EXPECT_EQ(other.SetValue("4", "settings/comm1/cam1/NofRelays"), 1);
+  EXPECT_THROW(Store.SetValue("5", "settings/comm1/cam1/NofRelays"), SettingsError);
+  CXMLSettingsAPI reader;
+  reader.Folder = Dir.Path;
+  ASSERT_EQ(reader.OpenDocument(kName, 0, 1), kSettingsOk);
+  EXPECT_EQ(reader.GetValue("settings/comm1/cam1/NofRelays"), "4");
+}
+
 }  // namespace
