@@ -1,10 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -464,6 +467,21 @@ TEST_F(SettingsFileTest, SameChangeOfAnotherStoreIsNoConflict) {
   reader.Folder = Dir.Path;
   ASSERT_EQ(reader.OpenDocument(kName, 0, 1), kSettingsOk);
   EXPECT_EQ(reader.GetValue("settings/comm1/cam1/NofRelays"), "4");
+}
+
+// A settings file that is a pipe is refused at once, not waited on.
+TEST_F(SettingsFileTest, PipeIsRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo(Dir.File(kName).c_str(), 0600), 0);
+  auto opened = std::async(std::launch::async, [this] { return Store.OpenDocument(kName, 1, 1); });
+  const bool answered = opened.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  if (!answered) {
+    // Lets a reader that waits for a writer go on.
+    const int writer = open(Dir.File(kName).c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+  }
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(opened.get(), kSettingsFail);
+  EXPECT_EQ(Store.CreateDocument(kName, "settings", 1), 0);
 }
 
 }  // namespace

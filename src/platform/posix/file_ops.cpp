@@ -97,7 +97,7 @@ FileProbe ProbeFile(const std::string& path) {
   struct stat st {};
   if (path.empty() || stat(path.c_str(), &st) != 0) return probe;
   probe.exists = true;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return probe;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     probe.readable = true;
@@ -116,7 +116,7 @@ bool ClearReadOnly(const std::string& path) {
 
 bool ReadFileBytes(const std::string& path, std::string* bytes) {
   bytes->clear();
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat st {};
   bool done = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
@@ -187,7 +187,7 @@ FileLock* LockFile(const std::string& path) {
   // path names once the lock is held: a file replaced meanwhile is locked
   // again.
   for (;;) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
     int r;
     do {
