@@ -95,19 +95,21 @@ TEST_F(SettingsFileTest, SecondProcessDoesNotWriteOverTheHostsChange) {
   CameraConfig gate = Camera("Gate", 0, 5);
   CameraConfig yard = Camera("Yard", 1, 6);
   WriteSettings({{"Line 1", 1, "96,E,8,1", {gate}}, {"Line 2", 2, "96,E,8,1", {yard}}});
-  Simulator(1);
-  Simulator(2);
   int toChild[2];
   int toParent[2];
   ASSERT_EQ(pipe(toChild), 0);
   ASSERT_EQ(pipe(toParent), 0);
-  // Forked before this process loads the library, so that the other process
-  // loads a driver of its own.
+  // Forked before this process loads the library or starts a simulator, so
+  // that the other process loads a driver of its own and starts with one
+  // thread.
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    close(toChild[1]);
+    close(toParent[0]);
     int result = 0;
     char go = 0;
+    if (read(toChild[0], &go, 1) != 1) _exit(1);
     {
       LoadedLibrary other(LibraryPath());
       const Api& b = other.api();
@@ -125,18 +127,25 @@ TEST_F(SettingsFileTest, SecondProcessDoesNotWriteOverTheHostsChange) {
     const signed char code = static_cast<signed char>(result);
     _exit(write(toParent[1], &code, 1) == 1 ? 0 : 1);
   }
+  // A child that ends early closes the pipes: the reads below do not wait.
+  close(toChild[0]);
+  close(toParent[1]);
+  Simulator(1);
+  Simulator(2);
+  ASSERT_EQ(write(toChild[1], "s", 1), 1);
   char ready = 0;
-  ASSERT_EQ(read(toParent[0], &ready, 1), 1);
+  EXPECT_EQ(read(toParent[0], &ready, 1), 1);
   ASSERT_EQ(Init(), 1);
   const int handle = Open(0);
   ASSERT_EQ(api().VRT_CamSetRelayName(handle, 0, "Pump"), 1);
-  ASSERT_EQ(write(toChild[1], "g", 1), 1);
+  EXPECT_EQ(write(toChild[1], "g", 1), 1);
   signed char childResult = 0;
   EXPECT_EQ(read(toParent[0], &childResult, 1), 1);
+  close(toChild[1]);
+  close(toParent[0]);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
 
   EXPECT_EQ(childResult, -22);
   EXPECT_TRUE(LogContains("was changed by another process since this one read it"));

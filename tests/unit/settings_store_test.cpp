@@ -418,6 +418,9 @@ TEST_F(SettingsFileTest, ChangeOverAnotherProcesssChangeIsRefused) {
     }
     _exit(code);
   }
+  // A child that ends early closes the pipes: the reads do not wait.
+  close(toChild[0]);
+  close(toParent[1]);
   char ready = 0;
   ASSERT_EQ(read(toParent[0], &ready, 1), 1);
   // The child's save came after this store read the file: not written over.
@@ -439,7 +442,8 @@ TEST_F(SettingsFileTest, ChangeOverAnotherProcesssChangeIsRefused) {
   EXPECT_EQ(ReadFile(Dir.File(kName)), freshs);
   EXPECT_EQ(fresh.SetValue("fresh again", "settings/comm1/Name"), 1);
   EXPECT_EQ(Dir.Entries().size(), 1u);
-  for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) close(fd);
+  close(toChild[1]);
+  close(toParent[0]);
 }
 
 // Two stores that make the very same change (two hosts starting on one
