@@ -1,5 +1,6 @@
-// File operations of the settings store: probing the file, clearing its
-// read-only mark, and replacing it atomically.
+// File operations of the settings store: probing and reading the file,
+// clearing its read-only mark, locking it against other processes, and
+// replacing it atomically.
 #pragma once
 
 #include <cstdint>
@@ -19,15 +20,35 @@ FileProbe ProbeFile(const std::string& path);
 // when that failed.
 bool ClearReadOnly(const std::string& path);
 
-// A name for a new temporary file in the directory of `path`, not used by
-// any other thread or process at the moment.
+// The whole content of the file (through symbolic links). False when it is
+// missing or cannot be read.
+bool ReadFileBytes(const std::string& path, std::string* bytes);
+
+// A name for a new temporary file in the directory of the file `path` names
+// (the target, when `path` is a symbolic link), not used by any other thread
+// or process at the moment. The name carries the process id, so that
+// RemoveStaleTemporaries can tell whose it is.
 std::string TemporaryFileBeside(const std::string& path);
 
-// Flushes the finished temporary file to disk and renames it over `path`,
-// so that `path` names either the old or the new content at every moment,
-// also across a crash. An existing `path` that is read-only is not replaced.
-// 0, or the system's error code; the temporary file is gone in either case.
+// Flushes the finished temporary file to disk and renames it over the file
+// `path` names (the target of a symbolic link, which stays a link), so that
+// it holds either the old or the new content at every moment, also across a
+// crash. An existing file that is read-only is not replaced. 0, or the
+// system's error code; the temporary file is gone in either case.
 uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::string& path);
+
+// Deletes the temporary files beside `path` (TemporaryFileBeside) that were
+// left by processes that no longer run, e.g. killed while they saved.
+void RemoveStaleTemporaries(const std::string& path);
+
+// A lock on the settings file shared by every process of the system, held
+// from LockFile to UnlockFile; the system drops it when its process ends,
+// however it ends. Not re-entrant: one holder per thread at a time.
+struct FileLock;
+// Blocks until the lock is held. Null when the file is missing (there is
+// nothing to lock; whoever writes it next creates it).
+FileLock* LockFile(const std::string& path);
+void UnlockFile(FileLock* lock);
 
 // Deletes the file; a failure is ignored.
 void RemoveFile(const std::string& path);

@@ -2,16 +2,110 @@
 // store speaks ISO-8859-1, converted here in both directions. pugixml takes
 // any name and writes what it is given, so names are checked here, lest a
 // file be written that no longer loads; and it reads some malformed files
-// without complaint, which Load refuses as the Windows component does.
+// without complaint (bytes that are not in the file's encoding, encodings it
+// does not know), which Load refuses as the Windows component does.
 #include <cctype>
 #include <cstdio>
 #include <new>
 #include <pugixml.hpp>
+#include <string_view>
+#include <unordered_set>
 
+#include "platform/file_ops.h"
 #include "settings/dom.h"
 #include "settings/xml_settings.h"
 
 namespace {
+
+// The encodings a settings file may be in. Deliberately few: a file in any
+// other is refused rather than read wrongly and written back damaged.
+enum class FileCoding { Utf8, Latin1, Ascii, Utf16Le, Utf16Be };
+
+void AppendUtf8(uint32_t code, std::string* out) {
+  if (code < 0x80) {
+    *out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    *out += static_cast<char>(0xC0 | (code >> 6));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    *out += static_cast<char>(0xE0 | (code >> 12));
+    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (code >> 18));
+    *out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// The next character of well-formed UTF-8 at text[*at]: no overlong forms,
+// no surrogates, nothing beyond U+10FFFF. False for anything else.
+bool NextUtf8(const std::string& text, size_t* at, uint32_t* code) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char c = byte(*at);
+  size_t length;
+  uint32_t least;
+  if (c < 0x80) {
+    *code = c;
+    ++*at;
+    return true;
+  } else if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+    least = 0x80;
+    *code = c & 0x1Fu;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    least = 0x800;
+    *code = c & 0x0Fu;
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    least = 0x10000;
+    *code = c & 0x07u;
+  } else {
+    return false;
+  }
+  if (text.size() - *at < length) return false;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(*at + i) & 0xC0) != 0x80) return false;
+    *code = (*code << 6) | (byte(*at + i) & 0x3Fu);
+  }
+  if (*code < least || *code > 0x10FFFF || (*code >= 0xD800 && *code <= 0xDFFF)) return false;
+  *at += length;
+  return true;
+}
+
+bool IsUtf8(const std::string& text) {
+  uint32_t code;
+  for (size_t at = 0; at < text.size();) {
+    if (!NextUtf8(text, &at, &code)) return false;
+  }
+  return true;
+}
+
+// UTF-16 (after its byte order mark) to UTF-8; false for a broken surrogate
+// pair or an odd number of bytes.
+bool Utf16ToUtf8(const std::string& bytes, size_t begin, bool bigEndian, std::string* out) {
+  if ((bytes.size() - begin) % 2 != 0) return false;
+  const auto unit = [&](size_t i) -> uint32_t {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return bigEndian ? (a << 8u) | b : (b << 8u) | a;
+  };
+  for (size_t at = begin; at < bytes.size(); at += 2) {
+    uint32_t code = unit(at);
+    if (code >= 0xDC00 && code <= 0xDFFF) return false;
+    if (code >= 0xD800 && code <= 0xDBFF) {
+      if (at + 4 > bytes.size()) return false;
+      const uint32_t low = unit(at + 2);
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+      at += 2;
+    }
+    AppendUtf8(code, out);
+  }
+  return true;
+}
 
 std::string Latin1ToUtf8(const std::string& text) {
   std::string out;
@@ -122,6 +216,125 @@ std::string PseudoAttribute(const std::string& data, const std::string& name) {
   return data.substr(at + 1, end - at - 1);
 }
 
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The encoding named in the declaration at the start of the text ("" when
+// there is no declaration or it names none).
+std::string DeclaredEncoding(const std::string& text) {
+  if (text.compare(0, 5, "<?xml") != 0 || text.size() < 6 ||
+      std::string(" \t\r\n").find(text[5]) == std::string::npos) {
+    return std::string();
+  }
+  const size_t end = text.find("?>");
+  return Lower(PseudoAttribute(text.substr(0, end), "encoding"));
+}
+
+// What a single-byte file may declare.
+bool SingleByteCoding(const std::string& declared, FileCoding* coding) {
+  static const char* const kLatin1[] = {"iso-8859-1", "iso_8859-1",  "iso8859-1", "latin1", "l1",
+                                        "iso-ir-100", "csisolatin1", "cp819",     "ibm819"};
+  if (declared.empty() || declared == "utf-8" || declared == "utf8") {
+    *coding = FileCoding::Utf8;
+    return true;
+  }
+  for (const char* name : kLatin1) {
+    if (declared == name) {
+      *coding = FileCoding::Latin1;
+      return true;
+    }
+  }
+  if (declared == "us-ascii" || declared == "ascii") {
+    *coding = FileCoding::Ascii;
+    return true;
+  }
+  return false;
+}
+
+// The file's bytes as UTF-8, and the encoding they are in: from the byte
+// order mark (UTF-8 or UTF-16) or, without one, from the declaration. False
+// when the file is in no encoding the store accepts, declares one its bytes
+// are not in, or holds bytes that its encoding does not have.
+bool DecodeFile(const std::string& bytes, std::string* text, FileCoding* coding) {
+  const auto starts = [&](const char* mark, size_t n) { return bytes.compare(0, n, mark, n) == 0; };
+  text->clear();
+  // UTF-32 in any form, which the store does not read.
+  if (starts("\0\0\xFE\xFF", 4) || starts("\xFF\xFE\0\0", 4) || starts("\0\0\0<", 4) ||
+      starts("<\0\0\0", 4)) {
+    return false;
+  }
+  if (starts("\xFF\xFE", 2) || starts("\xFE\xFF", 2) || starts("<\0?\0", 4) ||
+      starts("\0<\0?", 4)) {
+    const bool bigEndian = bytes[0] == '\xFE' || bytes[0] == '\0';
+    const size_t begin = bytes[0] == '<' || bytes[0] == '\0' ? 0 : 2;
+    *coding = bigEndian ? FileCoding::Utf16Be : FileCoding::Utf16Le;
+    if (!Utf16ToUtf8(bytes, begin, bigEndian, text)) return false;
+    const std::string declared = DeclaredEncoding(*text);
+    return declared.empty() || declared == "utf-16";
+  }
+  if (starts("\xEF\xBB\xBF", 3)) {
+    *text = bytes.substr(3);
+    const std::string declared = DeclaredEncoding(*text);
+    *coding = FileCoding::Utf8;
+    return (declared.empty() || declared == "utf-8" || declared == "utf8") && IsUtf8(*text);
+  }
+  if (!SingleByteCoding(DeclaredEncoding(bytes), coding)) return false;
+  switch (*coding) {
+    case FileCoding::Utf8:
+      *text = bytes;
+      return IsUtf8(*text);
+    case FileCoding::Ascii:
+      for (const char ch : bytes) {
+        if (static_cast<unsigned char>(ch) >= 0x80) return false;
+      }
+      *text = bytes;
+      return true;
+    default:
+      *text = Latin1ToUtf8(bytes);
+      return true;
+  }
+}
+
+// The document's UTF-8 text in the file's encoding. A character the
+// encoding does not have becomes a character reference; such characters
+// come only from values set through the store, so they stand in attribute
+// values, where a reference means the character.
+std::string EncodeFile(const std::string& text, FileCoding coding) {
+  if (coding == FileCoding::Utf8) return text;
+  std::string out;
+  const bool wide = coding == FileCoding::Utf16Le || coding == FileCoding::Utf16Be;
+  const bool big = coding == FileCoding::Utf16Be;
+  const auto unit = [&](uint32_t u) {
+    out += static_cast<char>(big ? u >> 8 : u & 0xFF);
+    out += static_cast<char>(big ? u & 0xFF : u >> 8);
+  };
+  if (wide) unit(0xFEFF);
+  const uint32_t highest = coding == FileCoding::Ascii ? 0x7F : 0xFF;
+  for (size_t at = 0; at < text.size();) {
+    uint32_t code = 0;
+    if (!NextUtf8(text, &at, &code)) {
+      // pugixml writes only what it was given, which is well-formed.
+      code = 0xFFFD;
+      ++at;
+    }
+    if (wide) {
+      if (code >= 0x10000) {
+        unit(0xD800 + ((code - 0x10000) >> 10));
+        unit(0xDC00 + ((code - 0x10000) & 0x3FF));
+      } else {
+        unit(code);
+      }
+    } else if (code <= highest) {
+      out += static_cast<char>(code);
+    } else {
+      out += "&#" + std::to_string(code) + ";";
+    }
+  }
+  return out;
+}
+
 class StringWriter : public pugi::xml_writer {
  public:
   explicit StringWriter(std::string* out) : Out(out) {}
@@ -137,28 +350,35 @@ class PugiDocument : public XmlDomDocument {
  public:
   bool Load(const std::string& path) override {
     Doc.reset();
+    Loaded = false;
+    std::string bytes;
+    std::string text;
+    FileCoding coding = FileCoding::Utf8;
+    if (!platform::ReadFileBytes(path, &bytes) || !DecodeFile(bytes, &text, &coding)) return false;
     // As a fragment, so that text outside the root element is seen (and
     // refused) rather than dropped.
     const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration |
                              pugi::parse_pi | pugi::parse_comments | pugi::parse_doctype |
                              pugi::parse_fragment;
-    if (!Doc.load_file(path.c_str(), options, pugi::encoding_auto) || !WellFormedTop() ||
-        !UniqueAttributes(Doc)) {
+    if (!Doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8) ||
+        !WellFormedTop() || !ElementsWellFormed(Doc)) {
       Doc.reset();
       return false;
     }
     KeepDeclarationAsInstruction();
+    Coding = coding;
+    Loaded = true;
     return true;
   }
 
   void Save(const std::string& path) override {
-    std::string text;
-    StringWriter writer(&text);
-    const pugi::xml_encoding encoding = FileEncoding();
+    std::string utf8;
+    StringWriter writer(&utf8);
     for (const pugi::xml_node child : Doc.children()) {
-      child.print(writer, "", pugi::format_raw, encoding);
-      text += '\n';
+      child.print(writer, "", pugi::format_raw, pugi::encoding_utf8);
+      utf8 += '\n';
     }
+    const std::string text = EncodeFile(utf8, Loaded ? Coding : DeclaredCoding());
     FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) throw SettingsError("cannot write " + path, kSettingsFail);
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
@@ -257,15 +477,32 @@ class PugiDocument : public XmlDomDocument {
     return elements == 1;
   }
 
-  // Nor does pugixml refuse an element that names one attribute twice.
-  static bool UniqueAttributes(const pugi::xml_node& node) {
-    for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
-      for (pugi::xml_attribute b = a.next_attribute(); b; b = b.next_attribute()) {
-        if (std::string(a.name()) == b.name()) return false;
+  // Nor does pugixml refuse an element that names one attribute twice. And
+  // some of its own operations (removing a subtree) go down the tree by
+  // recursion: a file nested deeper than the store allows is refused. The
+  // walk itself keeps no stack, whatever the depth.
+  static bool ElementsWellFormed(const pugi::xml_node& top) {
+    std::unordered_set<std::string_view> names;
+    size_t depth = 1;
+    for (pugi::xml_node node = top.first_child(); node;) {
+      if (node.type() == pugi::node_element) {
+        if (depth > kMaxElementDepth) return false;
+        names.clear();
+        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+          if (!names.insert(a.name()).second) return false;
+        }
       }
-    }
-    for (const pugi::xml_node child : node.children()) {
-      if (child.type() == pugi::node_element && !UniqueAttributes(child)) return false;
+      if (node.first_child()) {
+        node = node.first_child();
+        ++depth;
+        continue;
+      }
+      while (node != top && !node.next_sibling()) {
+        node = node.parent();
+        --depth;
+      }
+      if (node == top) break;
+      node = node.next_sibling();
     }
     return true;
   }
@@ -288,20 +525,24 @@ class PugiDocument : public XmlDomDocument {
     Doc.remove_child(declaration);
   }
 
-  // The encoding the "xml" instruction names: UTF-8 when it names none or
-  // UTF-8, otherwise ISO-8859-1, the only single-byte one pugixml writes.
-  pugi::xml_encoding FileEncoding() const {
+  // For a document that was not loaded: the encoding its "xml" instruction
+  // names; UTF-8 when it names none, ISO-8859-1 for one the store does not
+  // write.
+  FileCoding DeclaredCoding() const {
     const pugi::xml_node first = Doc.first_child();
     if (first.type() != pugi::node_pi || std::string(first.name()) != "xml") {
-      return pugi::encoding_utf8;
+      return FileCoding::Utf8;
     }
-    std::string encoding = PseudoAttribute(first.value(), "encoding");
-    for (char& c : encoding) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (encoding.empty() || encoding == "utf-8" || encoding == "utf8") return pugi::encoding_utf8;
-    return pugi::encoding_latin1;
+    const std::string encoding = Lower(PseudoAttribute(first.value(), "encoding"));
+    if (encoding == "utf-16") return FileCoding::Utf16Le;
+    FileCoding coding = FileCoding::Latin1;
+    return SingleByteCoding(encoding, &coding) ? coding : FileCoding::Latin1;
   }
 
   pugi::xml_document Doc;
+  // The encoding of the file loaded last, which saving keeps.
+  FileCoding Coding = FileCoding::Utf8;
+  bool Loaded = false;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "driver/log.h"
 #include "platform/file_ops.h"
 #include "platform/module_path.h"
 #include "settings/dom.h"
@@ -23,9 +24,21 @@ int32_t SystemFailure(uint32_t error) {
   return static_cast<int32_t>(0x80070000u | (error & 0xFFFFu));
 }
 
-// Writes the document beside `path` and moves it over `path`, so that the
-// file is whole at every moment.
-void WriteDocument(XmlDomDocument& document, const std::string& path) {
+// Holds the settings file's lock across processes for a scope.
+class FileLockGuard {
+ public:
+  explicit FileLockGuard(const std::string& path) : Lock(platform::LockFile(path)) {}
+  ~FileLockGuard() { platform::UnlockFile(Lock); }
+  FileLockGuard(const FileLockGuard&) = delete;
+  FileLockGuard& operator=(const FileLockGuard&) = delete;
+
+ private:
+  platform::FileLock* Lock;
+};
+
+// Writes the document to a temporary file beside `path`; *bytes gets what
+// was written.
+std::string SaveTemporary(XmlDomDocument& document, const std::string& path, std::string* bytes) {
   const std::string temporary = platform::TemporaryFileBeside(path);
   try {
     document.Save(temporary);
@@ -33,12 +46,28 @@ void WriteDocument(XmlDomDocument& document, const std::string& path) {
     platform::RemoveFile(temporary);
     throw;
   }
+  if (bytes != nullptr && !platform::ReadFileBytes(temporary, bytes)) {
+    platform::RemoveFile(temporary);
+    throw SettingsError("settings file " + path + " not written (temporary file unreadable)",
+                        kSettingsFail);
+  }
+  return temporary;
+}
+
+// Moves the finished temporary file over `path`, so that the file is whole
+// at every moment.
+void ReplaceFile(const std::string& temporary, const std::string& path) {
   const uint32_t error = platform::ReplaceWithTemporaryFile(temporary, path);
   if (error != 0) {
     throw SettingsError(
         "settings file " + path + " not written (error " + std::to_string(error) + ")",
         SystemFailure(error));
   }
+}
+
+// Writes a new document to `path`.
+void WriteDocument(XmlDomDocument& document, const std::string& path) {
+  ReplaceFile(SaveTemporary(document, path, nullptr), path);
 }
 
 // The thread's membership in what the XML component needs, left again on
@@ -143,6 +172,7 @@ int32_t CXMLSettingsAPI::OpenDocument(const std::string& fileName, int autoSave,
   InitCom = initCom;
   std::string path;
   if (!ResolvePath(fileName, &path)) return kSettingsFail;
+  platform::RemoveStaleTemporaries(path);
   // A missing, unreadable or empty file is left alone: nothing to open.
   const platform::FileProbe probe = platform::ProbeFile(path);
   if (!probe.readable || probe.size == 0) return kSettingsFail;
@@ -152,13 +182,20 @@ int32_t CXMLSettingsAPI::OpenDocument(const std::string& fileName, int autoSave,
   int32_t error = kSettingsFail;
   std::unique_ptr<XmlDomDocument> document = XmlDomDocument::Create(&error);
   if (!document) return error != 0 ? error : kSettingsFail;
-  // A file that does not load is not touched either.
-  if (!document->Load(path)) return kSettingsFail;
+  // A file that does not load is not touched either. No other process
+  // replaces it between the two reads.
+  std::string bytes;
+  {
+    FileLockGuard fileGuard(path);
+    if (!platform::ReadFileBytes(path, &bytes) || bytes.empty()) return kSettingsFail;
+    if (!document->Load(path)) return kSettingsFail;
+  }
 
   {
     COptexGuard documentGuard(DocumentLock);
     Document = std::move(document);
     FilePathText = path;
+    FileBytes = std::move(bytes);
     AutoSave = autoSave;
   }
   membership.Keep();
@@ -207,13 +244,41 @@ std::unique_ptr<XmlDomNode> CXMLSettingsAPI::Select(const std::string& path) {
   return Document->SelectSingleNode(path);
 }
 
+// Runs with DocumentLock held.
+void CXMLSettingsAPI::WriteOwnFile() {
+  std::string bytes;
+  const std::string temporary = SaveTemporary(*Document, FilePathText, &bytes);
+  FileLockGuard fileGuard(FilePathText);
+  std::string onDisk;
+  // A file that is gone holds nothing of anyone's: it is written anew.
+  const bool changed = platform::ReadFileBytes(FilePathText, &onDisk) && onDisk != FileBytes;
+  if (changed && onDisk == bytes) {
+    // Another process made the very same change (two hosts starting on one
+    // file write the same default keys): nothing to write.
+    platform::RemoveFile(temporary);
+    FileBytes = std::move(bytes);
+    return;
+  }
+  if (changed) {
+    platform::RemoveFile(temporary);
+    VRT_LOG_LINE(
+        "DRV.Settings: %s was changed by another process since this one read it; change not "
+        "saved (restart the host to load the other process's changes).\n",
+        FilePathText.c_str());
+    throw SettingsError("settings file " + FilePathText + " changed by another process",
+                        kSettingsFail);
+  }
+  ReplaceFile(temporary, FilePathText);
+  FileBytes = std::move(bytes);
+}
+
 int CXMLSettingsAPI::SaveIfAutoSave() {
   if (AutoSave == 0) return 1;
   if (BatchDepth > 0) {
     BatchChanged = true;
     return 1;
   }
-  WriteDocument(*Document, FilePathText);
+  WriteOwnFile();
   return 1;
 }
 
@@ -222,12 +287,12 @@ void CXMLSettingsAPI::EndBatch(bool failing) {
   BatchChanged = false;
   if (!Document || AutoSave == 0) return;
   if (!failing) {
-    WriteDocument(*Document, FilePathText);
+    WriteOwnFile();
     return;
   }
   // Keep what was changed before the failure, but report the failure.
   try {
-    WriteDocument(*Document, FilePathText);
+    WriteOwnFile();
   } catch (const SettingsError&) {
   }
 }
@@ -304,12 +369,14 @@ int CXMLSettingsAPI::CreateKeyLocked(const std::string& path) {
     if (!parent) return 0;
   }
 
-  std::unique_ptr<XmlDomNode> element = Document->AppendElement(*parent, name);
-  if (!element) return 0;
   // Depth: the nodes from the parent up to the document node, both counted
-  // (2 below the root element).
+  // (2 below the root element), which is the new element's depth.
   size_t depth = 1;
   for (std::unique_ptr<XmlDomNode> up = parent->Parent(); up; up = up->Parent()) ++depth;
+  // A file nested deeper would not open again.
+  if (depth > kMaxElementDepth) return 0;
+  std::unique_ptr<XmlDomNode> element = Document->AppendElement(*parent, name);
+  if (!element) return 0;
   const std::string outerTabs(depth > 2 ? depth - 2 : 0, '\t');
   Document->InsertTextBefore(*parent, *element, outerTabs);
   Document->AppendText(*element, "\n" + std::string(depth - 1, '\t'));

@@ -33,6 +33,11 @@ constexpr int32_t kSettingsFail = static_cast<int32_t>(0x80004005);  // E_FAIL
 // Longest key path the store uses; longer ones are cut.
 constexpr size_t kMaxKeyPath = 1023;
 
+// Deepest nesting of elements in a settings file (the root element is at
+// depth 1; the driver's own keys go 6 deep). A file nested deeper is not
+// opened, and no key is made deeper.
+constexpr size_t kMaxElementDepth = 256;
+
 // The driver's own key paths, formatted like printf and cut to 1023
 // characters. Nothing that comes from the host or from the file is ever
 // used as the format.
@@ -52,10 +57,19 @@ class CXMLSettingsAPI {
   std::string Folder;
 
   // Opens fileName in Folder. Only the first call reads the file; later ones
-  // count. kSettingsOk; kSettingsFail when the file is missing, empty or not
-  // well-formed (the file is left as it is); or the failure code of the XML
+  // count. kSettingsOk; kSettingsFail when the file is missing, empty, not
+  // well-formed, nested deeper than kMaxElementDepth or not in the encoding
+  // it declares (the file is left as it is); or the failure code of the XML
   // component. With autoSave every change rewrites the file before it
   // returns. initCom: join COM for the time the document is open (Windows).
+  // The first open also removes temporary files that saves of processes no
+  // longer running left beside the file.
+  //
+  // Other processes may use the same file. Every write holds a lock on the
+  // file shared by all processes and replaces the file only when it still
+  // holds what this store last read or wrote; when another process has
+  // changed it since, nothing is written, one line is logged and the change
+  // raises SettingsError. The change stays in this store's document only.
   int32_t OpenDocument(const std::string& fileName, int autoSave, int initCom);
   // Undoes one OpenDocument; the document closes at 0. Returns the count
   // left.
@@ -119,6 +133,7 @@ class CXMLSettingsAPI {
   int CreateKeyLocked(const std::string& path);
   int SaveIfAutoSave();
   void EndBatch(bool failing);
+  void WriteOwnFile();
 
   std::atomic<int> OpenCounter{0};
   int InitCom = 1;
@@ -126,6 +141,9 @@ class CXMLSettingsAPI {
   mutable COptex OpenLock{4000};
   std::unique_ptr<XmlDomDocument> Document;
   std::string FilePathText;
+  // The file's content as this store last read or wrote it; the file is
+  // replaced only while it still holds this.
+  std::string FileBytes;
   mutable COptex DocumentLock{4000};
   int BatchDepth = 0;  // under DocumentLock
   bool BatchChanged = false;

@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "settings/xml_settings.h"
 #include "settings_test_util.h"
@@ -78,6 +79,8 @@ TEST(SettingsKillTest, KilledSaverLeavesAWholeFile) {
     ASSERT_EQ(reader.OpenDocument(kName, 0, 1), kSettingsOk) << "round " << round << ":\n" << text;
     // Written in this round: the kill met a file being rewritten.
     EXPECT_EQ(reader.GetValue(kKey).rfind(FormatKey("r%d-", round), 0), 0u);
+    // The temporary file of the save that was killed went with the open.
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{kName}) << "round " << round;
   }
 }
 

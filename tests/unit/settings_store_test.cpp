@@ -1,8 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -189,12 +194,16 @@ TEST_F(SettingsStoreTest, OpeningAgainOnlyCounts) {
   EXPECT_EQ(Store.OpenCount(), 2);
   EXPECT_EQ(Store.KeyExists("settings/a"), 0);
   EXPECT_EQ(Store.CloseDocument(), 1);
-  EXPECT_EQ(Store.SetValue("1", "settings/b"), 1);
+  // Nor is it written over.
+  EXPECT_THROW(Store.SetValue("1", "settings/b"), SettingsError);
+  EXPECT_EQ(Store.KeyExists("settings/b"), 1);
   EXPECT_EQ(Store.CloseDocument(), 0);
   EXPECT_EQ(Store.CloseDocument(), 0);
   EXPECT_EQ(Store.KeyExists("settings/b"), 0);
   // A new open reads the file.
   EXPECT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsOk);
+  EXPECT_EQ(Store.GetValue("settings/a"), "disk");
+  EXPECT_EQ(Store.SetValue("1", "settings/b"), 1);
   EXPECT_EQ(Store.GetValue("settings/b"), "1");
 }
 
@@ -338,6 +347,145 @@ TEST_F(SettingsFileTest, UnwritableDirectoryRaisesOnCreate) {
   Store.Folder = Dir.Path + "/missing-directory";
   EXPECT_THROW(Store.CreateDocument(kName, "settings", 1), SettingsError);
   EXPECT_TRUE(Dir.Entries().empty());
+}
+
+// A settings file that is a symbolic link is saved through it: the target
+// gets the change, the link stays a link, the temporary goes beside the
+// target.
+TEST_F(SettingsFileTest, SymbolicLinkIsSavedThroughToItsTarget) {
+  ScratchDir elsewhere;
+  const std::string target = elsewhere.File("real.xml");
+  WriteFile(target, kEmptyDocument);
+  ASSERT_EQ(symlink(target.c_str(), Dir.File(kName).c_str()), 0);
+  ASSERT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsOk);
+  ASSERT_EQ(Store.SetValue("Line 1", "settings/comm1/Name"), 1);
+  struct stat st {};
+  ASSERT_EQ(lstat(Dir.File(kName).c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_NE(ReadFile(target).find("<Name value=\"Line 1\">"), std::string::npos);
+  EXPECT_EQ(Dir.Entries(), std::vector<std::string>{kName});
+  EXPECT_EQ(elsewhere.Entries(), std::vector<std::string>{"real.xml"});
+}
+
+// Temporary files of saves that were killed are removed at the next open;
+// those of running processes, and other files, stay.
+TEST_F(SettingsFileTest, StaleTemporariesAreRemovedWhenOpening) {
+  WriteFile(Dir.File(kName), kEmptyDocument);
+  const pid_t gone = fork();
+  ASSERT_GE(gone, 0);
+  if (gone == 0) _exit(0);
+  ASSERT_EQ(waitpid(gone, nullptr, 0), gone);
+  const std::string stale = std::string(kName) + ".~" + std::to_string(gone) + "-3.tmp";
+  const std::string running = std::string(kName) + ".~" + std::to_string(getppid()) + "-0.tmp";
+  const std::string own = std::string(kName) + ".~" + std::to_string(getpid()) + "-7.tmp";
+  const std::vector<std::string> kept = {running, own, "other.xml.~1-1.tmp",
+                                         std::string(kName) + ".~12ab-1.tmp", "notes.txt"};
+  WriteFile(Dir.File(stale), "<settings");
+  for (const std::string& name : kept) WriteFile(Dir.File(name), "x");
+  ASSERT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsOk);
+  std::vector<std::string> entries = Dir.Entries();
+  std::vector<std::string> expected = kept;
+  expected.push_back(kName);
+  std::sort(entries.begin(), entries.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(entries, expected);
+}
+
+// Two processes on one file: a change is written only over what the writer
+// last read or wrote; otherwise it is refused and the file stays as the other
+// process left it.
+TEST_F(SettingsFileTest, ChangeOverAnotherProcesssChangeIsRefused) {
+  WriteFile(Dir.File(kName), kEmptyDocument);
+  ASSERT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsOk);
+  int toChild[2];
+  int toParent[2];
+  ASSERT_EQ(pipe(toChild), 0);
+  ASSERT_EQ(pipe(toParent), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // The other process: opens the file, saves once, then (told to) again.
+    char go = 0;
+    CXMLSettingsAPI other;
+    other.Folder = Dir.Path;
+    int code = other.OpenDocument(kName, 1, 1) == kSettingsOk ? 0 : 10;
+    if (code == 0 && other.SetValue("child", "settings/comm2/Name") != 1) code = 11;
+    if (write(toParent[1], "r", 1) != 1 || read(toChild[0], &go, 1) != 1) code = 12;
+    try {
+      if (code == 0) other.SetValue("child again", "settings/comm2/Name");
+      if (code == 0) code = 13;
+    } catch (const SettingsError&) {
+    }
+    _exit(code);
+  }
+  // A child that ends early closes the pipes: the reads do not wait.
+  close(toChild[0]);
+  close(toParent[1]);
+  char ready = 0;
+  ASSERT_EQ(read(toParent[0], &ready, 1), 1);
+  // The child's save came after this store read the file: not written over.
+  const std::string childs = ReadFile(Dir.File(kName));
+  EXPECT_THROW(Store.SetValue("parent", "settings/comm1/Name"), SettingsError);
+  EXPECT_EQ(ReadFile(Dir.File(kName)), childs);
+  EXPECT_THROW(Store.SetValue("parent", "settings/comm1/Name"), SettingsError);
+  // A store that reads the file afresh may write it; then the child may not.
+  CXMLSettingsAPI fresh;
+  fresh.Folder = Dir.Path;
+  ASSERT_EQ(fresh.OpenDocument(kName, 1, 1), kSettingsOk);
+  EXPECT_EQ(fresh.GetValue("settings/comm2/Name"), "child");
+  ASSERT_EQ(fresh.SetValue("fresh", "settings/comm1/Name"), 1);
+  const std::string freshs = ReadFile(Dir.File(kName));
+  ASSERT_EQ(write(toChild[1], "g", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(ReadFile(Dir.File(kName)), freshs);
+  EXPECT_EQ(fresh.SetValue("fresh again", "settings/comm1/Name"), 1);
+  EXPECT_EQ(Dir.Entries().size(), 1u);
+  close(toChild[1]);
+  close(toParent[0]);
+}
+
+// Two stores that make the very same change (two hosts starting on one
+// file write the same default keys) both succeed; the second writes nothing.
+TEST_F(SettingsFileTest, SameChangeOfAnotherStoreIsNoConflict) {
+  WriteFile(Dir.File(kName), kEmptyDocument);
+  CXMLSettingsAPI other;
+  other.Folder = Dir.Path;
+  ASSERT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsOk);
+  ASSERT_EQ(other.OpenDocument(kName, 1, 1), kSettingsOk);
+  // As the driver's load does, in one write.
+  const auto defaults = [](CXMLSettingsAPI& store) {
+    store.Batch([&] {
+      EXPECT_EQ(store.SetValue("3", "settings/comm1/cam1/NofRelays"), 1);
+      EXPECT_EQ(store.SetValue("Relay 1", "settings/comm1/cam1/relays/Relay1/Name"), 1);
+    });
+  };
+  defaults(Store);
+  const ino_t written = Inode(Dir.File(kName));
+  EXPECT_NO_THROW(defaults(other));
+  EXPECT_EQ(Inode(Dir.File(kName)), written);
+  EXPECT_EQ(other.SetValue("4", "settings/comm1/cam1/NofRelays"), 1);
+  EXPECT_THROW(Store.SetValue("5", "settings/comm1/cam1/NofRelays"), SettingsError);
+  CXMLSettingsAPI reader;
+  reader.Folder = Dir.Path;
+  ASSERT_EQ(reader.OpenDocument(kName, 0, 1), kSettingsOk);
+  EXPECT_EQ(reader.GetValue("settings/comm1/cam1/NofRelays"), "4");
+}
+
+// A settings file that is a pipe is refused at once, not waited on.
+TEST_F(SettingsFileTest, PipeIsRefusedWithoutWaiting) {
+  ASSERT_EQ(mkfifo(Dir.File(kName).c_str(), 0600), 0);
+  auto opened = std::async(std::launch::async, [this] { return Store.OpenDocument(kName, 1, 1); });
+  const bool answered = opened.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  if (!answered) {
+    // Lets a reader that waits for a writer go on.
+    const int writer = open(Dir.File(kName).c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0) close(writer);
+  }
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(opened.get(), kSettingsFail);
+  EXPECT_EQ(Store.CreateDocument(kName, "settings", 1), 0);
 }
 
 }  // namespace

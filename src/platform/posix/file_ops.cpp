@@ -1,12 +1,17 @@
 // The settings store's file operations on POSIX systems.
 #include "platform/file_ops.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 
 namespace platform {
 
@@ -29,14 +34,70 @@ void SyncDirectory(const std::string& path) {
   close(fd);
 }
 
+std::string BaseNameOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file a symbolic link names; any other path as it is. A link whose
+// target is missing stays the link.
+std::string TargetOf(const std::string& path) {
+  struct stat st {};
+  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char* real = realpath(path.c_str(), nullptr);
+  if (real == nullptr) return path;
+  const std::string target = real;
+  std::free(real);
+  return target;
+}
+
+const char kTemporaryMark[] = ".~";
+const char kTemporaryEnd[] = ".tmp";
+
+// The process id in a temporary name "<file>.~<pid>-<n>.tmp"; 0 when the
+// name is not one.
+pid_t TemporaryOwner(const std::string& name, const std::string& file) {
+  const std::string prefix = file + kTemporaryMark;
+  const std::string end = kTemporaryEnd;
+  if (name.size() <= prefix.size() + end.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - end.size(), end.size(), end) != 0) {
+    return 0;
+  }
+  const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - end.size());
+  const size_t dash = middle.find('-');
+  if (dash == 0 || dash == std::string::npos || dash > 9 || dash + 1 == middle.size() ||
+      middle.find_first_not_of("0123456789-") != std::string::npos ||
+      middle.find('-', dash + 1) != std::string::npos) {
+    return 0;
+  }
+  return static_cast<pid_t>(std::atol(middle.substr(0, dash).c_str()));
+}
+
+void RemoveStaleIn(const std::string& path) {
+  const std::string directory = DirectoryOf(path);
+  const std::string file = BaseNameOf(path);
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = readdir(dir)) {
+    const pid_t owner = TemporaryOwner(entry->d_name, file);
+    if (owner <= 0 || owner == getpid()) continue;
+    if (kill(owner, 0) != 0 && errno == ESRCH) unlink((directory + "/" + entry->d_name).c_str());
+  }
+  closedir(dir);
+}
+
 }  // namespace
+
+struct FileLock {
+  int fd;
+};
 
 FileProbe ProbeFile(const std::string& path) {
   FileProbe probe{false, false, 0};
   struct stat st {};
   if (path.empty() || stat(path.c_str(), &st) != 0) return probe;
   probe.exists = true;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return probe;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
     probe.readable = true;
@@ -53,13 +114,36 @@ bool ClearReadOnly(const std::string& path) {
   return chmod(path.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
-std::string TemporaryFileBeside(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  return path + ".~" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1)) +
-         ".tmp";
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool done = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (done) bytes->reserve(static_cast<size_t>(st.st_size));
+  char buffer[65536];
+  while (done) {
+    const ssize_t n = read(fd, buffer, sizeof(buffer));
+    if (n > 0) {
+      bytes->append(buffer, static_cast<size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      done = false;
+    }
+  }
+  close(fd);
+  return done;
 }
 
-uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::string& path) {
+std::string TemporaryFileBeside(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  return TargetOf(path) + kTemporaryMark + std::to_string(getpid()) + "-" +
+         std::to_string(counter.fetch_add(1)) + ".tmp";
+}
+
+uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::string& link) {
+  const std::string path = TargetOf(link);
   struct stat old {};
   const bool hasOld = stat(path.c_str(), &old) == 0;
   if (hasOld && (old.st_mode & S_IWUSR) == 0) {
@@ -91,5 +175,42 @@ uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::strin
 }
 
 void RemoveFile(const std::string& path) { unlink(path.c_str()); }
+
+void RemoveStaleTemporaries(const std::string& path) {
+  RemoveStaleIn(path);
+  const std::string target = TargetOf(path);
+  if (target != path) RemoveStaleIn(target);
+}
+
+FileLock* LockFile(const std::string& path) {
+  // The file is replaced by renaming, so the lock is on the file that the
+  // path names once the lock is held: a file replaced meanwhile is locked
+  // again.
+  for (;;) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    int r;
+    do {
+      r = flock(fd, LOCK_EX);
+    } while (r != 0 && errno == EINTR);
+    struct stat held {};
+    struct stat named {};
+    if (r != 0 || fstat(fd, &held) != 0) {
+      close(fd);
+      return nullptr;
+    }
+    if (stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+        named.st_ino == held.st_ino) {
+      return new FileLock{fd};
+    }
+    close(fd);
+  }
+}
+
+void UnlockFile(FileLock* lock) {
+  if (lock == nullptr) return;
+  close(lock->fd);
+  delete lock;
+}
 
 }  // namespace platform

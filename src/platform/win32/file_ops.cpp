@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
 
 namespace platform {
 
@@ -48,7 +49,42 @@ DWORD MoveOver(const std::string& temporary, const std::string& path) {
   }
 }
 
+const char kTemporaryMark[] = ".~";
+const char kTemporaryEnd[] = ".tmp";
+
+// The process id in a temporary name "<file>.~<pid>-<n>.tmp"; 0 when the
+// name is not one.
+DWORD TemporaryOwner(const std::string& name, const std::string& file) {
+  const std::string prefix = file + kTemporaryMark;
+  const std::string end = kTemporaryEnd;
+  if (name.size() <= prefix.size() + end.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - end.size(), end.size(), end) != 0) {
+    return 0;
+  }
+  const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - end.size());
+  const size_t dash = middle.find('-');
+  if (dash == 0 || dash == std::string::npos || dash > 10 || dash + 1 == middle.size() ||
+      middle.find_first_not_of("0123456789-") != std::string::npos ||
+      middle.find('-', dash + 1) != std::string::npos) {
+    return 0;
+  }
+  return static_cast<DWORD>(std::strtoul(middle.substr(0, dash).c_str(), nullptr, 10));
+}
+
+bool ProcessRuns(DWORD id) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id);
+  if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+  DWORD code = 0;
+  const bool runs = !GetExitCodeProcess(process, &code) || code == STILL_ACTIVE;
+  CloseHandle(process);
+  return runs;
+}
+
 }  // namespace
+
+struct FileLock {
+  HANDLE mutex;
+};
 
 FileProbe ProbeFile(const std::string& path) {
   FileProbe probe{false, false, 0};
@@ -73,6 +109,30 @@ FileProbe ProbeFile(const std::string& path) {
 
 bool ClearReadOnly(const std::string& path) {
   return SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool ReadFileBytes(const std::string& path, std::string* bytes) {
+  bytes->clear();
+  // Sharing everything, so that another process may replace the file
+  // meanwhile.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  bool done = GetFileType(file) == FILE_TYPE_DISK;
+  char buffer[65536];
+  while (done) {
+    DWORD n = 0;
+    if (!ReadFile(file, buffer, sizeof(buffer), &n, nullptr)) {
+      done = false;
+    } else if (n == 0) {
+      break;
+    } else {
+      bytes->append(buffer, n);
+    }
+  }
+  CloseHandle(file);
+  return done;
 }
 
 std::string TemporaryFileBeside(const std::string& path) {
@@ -106,5 +166,53 @@ uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::strin
 }
 
 void RemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
+
+void RemoveStaleTemporaries(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  const std::string directory =
+      slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((path + kTemporaryMark + "*" + kTemporaryEnd).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const DWORD owner = TemporaryOwner(found.cFileName, file);
+    if (owner != 0 && owner != GetCurrentProcessId() && !ProcessRuns(owner)) {
+      DeleteFileA((directory + found.cFileName).c_str());
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+FileLock* LockFile(const std::string& path) {
+  // A named mutex per settings file; one its holder left by ending counts
+  // as released (WAIT_ABANDONED).
+  // Windows names are not case-sensitive: the name is made of the path's
+  // letters in one case.
+  uint32_t hash = 2166136261u;
+  for (const char ch : path) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+    if (c == '/') c = '\\';
+    hash = (hash ^ c) * 16777619u;
+  }
+  char name[64];
+  wsprintfA(name, "QUARO7K7_PTZ.settings.%08lx", static_cast<unsigned long>(hash));
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+  if (mutex == nullptr) return nullptr;
+  const DWORD waited = WaitForSingleObject(mutex, INFINITE);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return nullptr;
+  }
+  return new FileLock{mutex};
+}
+
+void UnlockFile(FileLock* lock) {
+  if (lock == nullptr) return;
+  ReleaseMutex(lock->mutex);
+  CloseHandle(lock->mutex);
+  delete lock;
+}
 
 }  // namespace platform
