@@ -58,6 +58,12 @@ class CVRTComm {
   void SetOpen(int flag) { open_.store(flag); }
   int OpenCount() const { return openCount_; }
   bool HasPort();
+  // The port object's state (CVRTSerial::State), or -1 when there is none.
+  int PortState();
+  // Closes the port object but keeps it, its worker and tasks, so that the
+  // connection setup dialog can probe the port: 1 when it was open. Open()
+  // opens it again.
+  int ClosePort();
   // Writes a prepared line and, when the camera waits for responses, reads
   // the dome's 3-byte reply: 1 or -4.
   int SendMsg(const std::string& line, CVRTCamera* camera);
@@ -78,7 +84,10 @@ class CVRTComm {
   CVRTCamera* FindCamera(int sysId);
   int MakeCameraKey(int kind, std::string* key);
   int CheckCameraUnique(CVRTCamera* camera);
-  int CameraCount() const { return static_cast<int>(cameras_.size()); }
+  int CameraCount() const {
+    std::lock_guard<std::recursive_mutex> hold(camerasLock_);
+    return static_cast<int>(cameras_.size());
+  }
 
   // --- tasks (comm.cpp) ---
   int AddTask(std::unique_ptr<CVRTScheduledTask> task);
@@ -144,6 +153,9 @@ class CVRTComm {
   std::string name_;
   int32_t comPort_ = 1;
   std::string portMode_ = kDefaultPortMode;
+  // The setup dialogs add and remove cameras while host threads walk the
+  // list (saves, the camera table): every use of cameras_ holds this.
+  mutable std::recursive_mutex camerasLock_;
   std::vector<std::unique_ptr<CVRTCamera>> cameras_;
   void* treeItem_ = nullptr;
   // Shared with the worker thread, so that a worker that outlives Close's

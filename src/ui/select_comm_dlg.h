@@ -9,6 +9,8 @@ class CVRTDriver;
 
 class CVRTSelectCommDlg : public ui::CDialog {
  public:
+  enum ControlId { kConnectionList = 1013, kCreateNew = 1037 };
+
   CVRTSelectCommDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
   ~CVRTSelectCommDlg() override;
 
@@ -18,7 +20,11 @@ class CVRTSelectCommDlg : public ui::CDialog {
   int OnInitDialog() override;
   void OnCommand(int controlId, ui::Notify code) override;
   void OnOk() override;
+  void OnDestroy() override;
 
  protected:
+  void FillList();
+  void OnCreateNew();
+
   CVRTDriver& driver_;
 };
