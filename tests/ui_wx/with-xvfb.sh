@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs a window test program on an X display of its own: a fresh Xvfb
+# (a free display number chosen by the server itself), so that parallel test
+# processes never share a screen and no window opens on the user's desktop.
+# Without Xvfb the program runs on the display it was given, if any (the
+# window tests skip without one).
+set -u
+if ! command -v Xvfb >/dev/null 2>&1; then
+  exec "$@"
+fi
+fifo=$(mktemp -u "${TMPDIR:-/tmp}/q7xvfb-XXXXXX")
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" 2>/dev/null &
+server=$!
+display=
+read -r -t 20 display <"$fifo"
+rm -f "$fifo"
+if [ -z "$display" ]; then
+  echo "with-xvfb: Xvfb did not start" >&2
+  kill "$server" 2>/dev/null
+  exit 1
+fi
+export DISPLAY=":$display"
+unset WAYLAND_DISPLAY
+# GTK draws the window title itself, as there is no window manager here.
+export GTK_CSD=1
+"$@"
+status=$?
+kill "$server" 2>/dev/null
+wait "$server" 2>/dev/null
+exit $status
