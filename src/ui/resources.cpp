@@ -1,5 +1,8 @@
-// The setup dialogs' resources: dialogs, strings and icons.
+// The setup dialogs' resources: dialogs, strings and icons. Pure data: this
+// file is compiled into the driver and into every renderer module.
 #include "ui/resources.h"
+
+#include <utility>
 
 namespace ui {
 
@@ -10,10 +13,366 @@ const ControlResource* DialogResource::Control(int controlId) const {
   return nullptr;
 }
 
-const DialogResource* FindDialog(int /*id*/) { return nullptr; }
+namespace {
 
-const char* LoadString(int /*id*/) { return ""; }
+constexpr std::uint32_t kTab = kTabStop;
 
-const IconResource* FindIcon(int /*id*/) { return nullptr; }
+// Shorthands for the controls of the tables below.
+ControlResource Label(const char* text, int x, int y, int w, int h,
+                      std::uint32_t style = kStyleNone, int id = kStaticId) {
+  return {id, ControlKind::kLabel, style, text, x, y, w, h, {}};
+}
+ControlResource Group(const char* text, int x, int y, int w, int h) {
+  return {kStaticId, ControlKind::kGroupBox, kStyleNone, text, x, y, w, h, {}};
+}
+ControlResource Button(int id, const char* text, int x, int y, int w, int h,
+                       std::uint32_t style = kStyleNone) {
+  return {id, ControlKind::kButton, style | kTab, text, x, y, w, h, {}};
+}
+ControlResource Edit(int id, int x, int y, int w, int h, std::uint32_t style = kStyleNone) {
+  return {id, ControlKind::kEdit, style | kTab, "", x, y, w, h, {}};
+}
+ControlResource Check(int id, const char* text, int x, int y, int w, int h,
+                      std::uint32_t style = kStyleNone) {
+  return {id, ControlKind::kCheckBox, style | kTab, text, x, y, w, h, {}};
+}
+ControlResource Radio(int id, const char* text, int x, int y, int w, int h, std::uint32_t style) {
+  return {id, ControlKind::kRadioButton, style, text, x, y, w, h, {}};
+}
+ControlResource Combo(int id, int x, int y, int w, int h, std::uint32_t style,
+                      std::vector<const char*> entries = {}) {
+  return {id, ControlKind::kComboBox, style | kTab, "", x, y, w, h, std::move(entries)};
+}
+
+// 101: the driver setup dialog.
+DialogResource DriverSetup() {
+  return {kDlgDriverSetup,
+          "QUARO7K7_PTZ Driver Setup",
+          "MS Sans Serif",
+          8,
+          289,
+          223,
+          {
+              Label("Configuration:", 4, 3, 44, 8),
+              {1008,
+               ControlKind::kTreeView,
+               kHasButtons | kHasLines | kLinesAtRoot | kShowSelAlways | kBorder | kTab,
+               "",
+               4,
+               13,
+               191,
+               204,
+               {}},
+              Group("Connection", 197, 10, 89, 65),
+              Button(1009, "Configure Connection ...", 200, 20, 82, 14),
+              Button(1010, "Add Connection ...", 200, 37, 82, 14),
+              Button(1011, "Remove Connection ...", 200, 55, 82, 14),
+              Group("Camera", 197, 81, 89, 64),
+              Button(1012, "Configure Camera ...", 200, 91, 82, 14),
+              Button(1013, "Add Camera ...", 200, 108, 82, 14),
+              Button(1014, "Remove Camera ...", 200, 126, 82, 14),
+              Button(1015, "About Driver", 200, 185, 82, 14),
+              Button(1, "OK", 200, 202, 82, 14, kDefault),
+          }};
+}
+
+// 107: the camera setup dialog.
+DialogResource CameraSetup() {
+  return {kDlgCameraSetup,
+          "Camera Setup",
+          "MS Sans Serif",
+          8,
+          430,
+          342,
+          {
+              Group("Common information", 5, 4, 208, 89),
+              Label("DVR camera ID:", 13, 21, 57, 8),
+              Edit(1010, 75, 18, 17, 13, kNumber),
+              Label("(1 ... n)", 98, 20, 36, 9),
+              Label("Connection:", 29, 44, 39, 8),
+              Edit(1012, 75, 41, 82, 13, kReadOnly),
+              Edit(1029, 157, 41, 42, 13, kReadOnly),
+              Label("Camera name:", 22, 72, 47, 8),
+              Edit(1011, 75, 69, 125, 13),
+              Group("Addresses", 217, 4, 207, 89),
+              Label("Node address:", 223, 15, 48, 11),
+              Edit(1050, 273, 14, 18, 12),
+              Label("Camera address:", 313, 15, 54, 8),
+              Edit(1013, 375, 13, 17, 13, kNumber),
+              Label("Control monitor:", 315, 29, 51, 11),
+              Edit(1052, 375, 29, 18, 12),
+              Label("Korvalin sw versions:", 225, 53, 66, 11),
+              Edit(1051, 295, 53, 108, 12, kReadOnly),
+              Button(1024, "Ping Serial Connection", 225, 69, 87, 13),
+              Label("", 315, 71, 91, 11, kStyleNone, 1026),
+              Group("Presets", 5, 103, 109, 89),
+              Label("Default speed (18-100):", 9, 113, 75, 10),
+              Edit(1044, 86, 113, 22, 13),
+              Label("Number of presets:", 21, 135, 61, 12),
+              Edit(1043, 86, 135, 22, 13),
+              Group("Camera speed", 117, 103, 95, 90),
+              Radio(1038, "Default", 129, 122, 68, 10, kAuto | kGroup | kTab),
+              Radio(1039, "Custom", 129, 133, 68, 10, kAuto),
+              {1040, ControlKind::kTrackBar, kDisabled | kTab, "", 119, 154, 87, 21, {}},
+              Label("Min", 126, 175, 14, 8, kDisabled, 1041),
+              Label("Max", 191, 175, 14, 8, kDisabled, 1042),
+              Group("Internal settings of the selected camera", 217, 103, 206, 90),
+              Button(1049, "Menu", 295, 119, 44, 12),
+              Button(1027, "Up", 305, 135, 25, 14),
+              Button(1023, "Left", 275, 151, 25, 14),
+              Button(1030, "Set", 305, 154, 25, 14),
+              Button(1025, "Right", 335, 154, 25, 14),
+              Button(1028, "Down", 305, 170, 25, 14),
+              Check(1046, "Lens slow", 222, 205, 53, 10, kAuto),
+              Check(1053, "Wait for response", 222, 220, 75, 10),
+              Group("Relays", 5, 201, 208, 93),
+              Label("Number of relays:", 15, 219, 58, 12),
+              Edit(1048, 88, 219, 21, 12),
+              Label("Relay function assignment:", 15, 242, 88, 12),
+              Label("AUX1:", 119, 241, 24, 11),
+              Label("AUX2:", 119, 258, 24, 11),
+              Label("AUX3:", 119, 275, 24, 11),
+              Combo(1054, 145, 240, 48, 46, kStyleNone, {"AUX1", "WASH", "WIPE", "LAMPS"}),
+              Combo(1055, 145, 257, 48, 44, kStyleNone, {"AUX2", "WASH", "WIPE", "LAMPS"}),
+              Combo(1057, 145, 273, 48, 44, kStyleNone, {"AUX3", "WASH", "WIPE", "LAMPS"}),
+              Button(1022, "Reset Camera", 232, 280, 59, 13),
+              Button(1, "OK", 305, 322, 50, 14, kDefault),
+              Button(2, "Cancel", 359, 322, 50, 14),
+          }};
+}
+
+// 108: choosing the connection of a new camera.
+DialogResource SelectComm() {
+  return {kDlgSelectComm,
+          "Choose Connection for the New Camera",
+          "MS Sans Serif",
+          8,
+          227,
+          65,
+          {
+              Label("Available connections:", 4, 2, 72, 8),
+              {1013,
+               ControlKind::kListBox,
+               kNotify | kSorted | kBorder | kVScroll | kNoIntegralHeight | kTab,
+               "",
+               4,
+               12,
+               162,
+               47,
+               {}},
+              Button(1037, "Create New", 170, 12, 50, 14),
+              Button(1, "OK", 170, 29, 50, 14, kDefault | kDisabled),
+              Button(2, "Cancel", 170, 45, 50, 14),
+          }};
+}
+
+// 109: a connection's name and serial port.
+DialogResource CommSetup() {
+  return {kDlgCommSetup,
+          "Connection Setup",
+          "MS Sans Serif",
+          8,
+          175,
+          66,
+          {
+              Label("Name:", 20, 12, 22, 8, kRightAlign),
+              Edit(1014, 45, 9, 123, 13, kAutoHScroll),
+              Label("Serial port:", 7, 27, 34, 8, kRightAlign),
+              Combo(1029, 45, 26, 123, 53, kSorted | kVScroll),
+              Button(1, "OK", 63, 45, 50, 14, kDefault),
+              Button(2, "Cancel", 118, 45, 50, 14),
+          }};
+}
+
+// 111: the about box.
+DialogResource About() {
+  return {kDlgAbout,
+          "About QUARO7K7_PTZ Driver",
+          "MS Sans Serif",
+          8,
+          270,
+          78,
+          {
+              Group("", 7, 0, 198, 70),
+              Label("PTZ driver for QUARO7 protocol. ", 27, 10, 161, 14, kCenter),
+              Label("Version 1.2", 81, 30, 55, 9),
+              Button(1, "OK", 212, 55, 50, 14, kDefault),
+          }};
+}
+
+const std::vector<DialogResource>& Dialogs() {
+  static const std::vector<DialogResource> dialogs = {DriverSetup(), CameraSetup(), SelectComm(),
+                                                      CommSetup(), About()};
+  return dialogs;
+}
+
+struct StringEntry {
+  int id;
+  const char* text;
+};
+
+constexpr StringEntry kStrings[] = {
+    {1,
+     "Do you really want to remove the connection?\n\nAll Associated cameras and their "
+     "prepositions will be deleted,"},
+    {2,
+     "WARNING! \n\nDo you really want to delete the camera?\n\nAll associated prepositions and "
+     "programs will also be deleted!"},
+    {3, "Please fill all fields"},
+    {8, "Please enter name to 'Name' box"},
+    {9,
+     "Illegal COM-port. There may be problems with identifying your COM-ports or configuration "
+     "is bad."},
+    {11, "Checked COM-port is reserved to the another connection"},
+    {12, "Entered Camera ID is reserved to the another camera in the system"},
+    {13, "Entered Camera Address is reserved to the another camera in this connection."},
+    {14, "Entered name is reserved to the another camera in this connection"},
+    {16,
+     "There is some problems with opening the connection assosiated to this camera.\n\nTherefore "
+     "you can not use Ping.\n(See further information about error from log file)"},
+    {17, "Illegal node address. Valid values: 0 ... 127."},
+    {18,
+     "WARNING!\n\nThis action resets and tests the camera. \n\nALL PROGRAMMED PRESETS WILL BE "
+     "ERASED FROM THE CAMERA!!!\n\nContinue?"},
+};
+
+// The icons are drawn as characters, one per pixel; the palette below maps
+// them to colours ('.' is transparent).
+using IconArt = char[16][17];
+
+constexpr std::uint32_t PaletteColour(char c) {
+  switch (c) {
+    case 'k':
+      return 0xFF000000u;  // black outline
+    case 'g':
+      return 0xFF808080u;  // dark grey
+    case 'G':
+      return 0xFFC0C0C0u;  // light grey
+    case 'w':
+      return 0xFFFFFFFFu;  // white
+    case 'b':
+      return 0xFF0040A0u;  // dark blue
+    case 'B':
+      return 0xFF4090E0u;  // light blue
+    case 'y':
+      return 0xFFF0C000u;  // gold
+    case 'r':
+      return 0xFFC02020u;  // red
+    default:
+      return 0x00000000u;  // '.'
+  }
+}
+
+constexpr bool ArtIsComplete(const IconArt& art) {
+  for (int row = 0; row < 16; ++row) {
+    for (int col = 0; col < 16; ++col) {
+      const char c = art[row][col];
+      if (c != '.' && PaletteColour(c) == 0) return false;
+    }
+  }
+  return true;
+}
+
+// A serial line: the cable into a nine-pin plug.
+constexpr IconArt kConnectionArt = {
+    "......kkkk......",  //
+    "......kggk......",  //
+    "......kggk......",  //
+    "......kggk......",  //
+    ".....kkggkk.....",  //
+    "..kkkkkkkkkkkk..",  //
+    ".kGGGGGGGGGGGGk.",  //
+    ".kGwwwwwwwwwwgk.",  //
+    ".kGwykykykykwgk.",  //
+    "..kGwwwwwwwwgk..",  //
+    "..kGwykykykwgk..",  //
+    "...kGwwwwwwgk...",  //
+    "...kggggggggk...",  //
+    "....kkkkkkkk....",  //
+    "................",  //
+    "................",  //
+};
+
+// A dome camera on its bracket, lens to the front.
+constexpr IconArt kCameraArt = {
+    "................",  //
+    "................",  //
+    ".kkkkkkkkkkk....",  //
+    ".kGGGGGGGGGk....",  //
+    ".kGwwwwwwwGkkkk.",  //
+    ".kGwGGGGGwGkBBk.",  //
+    ".kGwGGGGGwGkbBk.",  //
+    ".kGwwwwwwwGkkkk.",  //
+    ".kGGGGGGGGGk....",  //
+    ".kkkkkkkkkkk....",  //
+    ".....kgk........",  //
+    ".....kgk........",  //
+    "...kkkgkkk......",  //
+    "...kgggggk......",  //
+    "...kkkkkkk......",  //
+    "................",  //
+};
+
+// A stored position: a pin with a red head.
+constexpr IconArt kPresetArt = {
+    "................",  //
+    ".....kkkkk......",  //
+    "....krrrrrk.....",  //
+    "...krrwwrrrk....",  //
+    "...krwwrrrrk....",  //
+    "...krrrrrrrk....",  //
+    "...krrrrrrrk....",  //
+    "....krrrrrk.....",  //
+    ".....kkrkk......",  //
+    "......kgk.......",  //
+    "......kgk.......",  //
+    "......kgk.......",  //
+    "......kgk.......",  //
+    ".......k........",  //
+    "....kkkkkkk.....",  //
+    "................",  //
+};
+
+static_assert(ArtIsComplete(kConnectionArt) && ArtIsComplete(kCameraArt) &&
+                  ArtIsComplete(kPresetArt),
+              "every icon pixel is a palette character");
+
+IconResource MakeIcon(int id, const IconArt& art) {
+  IconResource icon{id, {}};
+  for (int row = 0; row < 16; ++row) {
+    for (int col = 0; col < 16; ++col) icon.pixels[row][col] = PaletteColour(art[row][col]);
+  }
+  return icon;
+}
+
+const std::vector<IconResource>& Icons() {
+  static const std::vector<IconResource> icons = {MakeIcon(kIconConnection, kConnectionArt),
+                                                  MakeIcon(kIconCamera, kCameraArt),
+                                                  MakeIcon(kIconPreset, kPresetArt)};
+  return icons;
+}
+
+}  // namespace
+
+const DialogResource* FindDialog(int id) {
+  for (const DialogResource& dialog : Dialogs()) {
+    if (dialog.id == id) return &dialog;
+  }
+  return nullptr;
+}
+
+const char* LoadString(int id) {
+  for (const StringEntry& entry : kStrings) {
+    if (entry.id == id) return entry.text;
+  }
+  return "";
+}
+
+const IconResource* FindIcon(int id) {
+  for (const IconResource& icon : Icons()) {
+    if (icon.id == id) return &icon;
+  }
+  return nullptr;
+}
 
 }  // namespace ui
