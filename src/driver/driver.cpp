@@ -6,7 +6,9 @@
 #include "camera/camera.h"
 #include "comm/comm.h"
 #include "driver/text.h"
+#include "platform/message_box.h"
 #include "platform/tick_clock.h"
+#include "ui/dialog.h"
 
 namespace {
 constexpr const char* kSeparatorLine =
@@ -289,28 +291,100 @@ int CVRTDriver::GetFreeConnectionName(std::string* name) {
 
 // ---------------------------------------------------------------- dialogs
 
-void CVRTDriver::AddWindow(CVRTWindow* window) {
-  std::lock_guard<std::mutex> hold(tableLock_);
-  windows_.push_back(window);
+void CVRTDriver::AddWindow(ui::CDialog* dialog) {
+  if (dialog == nullptr) return;
+  std::lock_guard<std::mutex> hold(windowLock_);
+  windows_.push_back({dialog, std::this_thread::get_id()});
+  if (closingWindows_) dialog->PostEndDialog(ui::kResultCancel);
 }
 
-void CVRTDriver::RemoveWindow(CVRTWindow* window) {
-  std::lock_guard<std::mutex> hold(tableLock_);
-  windows_.erase(std::remove(windows_.begin(), windows_.end(), window), windows_.end());
+void CVRTDriver::RemoveWindow(ui::CDialog* dialog) {
+  std::lock_guard<std::mutex> hold(windowLock_);
+  windows_.erase(std::remove_if(windows_.begin(), windows_.end(),
+                                [dialog](const OpenWindow& w) { return w.dialog == dialog; }),
+                 windows_.end());
+}
+
+void CVRTDriver::PostEndToAll() {
+  // Innermost first. The dialogs leave the list themselves as they end, on
+  // their own thread; the list lock keeps each one from leaving (and its
+  // window from going) while its end is posted.
+  for (auto it = windows_.rbegin(); it != windows_.rend(); ++it)
+    it->dialog->PostEndDialog(ui::kResultCancel);
+  if (!sessions_.empty()) closingWindows_ = true;
 }
 
 void CVRTDriver::KillAllWindows() {
-  for (;;) {
-    CVRTWindow* window = nullptr;
-    {
-      std::lock_guard<std::mutex> hold(tableLock_);
-      if (windows_.empty()) break;
-      window = windows_.back();
-      windows_.pop_back();
-    }
-    if (window != nullptr) window->EndDialog(2);
+  {
+    std::lock_guard<std::mutex> hold(windowLock_);
+    PostEndToAll();
   }
   VRT_LOG_LINE("DRV.KillAllWindows: function executed\n");
+}
+
+bool CVRTDriver::ClosingWindows() {
+  std::lock_guard<std::mutex> hold(windowLock_);
+  return closingWindows_;
+}
+
+int CVRTDriver::WindowCount() {
+  std::lock_guard<std::mutex> hold(windowLock_);
+  return static_cast<int>(windows_.size());
+}
+
+void CVRTDriver::BeginDialogSession() {
+  std::lock_guard<std::mutex> hold(windowLock_);
+  sessions_.push_back(std::this_thread::get_id());
+}
+
+void CVRTDriver::EndDialogSession() {
+  bool destroy = false;
+  {
+    std::lock_guard<std::mutex> hold(windowLock_);
+    auto it = std::find(sessions_.begin(), sessions_.end(), std::this_thread::get_id());
+    if (it != sessions_.end()) sessions_.erase(it);
+    if (sessions_.empty()) {
+      closingWindows_ = false;
+      destroy = destroyAfterSessions_;
+      destroyAfterSessions_ = false;
+    }
+  }
+  sessionsDone_.notify_all();
+  // The module was ended while this call's dialogs were open.
+  if (destroy) DestroyConnections();
+}
+
+bool CVRTDriver::EndDialogsForExit(int timeoutMs) {
+  std::unique_lock<std::mutex> hold(windowLock_);
+  PostEndToAll();
+  const std::thread::id self = std::this_thread::get_id();
+  bool onDialogThread = std::find(sessions_.begin(), sessions_.end(), self) != sessions_.end();
+  for (const OpenWindow& w : windows_)
+    if (w.thread == self) onDialogThread = true;
+  // Waiting on a dialog's own thread would wait for ever: its dialogs end
+  // only when this call has returned to their loop.
+  if (!onDialogThread) {
+    sessionsDone_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                           [this] { return sessions_.empty(); });
+  }
+  if (sessions_.empty()) return true;
+  destroyAfterSessions_ = true;
+  return false;
+}
+
+int CVRTDriver::ShowMessage(const std::string& text, ui::MsgIcon icon, ui::MsgButtons buttons) {
+  ui::CDialog* dialog = nullptr;
+  {
+    const std::thread::id self = std::this_thread::get_id();
+    std::lock_guard<std::mutex> hold(windowLock_);
+    for (auto it = windows_.rbegin(); it != windows_.rend() && dialog == nullptr; ++it)
+      if (it->thread == self && it->dialog->Window() != nullptr) dialog = it->dialog;
+  }
+  // Only this thread's own dialogs were looked at, and they cannot go while
+  // this thread is here.
+  if (dialog != nullptr) return dialog->Window()->MessageBox(text, buttons, icon);
+  platform::ShowWarning(text.c_str());
+  return buttons == ui::MsgButtons::kOk ? ui::kAnswerOk : ui::kAnswerNo;
 }
 
 int CVRTDriver::SetCallback(VRT_Callback callback, uint32_t value) {

@@ -3,27 +3,25 @@
 // which the host reaches a camera, and hands out camera handles.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "driver/log.h"
 #include "quaro7k7_ptz.h"
 #include "settings/xml_settings.h"
+#include "ui/dialog_window.h"
 
 class CVRTCamera;
 class CVRTComm;
-
-// A driver dialog the host can have closed (see KillAllWindows).
-class CVRTWindow {
- public:
-  virtual ~CVRTWindow() = default;
-  // Ends the dialog with the given result (2: cancel).
-  virtual void EndDialog(int result) = 0;
-};
+namespace ui {
+class CDialog;
+}
 
 // A camera returned by a lookup with its lock taken; released when this goes.
 class HeldCamera {
@@ -86,9 +84,32 @@ class CVRTDriver {
   int ConnectionCount();
 
   // --- dialogs and callback (driver.cpp) ---
-  void AddWindow(CVRTWindow* window);
-  void RemoveWindow(CVRTWindow* window);
+  // The open driver dialogs: each enters itself (on its own thread) and
+  // leaves before its window goes.
+  void AddWindow(ui::CDialog* dialog);
+  void RemoveWindow(ui::CDialog* dialog);
+  // Ends every open dialog with Cancel, from any thread: the end is posted
+  // to each dialog's thread. A dialog that opens while the configure calls
+  // of that moment still run is ended as it enters.
   void KillAllWindows();
+  // True from KillAllWindows until the configure calls of that moment have
+  // returned (a dialog entering the list before it has a window checks it).
+  bool ClosingWindows();
+  int WindowCount();
+  // A configure call from its start to its return: its dialogs use the
+  // connections and cameras throughout.
+  void BeginDialogSession();
+  void EndDialogSession();
+  // The module's end: ends every open dialog and waits (at most timeoutMs)
+  // until the configure calls have returned. False when they have not (or
+  // when called on a dialog's own thread); the connections are then
+  // destroyed when the last configure call returns.
+  bool EndDialogsForExit(int timeoutMs);
+  // A message of the driver's own objects (a refused camera, a node off
+  // line): shown by the innermost dialog open on the calling thread, else
+  // as the platform's warning. Returns the answer.
+  int ShowMessage(const std::string& text, ui::MsgIcon icon,
+                  ui::MsgButtons buttons = ui::MsgButtons::kOk);
   int SetCallback(VRT_Callback callback, uint32_t value);
 
   // --- settings document (driver_settings.cpp) ---
@@ -119,8 +140,20 @@ class CVRTDriver {
   std::vector<std::unique_ptr<CVRTComm>> connections_;
   std::map<int, CVRTCamera*> camerasByNumber_;
   std::map<int32_t, CVRTCamera*> camerasByHandle_;
-  std::vector<CVRTWindow*> windows_;
   uint32_t randomState_ = 0;
+
+  // The open dialogs and the configure calls running, with their threads.
+  struct OpenWindow {
+    ui::CDialog* dialog;
+    std::thread::id thread;
+  };
+  void PostEndToAll();  // windowLock_ held
+  std::mutex windowLock_;
+  std::condition_variable sessionsDone_;
+  std::vector<OpenWindow> windows_;
+  std::vector<std::thread::id> sessions_;
+  bool closingWindows_ = false;
+  bool destroyAfterSessions_ = false;
 };
 
 // The one driver object of the process.

@@ -4,6 +4,7 @@
 // DialogWindow. Nested dialogs are shown through the same Toolkit.
 #pragma once
 
+#include <mutex>
 #include <string>
 
 #include "ui/dialog_window.h"
@@ -54,8 +55,19 @@ class CDialog {
   }
 
   // --- called by the renderer, on the dialog's thread ---
-  void Attach(DialogWindow* window) { window_ = window; }
+  void Attach(DialogWindow* window) {
+    std::lock_guard<std::mutex> hold(attachLock_);
+    window_ = window;
+  }
   DialogWindow* Window() const { return window_; }
+
+  // Ends the dialog with result from any thread (the driver closing its
+  // windows): posted to the dialog's window while it has one, nothing once
+  // the renderer has detached it.
+  void PostEndDialog(int result) {
+    std::lock_guard<std::mutex> hold(attachLock_);
+    if (window_ != nullptr) window_->PostEndDialog(result);
+  }
   // Returns 1 (focus as usual).
   virtual int OnInitDialog() { return 1; }
   // A control's notification (OK and Cancel buttons come as OnOk and
@@ -82,6 +94,9 @@ class CDialog {
  private:
   Toolkit& toolkit_;
   int resourceId_;
+  // Attach and PostEndDialog: a post from another thread never reaches a
+  // window that is going away.
+  std::mutex attachLock_;
   DialogWindow* window_ = nullptr;
 };
 
