@@ -7,10 +7,11 @@
 #include <cstring>
 
 #include "camera/camera.h"
+#include "driver/driver.h"
 #include "driver/log.h"
 #include "driver/text.h"
-#include "platform/message_box.h"
 #include "platform/tick_clock.h"
+#include "ui/resources.h"
 
 CVRTComm::CVRTComm() : lineLock_(std::make_shared<std::recursive_mutex>()) {}
 
@@ -19,6 +20,7 @@ CVRTComm::~CVRTComm() {
     std::lock_guard<std::mutex> hold(openLock_);
     if (port_ || worker_) Close();
   }
+  std::lock_guard<std::recursive_mutex> hold(camerasLock_);
   cameras_.clear();
 }
 
@@ -128,6 +130,7 @@ std::string CVRTComm::LastReply() {
 
 int CVRTComm::GetCameras(std::vector<CVRTCamera*>* cameras) {
   if (cameras == nullptr) return 0;
+  std::lock_guard<std::recursive_mutex> hold(camerasLock_);
   cameras->clear();
   for (auto& camera : cameras_) cameras->push_back(camera.get());
   return static_cast<int>(cameras->size());
@@ -135,6 +138,7 @@ int CVRTComm::GetCameras(std::vector<CVRTCamera*>* cameras) {
 
 int CVRTComm::AddCamera(std::unique_ptr<CVRTCamera> camera) {
   if (!camera) return 0;
+  std::lock_guard<std::recursive_mutex> hold(camerasLock_);
   for (auto& other : cameras_)
     if (SameTextIgnoringCase(other->Name, camera->Name)) return 0;
   cameras_.push_back(std::move(camera));
@@ -142,18 +146,23 @@ int CVRTComm::AddCamera(std::unique_ptr<CVRTCamera> camera) {
 }
 
 std::unique_ptr<CVRTCamera> CVRTComm::RemoveCamera(CVRTCamera* camera) {
-  auto it =
-      std::find_if(cameras_.begin(), cameras_.end(),
-                   [camera](const std::unique_ptr<CVRTCamera>& c) { return c.get() == camera; });
-  if (it == cameras_.end()) return nullptr;
+  std::unique_ptr<CVRTCamera> removed;
+  {
+    std::lock_guard<std::recursive_mutex> hold(camerasLock_);
+    auto it =
+        std::find_if(cameras_.begin(), cameras_.end(),
+                     [camera](const std::unique_ptr<CVRTCamera>& c) { return c.get() == camera; });
+    if (it == cameras_.end()) return nullptr;
+    removed = std::move(*it);
+    cameras_.erase(it);
+  }
   if (camera->GetOpenState() == 1) camera->Close();
   ForgetTasksOf(camera, nullptr);
-  std::unique_ptr<CVRTCamera> removed = std::move(*it);
-  cameras_.erase(it);
   return removed;
 }
 
 CVRTCamera* CVRTComm::FindCamera(int sysId) {
+  std::lock_guard<std::recursive_mutex> hold(camerasLock_);
   for (auto& camera : cameras_)
     if (camera->SysID == sysId) return camera.get();
   return nullptr;
@@ -161,6 +170,7 @@ CVRTCamera* CVRTComm::FindCamera(int sysId) {
 
 int CVRTComm::MakeCameraKey(int kind, std::string* key) {
   if (kind != 1 || key == nullptr) return 0;
+  std::lock_guard<std::recursive_mutex> hold(camerasLock_);
   for (int n = 1; n <= 999; ++n) {
     const std::string candidate = key_ + "/cam" + std::to_string(n);
     bool used = false;
@@ -176,21 +186,24 @@ int CVRTComm::MakeCameraKey(int kind, std::string* key) {
 
 int CVRTComm::CheckCameraUnique(CVRTCamera* camera) {
   if (camera == nullptr) return 0;
-  for (auto& other : cameras_) {
-    if (other.get() == camera) continue;
-    const char* message = nullptr;
-    if (other->TavoID == camera->TavoID)
-      message = "Entered Camera ID is reserved to the another camera in the system";
-    else if (other->SysID == camera->SysID)
-      message = "Entered Camera Address is reserved to the another camera in this connection.";
-    else if (SameTextIgnoringCase(other->Name, camera->Name))
-      message = "Entered name is reserved to the another camera in this connection";
-    if (message != nullptr) {
-      platform::ShowWarning(message);
-      return 0;
+  int message = 0;  // string table id
+  {
+    std::lock_guard<std::recursive_mutex> hold(camerasLock_);
+    for (auto& other : cameras_) {
+      if (other.get() == camera) continue;
+      if (other->TavoID == camera->TavoID)
+        message = 12;
+      else if (other->SysID == camera->SysID)
+        message = 13;
+      else if (SameTextIgnoringCase(other->Name, camera->Name))
+        message = 14;
+      if (message != 0) break;
     }
   }
-  return 1;
+  if (message == 0) return 1;
+  // Shown without the list held: the box waits for the user.
+  Driver().ShowMessage(ui::LoadString(message), ui::MsgIcon::kExclamation);
+  return 0;
 }
 
 // ---------------------------------------------------------------- tasks

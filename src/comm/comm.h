@@ -78,7 +78,10 @@ class CVRTComm {
   CVRTCamera* FindCamera(int sysId);
   int MakeCameraKey(int kind, std::string* key);
   int CheckCameraUnique(CVRTCamera* camera);
-  int CameraCount() const { return static_cast<int>(cameras_.size()); }
+  int CameraCount() const {
+    std::lock_guard<std::recursive_mutex> hold(camerasLock_);
+    return static_cast<int>(cameras_.size());
+  }
 
   // --- tasks (comm.cpp) ---
   int AddTask(std::unique_ptr<CVRTScheduledTask> task);
@@ -144,6 +147,9 @@ class CVRTComm {
   std::string name_;
   int32_t comPort_ = 1;
   std::string portMode_ = kDefaultPortMode;
+  // The setup dialogs add and remove cameras while host threads walk the
+  // list (saves, the camera table): every use of cameras_ holds this.
+  mutable std::recursive_mutex camerasLock_;
   std::vector<std::unique_ptr<CVRTCamera>> cameras_;
   void* treeItem_ = nullptr;
   // Shared with the worker thread, so that a worker that outlives Close's

@@ -5,8 +5,8 @@
 #include "camera/camera.h"
 #include "comm/comm.h"
 #include "comm/protocol.h"
+#include "driver/driver.h"
 #include "driver/log.h"
-#include "platform/message_box.h"
 #include "platform/tick_clock.h"
 
 namespace {
@@ -335,7 +335,7 @@ int CVRTComm::Ping(int nodeAddress, int cameraAddress) {
   if (reply[0] == 'O' && reply[1] == 'L') {
     char text[64];
     std::snprintf(text, sizeof text, "Note! Current node %d is off line.", nodeAddress);
-    platform::ShowWarning(text);
+    Driver().ShowMessage(text, ui::MsgIcon::kExclamation);
   }
   return delay;
 }

@@ -21,6 +21,7 @@ int CVRTComm::LoadCameras(const std::string& key) {
     auto camera = std::make_unique<CVRTCamera>(this);
     const int result = camera->Load(key + "/cam" + std::to_string(n));
     if (result != 1) return result;
+    std::lock_guard<std::recursive_mutex> hold(camerasLock_);
     cameras_.push_back(std::move(camera));
   }
   return 1;
@@ -39,6 +40,7 @@ int CVRTComm::SaveKeys(const std::string& key) {
   WriteKey(base + "/Name", name_);
   WriteKey(base + "/ComPort", comPort_);
   WriteKey(base + "/PortMode", portMode_.empty() ? std::string(kDefaultPortMode) : portMode_);
+  std::lock_guard<std::recursive_mutex> hold(camerasLock_);
   for (size_t i = 0; i < cameras_.size(); ++i) {
     const int result = cameras_[i]->Save(key_ + "/cam" + std::to_string(i + 1));
     if (result != 1) return result;
