@@ -7,8 +7,9 @@
 #include "comm/comm.h"
 #include "driver/driver.h"
 #include "entry/guard.h"
+#include "platform/ui_toolkit.h"
 #include "quaro7k7_ptz.h"
-#include "ui/setup_dialog.h"
+#include "ui/setup_dlg.h"
 
 static_assert(sizeof(VRT_ModuleProperties) == 122, "module-properties record");
 static_assert(sizeof(VRT_CameraProperties) == 44, "camera-properties record");
@@ -24,6 +25,8 @@ namespace {
 const bool g_driverCreated = (Driver(), true);
 
 constexpr int kVersion = QUARO7_INTERFACE_VERSION;
+// How long the module's end waits for open setup dialogs to go.
+constexpr int kExitDialogWaitMs = 10000;
 constexpr const char* kDescription = "K7 driver for QUARO7 protocol";
 
 template <typename Move>
@@ -66,7 +69,11 @@ int VRT_CALL VRT_CamInitModule(int logSwitch, void* /*reserved*/, const char* lo
 
 int VRT_CALL VRT_CamExitModule(void) {
   return Guarded([] {
-    const int result = Driver().DestroyConnections();
+    CVRTDriver& driver = Driver();
+    // Open setup dialogs end first; the connections they show go only once
+    // the configure calls have returned.
+    int result = 1;
+    if (driver.EndDialogsForExit(kExitDialogWaitMs)) result = driver.DestroyConnections();
     VRT_LOG_LINE("VRT_CamExitModule: Cleaned up, unloaded.\n");
     VRT_LOG_LINE("DRIVER SESSION ENDED\n");
     return result;
@@ -121,10 +128,13 @@ int VRT_CALL VRT_CamGetName(int cameraNumber, char* buffer, int length) {
 int VRT_CALL VRT_CamConfigure(int cameraNumber, void* parentWindow) {
   return Guarded([&] {
     if (cameraNumber < -1) return -3;
-    SetupStartMode mode = kSetupNoCamera;
-    if (cameraNumber != -1)
-      mode = Driver().FindCameraByNumber(cameraNumber) ? kSetupEditCamera : kSetupNewCamera;
-    return RunDriverSetupDialog(cameraNumber, mode, parentWindow) == 1 ? 1 : -12;
+    std::string why;
+    ui::Toolkit* toolkit = platform::UiToolkit(&why);
+    if (toolkit == nullptr) {
+      VRT_LOG_LINE("VRT_CamConfigure: Setup dialog not shown: %s\n", why.c_str());
+      return -12;
+    }
+    return RunDriverSetup(Driver(), *toolkit, cameraNumber, parentWindow);
   });
 }
 

@@ -1,0 +1,77 @@
+// CVRTSetupDlg, "QUARO7K7_PTZ Driver Setup": the tree of connections,
+// cameras and presets, with the buttons that configure, add and remove them.
+// Every action saves before it returns; closing the dialog undoes nothing.
+#pragma once
+
+#include <string>
+
+#include "ui/dialog.h"
+
+class CVRTCamera;
+class CVRTComm;
+class CVRTDriver;
+
+class CVRTSetupDlg : public ui::CDialog {
+ public:
+  // What the dialog does 20 ms after it is shown.
+  enum Pending { kPendingNone = 0, kPendingSetupCamera = 1, kPendingNewCamera = 2 };
+
+  // Control ids of dialog 101, and the start timer.
+  enum {
+    kTree = 1008,
+    kCommConfigure = 1009,
+    kCommAdd = 1010,
+    kCommRemove = 1011,
+    kCamConfigure = 1012,
+    kCamAdd = 1013,
+    kCamRemove = 1014,
+    kAboutButton = 1015,
+    kStartTimer = 1010,
+    kStartDelayMs = 20,
+  };
+
+  CVRTSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
+  ~CVRTSetupDlg() override;
+
+  int PendingAction = kPendingNone;
+  // The host's camera number given to the configure call, or -1.
+  int StartCamera = -1;
+
+  int OnInitDialog() override;
+  void OnCommand(int controlId, ui::Notify code) override;
+  void OnTimer(int timerId) override;
+  void OnOk() override;
+  void OnCancel() override;
+  void OnCommandUpdate() override;
+  void OnDestroy() override;
+
+  void FillTree();
+  void OnCommConfigure();
+  int SetupNewConnection();
+  void OnCommRemove();
+  int SetupCamera();
+  int SetupNewCamera();
+  void OnCamRemove();
+  void OnAbout();
+
+  // The selected item's connection or camera, when it is one that the
+  // driver still has; nullptr otherwise.
+  CVRTComm* GetSelectedConnection();
+  CVRTCamera* GetSelectedCamera();
+
+  // The texts of the tree's items.
+  static std::string ConnectionText(CVRTComm* connection);
+  static std::string CameraText(CVRTCamera* camera);
+
+ private:
+  bool SelectedImageIs(int image);
+  void RestoreNumbers(CVRTCamera* camera);
+
+  CVRTDriver& driver_;
+};
+
+// The configure call: shows the driver setup dialog with toolkit for the
+// host's camera number (-1: plain setup; an existing camera: its camera
+// setup opens at once; another number: a new camera with that number).
+// 1 when the dialog ended with OK, -12 otherwise, -3 for a number below -1.
+int RunDriverSetup(CVRTDriver& driver, ui::Toolkit& toolkit, int cameraNumber, void* parentWindow);
