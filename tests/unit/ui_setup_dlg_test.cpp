@@ -578,16 +578,32 @@ TEST_F(SetupDialogConcurrencyTest, CloseUiFromAnotherThreadEndsTheNestedAndTheDr
   EXPECT_FALSE(Driver().ClosingWindows());
 }
 
+// A nested dialog that enters the driver's list as it opens.
+class ListedDialog : public ui::CDialog {
+ public:
+  explicit ListedDialog(ui::Toolkit& toolkit) : ui::CDialog(toolkit, ui::kDlgCommSetup) {}
+  int OnInitDialog() override {
+    Driver().AddWindow(this);
+    return 1;
+  }
+  void OnDestroy() override { Driver().RemoveWindow(this); }
+};
+
 TEST_F(SetupDialogConcurrencyTest, ADialogOpeningWhileTheDriverClosesItsWindowsEndsAtOnce) {
   toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
     std::thread([] { Driver().KillAllWindows(); }).join();
-    // A handler that was already running opens the about box.
+    // Handlers that were already running open nested dialogs; they end
+    // before their user sees them (no script runs for them).
     static_cast<CVRTSetupDlg&>(w.Dialog()).OnAbout();
+    ListedDialog nested(toolkit_);
+    toolkit_.Queue(ui::kDlgCommSetup, [](FakeWindow& n) { n.DeliverPostedEnd(); });
+    EXPECT_EQ(nested.DoModal(&w.Dialog()), ui::kResultCancel);
     EXPECT_TRUE(w.WaitForPostedEnd(1000));
   });
   EXPECT_EQ(Configure(-1), -12);
-  EXPECT_EQ(toolkit_.Runs(ui::kDlgAbout), 1);  // opened, ended before its user saw it
+  EXPECT_EQ(toolkit_.Runs(ui::kDlgAbout), 1);
   EXPECT_EQ(Driver().WindowCount(), 0);
+  EXPECT_FALSE(Driver().ClosingWindows());
 }
 
 TEST_F(SetupDialogConcurrencyTest, ExitModuleEndsTheDialogsAndWaitsBeforeDestroyingConnections) {
