@@ -132,7 +132,7 @@ int VRT_CALL VRT_CamConfigure(int cameraNumber, void* parentWindow) {
     ui::Toolkit* toolkit = platform::UiToolkit(&why);
     if (toolkit == nullptr) {
       VRT_LOG_LINE("VRT_CamConfigure: Setup dialog not shown: %s\n", why.c_str());
-      return -12;
+      return QUARO7_DIALOG_CANCELLED;
     }
     return RunDriverSetup(Driver(), *toolkit, cameraNumber, parentWindow);
   });

@@ -11,6 +11,7 @@
 #include "comm/comm.h"
 #include "driver/driver.h"
 #include "driver/log.h"
+#include "quaro7k7_ptz.h"
 #include "ui/about_dlg.h"
 #include "ui/camera_setup_dlg.h"
 #include "ui/comm_setup_dlg.h"
@@ -39,7 +40,7 @@ void Guard(Work&& work) {
   try {
     work();
   } catch (...) {
-    DriverLog().WriteLog("Exeption occured: %d\n", -22);
+    DriverLog().WriteLog("Exeption occured: %d\n", QUARO7_EXCEPTION);
   }
 }
 
@@ -282,6 +283,7 @@ void CVRTSetupDlg::OnCommRemove() {
 // ---------------------------------------------------------------- cameras
 
 void CVRTSetupDlg::RestoreNumbers(CVRTCamera* camera) {
+  std::lock_guard<CVRTCamera> hold(*camera);
   camera->TavoID = camera->PreviousTavoID;
   camera->SysID = camera->PreviousSysID;
 }
@@ -316,7 +318,11 @@ int CVRTSetupDlg::SetupCamera() {
       return 0;
     }
   }
-  camera->Save();
+  {
+    // Host calls store presets on the camera meanwhile; the save reads them.
+    std::lock_guard<CVRTCamera> hold(*camera);
+    camera->Save();
+  }
   const ui::TreeItem item = Win().GetSelectedTreeItem(kTree);
   if (item != ui::kNoTreeItem) Win().SetTreeItemText(kTree, item, CameraText(camera));
   driver_.RenumberCamera(oldNumber, camera->TavoID);
@@ -394,7 +400,7 @@ void CVRTSetupDlg::OnAbout() {
 // ---------------------------------------------------------------- configure
 
 int RunDriverSetup(CVRTDriver& driver, ui::Toolkit& toolkit, int cameraNumber, void* parentWindow) {
-  if (cameraNumber < -1) return -3;
+  if (cameraNumber < -1) return QUARO7_BAD_ARGUMENT;
   // The dialogs use the driver's connections until this call returns; the
   // module's end waits for it.
   struct Session {
@@ -409,5 +415,6 @@ int RunDriverSetup(CVRTDriver& driver, ui::Toolkit& toolkit, int cameraNumber, v
                                ? CVRTSetupDlg::kPendingSetupCamera
                                : CVRTSetupDlg::kPendingNewCamera;
   }
-  return dialog.DoModal(nullptr, parentWindow) == ui::kResultOk ? 1 : -12;
+  return dialog.DoModal(nullptr, parentWindow) == ui::kResultOk ? QUARO7_OK
+                                                                : QUARO7_DIALOG_CANCELLED;
 }
