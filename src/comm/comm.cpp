@@ -91,6 +91,17 @@ bool CVRTComm::HasPort() {
   return port_ != nullptr;
 }
 
+int CVRTComm::PortState() {
+  std::lock_guard<std::recursive_mutex> line(*lineLock_);
+  return port_ ? port_->GetState() : -1;
+}
+
+int CVRTComm::ClosePort() {
+  std::lock_guard<std::recursive_mutex> line(*lineLock_);
+  if (!port_ || port_->GetState() != CVRTSerial::kOpen) return 0;
+  return port_->Close();
+}
+
 int CVRTComm::SendMsg(const std::string& line, CVRTCamera* camera) {
   std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (!port_ || port_->Write(line.data(), line.size()) < 0) {

@@ -58,6 +58,12 @@ class CVRTComm {
   void SetOpen(int flag) { open_.store(flag); }
   int OpenCount() const { return openCount_; }
   bool HasPort();
+  // The port object's state (CVRTSerial::State), or -1 when there is none.
+  int PortState();
+  // Closes the port object but keeps it, its worker and tasks, so that the
+  // connection setup dialog can probe the port: 1 when it was open. Open()
+  // opens it again.
+  int ClosePort();
   // Writes a prepared line and, when the camera waits for responses, reads
   // the dome's 3-byte reply: 1 or -4.
   int SendMsg(const std::string& line, CVRTCamera* camera);

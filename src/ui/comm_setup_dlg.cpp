@@ -1,12 +1,174 @@
 #include "ui/comm_setup_dlg.h"
 
+#include <mutex>
+#include <utility>
+
+#include "comm/comm.h"
+#include "comm/serial.h"
+#include "driver/driver.h"
+#include "platform/serial_port_list.h"
+#include "ui/dialog_numbers.h"
+
+namespace {
+
+constexpr char kNotAccessible[] = " Not Accessible";
+constexpr int kStringNameMissing = 8;
+constexpr int kStringIllegalPort = 9;
+constexpr int kStringPortReserved = 11;
+
+std::mutex gPortSourceLock;
+SerialPortSource gPortSource;
+
+SerialPortSource CurrentPortSource() {
+  std::lock_guard<std::mutex> hold(gPortSourceLock);
+  SerialPortSource source = gPortSource;
+  if (!source.Names) source.Names = platform::SerialPortNames;
+  if (!source.Probe) source.Probe = platform::ProbePort;
+  return source;
+}
+
+std::vector<CVRTComm*> Connections(CVRTDriver& driver) {
+  std::vector<CVRTComm*> connections;
+  driver.GetConnections(&connections);
+  return connections;
+}
+
+}  // namespace
+
+void SetSerialPortSourceForTesting(SerialPortSource source) {
+  std::lock_guard<std::mutex> hold(gPortSourceLock);
+  gPortSource = std::move(source);
+}
+
 CVRTCommSetupDlg::CVRTCommSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit)
     : ui::CDialog(toolkit, ui::kDlgCommSetup), driver_(driver) {}
 
-CVRTCommSetupDlg::~CVRTCommSetupDlg() = default;
+CVRTCommSetupDlg::~CVRTCommSetupDlg() { entry_.Leave(); }
 
-int CVRTCommSetupDlg::OnInitDialog() { return 1; }
+int CVRTCommSetupDlg::OnInitDialog() {
+  entry_.Enter(driver_);
+  InitControls();
+  if (Connection != nullptr && !Connection->GetKey().empty()) {
+    driver_.Log().WriteLine(
+        "COMMSETUPDLG.OnInitDialog: Connection '%s' / COM%d setup dialog opened\n",
+        Connection->GetName().c_str(), Connection->GetComPort());
+  } else {
+    driver_.Log().WriteLine(
+        "COMMSETUPDLG.OnInitDialog: Connection setup dialog opened for new connection\n");
+  }
+  return 1;
+}
 
-void CVRTCommSetupDlg::OnOk() { EndDialog(ui::kResultOk); }
+void CVRTCommSetupDlg::InitControls() {
+  if (Connection != nullptr) {
+    Win().SetText(kNameEdit, Connection->GetName());
+    // The port is closed while the dialog is shown, so that it can be probed
+    // like any other.
+    if (Connection->PortState() == CVRTSerial::kOpen) Connection->ClosePort();
+  }
+  FillPortList();
+}
 
-void CVRTCommSetupDlg::OnCancel() { EndDialog(ui::kResultCancel); }
+void CVRTCommSetupDlg::FillPortList() {
+  if (Connection == nullptr) return;
+  const SerialPortSource ports = CurrentPortSource();
+  const std::string current = "COM" + std::to_string(Connection->GetComPort());
+  const std::vector<std::string> names = ports.Names();
+  int selection = -1;
+  for (size_t i = 0; i < names.size(); ++i) {
+    const std::string& name = names[i];
+    const int index = static_cast<int>(i);
+    if (name.empty()) break;
+    std::string entry = name;
+    // "COM<n>": the number from the fourth character on. A name too short
+    // to carry one, or with an absurd number, names no port the driver can
+    // open; it is listed as the system reports it, not accessible.
+    const int port = name.size() > 3 ? ui::LeadingDigits(name, 3, 999) : 0;
+    if (port <= 0 || port > 999) {
+      entry += kNotAccessible;
+    } else if (ports.Probe(std::to_string(port))) {
+      for (CVRTComm* other : Connections(driver_)) {
+        if (other == nullptr || other->GetComPort() != port) continue;
+        if (IsNew != 0 || Connection->GetComPort() != port) {
+          entry += kNotAccessible;
+          break;
+        }
+      }
+    } else if (name == current) {
+      // The connection's own port may be busy only because the connection
+      // holds it.
+      const int state = Connection->PortState();
+      bool open;
+      if (state >= 0)
+        open = state == CVRTSerial::kOpen;
+      else
+        open = Connection->Open() == 1;
+      if (!open) entry += kNotAccessible;
+    } else {
+      entry += kNotAccessible;
+    }
+    Win().InsertEntry(kPortCombo, index, entry);
+    if (name == current) selection = index;
+  }
+  Win().Enable(kPortCombo, true);
+  if (selection != -1 && !Win().SetSelection(kPortCombo, selection)) {
+    Win().MessageBox(ui::LoadString(kStringIllegalPort), ui::MsgButtons::kOk,
+                     ui::MsgIcon::kInformation);
+  }
+}
+
+int CVRTCommSetupDlg::GetData() {
+  if (Connection == nullptr) return 0;
+  const std::string name = Win().GetText(kNameEdit);
+  const std::string portText = Win().GetText(kPortCombo);
+  int port = -1;
+  if (portText.size() >= 3) port = ui::LeadingDigits(portText, 3, kHighestComPort);
+  if (name.empty()) {
+    Win().MessageBox(ui::LoadString(kStringNameMissing), ui::MsgButtons::kOk,
+                     ui::MsgIcon::kInformation);
+    return 0;
+  }
+  // A port above the highest the settings keep would come back as COM1.
+  if (port <= 0 || port > kHighestComPort) {
+    Win().MessageBox(ui::LoadString(kStringIllegalPort), ui::MsgButtons::kOk,
+                     ui::MsgIcon::kInformation);
+    return 0;
+  }
+  for (CVRTComm* other : Connections(driver_)) {
+    if (other != nullptr && other != Connection && other->GetComPort() == port) {
+      Win().MessageBox(ui::LoadString(kStringPortReserved), ui::MsgButtons::kOk,
+                       ui::MsgIcon::kInformation);
+      return 0;
+    }
+  }
+  Connection->SetName(name);
+  Connection->SetComPort(port);
+  return 1;
+}
+
+void CVRTCommSetupDlg::ReopenPort() {
+  ended_ = true;
+  if (Connection == nullptr) return;
+  const int state = Connection->PortState();
+  // A failed opening is logged by the port; the dialog ends all the same.
+  if (state >= 0 && state != CVRTSerial::kOpen) Connection->Open();
+}
+
+void CVRTCommSetupDlg::OnOk() {
+  if (GetData() == 0) return;
+  ReopenPort();
+  driver_.Log().WriteLine("COMMSETUPDLG.OnInitDialog: Connection setup dialog closed\n");
+  EndDialog(ui::kResultOk);
+}
+
+void CVRTCommSetupDlg::OnCancel() {
+  ReopenPort();
+  EndDialog(ui::kResultCancel);
+}
+
+void CVRTCommSetupDlg::OnDestroy() {
+  // Ended by the driver rather than by OK or Cancel: the port is given back
+  // all the same.
+  if (!ended_) ReopenPort();
+  entry_.Leave();
+}

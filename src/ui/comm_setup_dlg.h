@@ -2,13 +2,31 @@
 // connection, with the system's ports listed and probed.
 #pragma once
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "ui/dialog.h"
+#include "ui/window_entry.h"
 
 class CVRTComm;
 class CVRTDriver;
 
+// The system's serial ports as the port list shows them, and the probe of
+// one port by its number text ("3" for COM3).
+struct SerialPortSource {
+  std::function<std::vector<std::string>()> Names;
+  std::function<bool(const std::string& digits)> Probe;
+};
+// Replaces the system's ports (for tests); an empty source restores them.
+void SetSerialPortSourceForTesting(SerialPortSource source);
+
 class CVRTCommSetupDlg : public ui::CDialog {
  public:
+  enum ControlId { kNameEdit = 1014, kPortCombo = 1029 };
+  // The highest COM port number a connection's settings keep.
+  static constexpr int kHighestComPort = 47;
+
   CVRTCommSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
   ~CVRTCommSetupDlg() override;
 
@@ -20,7 +38,18 @@ class CVRTCommSetupDlg : public ui::CDialog {
   int OnInitDialog() override;
   void OnOk() override;
   void OnCancel() override;
+  void OnDestroy() override;
 
  protected:
+  void InitControls();
+  void FillPortList();
+  // Checks the fields and gives the connection its name and port: 1, or 0
+  // (a message was shown).
+  int GetData();
+  // Opens the connection's port object again when it is not open.
+  void ReopenPort();
+
   CVRTDriver& driver_;
+  ui::WindowEntry entry_{*this};
+  bool ended_ = false;
 };

@@ -3,12 +3,15 @@
 #pragma once
 
 #include "ui/dialog.h"
+#include "ui/window_entry.h"
 
 class CVRTComm;
 class CVRTDriver;
 
 class CVRTSelectCommDlg : public ui::CDialog {
  public:
+  enum ControlId { kConnectionList = 1013, kCreateNew = 1037 };
+
   CVRTSelectCommDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
   ~CVRTSelectCommDlg() override;
 
@@ -18,7 +21,12 @@ class CVRTSelectCommDlg : public ui::CDialog {
   int OnInitDialog() override;
   void OnCommand(int controlId, ui::Notify code) override;
   void OnOk() override;
+  void OnDestroy() override;
 
  protected:
+  void FillList();
+  void OnCreateNew();
+
   CVRTDriver& driver_;
+  ui::WindowEntry entry_{*this};
 };

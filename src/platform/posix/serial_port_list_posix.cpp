@@ -77,4 +77,10 @@ std::vector<int> ListSerialPorts() {
   return ports;
 }
 
+std::vector<std::string> SerialPortNames() {
+  std::vector<std::string> names;
+  for (int n : ListSerialPorts()) names.push_back("COM" + std::to_string(n));
+  return names;
+}
+
 }  // namespace platform

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "platform/serial_port_list.h"
@@ -13,6 +15,13 @@ namespace platform {
 namespace {
 
 constexpr int kHighestPort = 255;
+constexpr char kSerialDeviceMap[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+// Longest value name the registry allows, with its terminating zero.
+constexpr DWORD kMaxValueName = 16384;
+// A port name is short; longer data is no port name.
+constexpr DWORD kMaxValueData = 4096;
+// The serial device map never holds this many ports.
+constexpr int kMaxListedPorts = 1024;
 
 // n of a name "COM<n>" (any case, no leading zeros); -1 otherwise.
 int PortNumber(const char* name, DWORD length) {
@@ -59,6 +68,55 @@ std::vector<int> ListSerialPorts() {
   std::sort(ports.begin(), ports.end());
   ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
   return ports;
+}
+
+namespace {
+
+// The data of the value with the given index of the key HKLM\<keyPath> as
+// text; empty when the key cannot be opened or has no such value. The key is
+// opened for reading and writing (and created when missing); a user who may
+// only read it still gets its values.
+std::string ReadRegistryValue(const std::string& keyPath, int index) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                      KEY_READ | KEY_WRITE, nullptr, &key, &disposition) != ERROR_SUCCESS &&
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return std::string();
+  }
+  std::string text;
+  std::vector<char> valueName(kMaxValueName);
+  DWORD nameLength = kMaxValueName;
+  DWORD type = 0;
+  DWORD size = 0;
+  if (index >= 0 &&
+      RegEnumValueA(key, static_cast<DWORD>(index), valueName.data(), &nameLength, nullptr, &type,
+                    nullptr, &size) == ERROR_SUCCESS &&
+      size > 0 && size <= kMaxValueData) {
+    std::vector<char> data(size + 1, '\0');
+    nameLength = kMaxValueName;
+    DWORD got = size;
+    if (RegEnumValueA(key, static_cast<DWORD>(index), valueName.data(), &nameLength, nullptr, &type,
+                      reinterpret_cast<BYTE*>(data.data()), &got) == ERROR_SUCCESS &&
+        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+      // The stored text may or may not include its terminating zero.
+      text.assign(data.data(), strnlen(data.data(), got));
+    }
+  }
+  RegCloseKey(key);
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::string> SerialPortNames() {
+  std::vector<std::string> names;
+  for (int i = 0; i < kMaxListedPorts; ++i) {
+    std::string name = ReadRegistryValue(kSerialDeviceMap, i);
+    if (name.empty()) break;
+    names.push_back(std::move(name));
+  }
+  return names;
 }
 
 }  // namespace platform
