@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ui/dialog.h"
+#include "ui/window_entry.h"
 
 class CVRTCamera;
 class CVRTComm;
@@ -10,6 +11,44 @@ class CVRTDriver;
 
 class CVRTCameraSetupDlg : public ui::CDialog {
  public:
+  enum ControlId {
+    kNumberEdit = 1010,
+    kNameEdit = 1011,
+    kConnectionEdit = 1012,
+    kAddressEdit = 1013,
+    kLeft = 1023,
+    kPing = 1024,
+    kRight = 1025,
+    kPingResult = 1026,
+    kUp = 1027,
+    kDown = 1028,
+    kPortEdit = 1029,
+    kSet = 1030,
+    kDefaultSpeed = 1038,
+    kCustomSpeed = 1039,
+    kSpeedBar = 1040,
+    kSpeedMin = 1041,
+    kSpeedMax = 1042,
+    kPresetCountEdit = 1043,
+    kPresetSpeedEdit = 1044,
+    kLensSlow = 1046,
+    kRelayCountEdit = 1048,
+    kMenu = 1049,
+    kNodeEdit = 1050,
+    kVersionEdit = 1051,
+    kMonitorEdit = 1052,
+    kWaitForResponse = 1053,
+    kAux1List = 1054,
+    kAux2List = 1055,
+    kAux3List = 1057,
+    kReset = 1022,
+  };
+  static constexpr int kMaxRelays = 8;
+  static constexpr int kMaxPresetLocations = 256;
+  static constexpr int kNameLimit = 32;
+  // Node addresses 0..127 name a node; 128 means the dome has none.
+  static constexpr int kHighestNodeAddress = 128;
+
   CVRTCameraSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit, CVRTComm* connection);
   ~CVRTCameraSetupDlg() override;
 
@@ -23,6 +62,25 @@ class CVRTCameraSetupDlg : public ui::CDialog {
   void OnDestroy() override;
 
  protected:
+  // Puts the camera's values into the controls; false when the relay count
+  // is above the maximum (the caller warns).
+  bool FillControls();
+  void SetMenuButtons(bool enabled);
+  void OnSpeedChoice(int controlId);
+  void OnMenu();
+  void OnMenuKey(int key);
+  void OnPing();
+  void OnReset();
+  // The OK check: applies the values to the camera; false when a step
+  // refused (its message was shown) and the dialog stays open.
+  bool CheckAndApply();
+  void RestoreWaitForResponse();
+
   CVRTDriver& driver_;
   CVRTComm* connection_;
+  bool openedConnection_ = false;
+  int savedWaitForResponse_ = 1;
+  bool menuMode_ = false;
+  bool ended_ = false;
+  ui::WindowEntry entry_{*this};
 };
