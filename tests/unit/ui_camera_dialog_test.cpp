@@ -1,0 +1,437 @@
+// The camera setup dialog through the fake window: the fields as filled
+// from the camera, every check at OK with its message, the speed choice,
+// and the line tests (version, menu keys, ping, reset) against a simulated
+// dome.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "domesim/domesim.h"
+#include "ui/camera_setup_dlg.h"
+#include "ui_dialog_fixture.h"
+
+namespace {
+
+using uifake::FakeWindow;
+using Strings = std::vector<std::string>;
+using Dlg = CVRTCameraSetupDlg;
+
+constexpr int kCamera = ui::kDlgCameraSetup;
+const char kCannotOpen[] =
+    "There is some problems with opening the connection assosiated to this camera.\n\nTherefore "
+    "you can not use Ping.\n(See further information about error from log file)";
+const char kFillAll[] = "Please fill all fields";
+const char kIllegalNode[] = "Illegal node address. Valid values: 0 ... 127.";
+const char kPresetsRefused[] =
+    "Illegal number of preset memories. Maximum values for the driver are 1 - 256";
+const char kSpeedRefused[] = "Illegal preset speed. Valid values for the driver are 1 - 100";
+const char kRelaysRefused[] = "Illegar number of relays!";
+const char kDuplicate[] =
+    "Two relays performing the same function! Do you like to keep this setting?";
+
+// A camera on a line whose port does not exist: the dialog cannot open it.
+class CameraSetupDialogTest : public uitest::DialogTest {
+ protected:
+  void SetUp() override {
+    uitest::DialogTest::SetUp();
+    line_ = AddConnection("Line A", 9);
+    camera_ = AddCamera(line_, 4, 12, "Gate");
+  }
+  int Run(uifake::Script script, CVRTCamera* camera = nullptr) {
+    Dlg dialog(Driver(), toolkit_, line_);
+    dialog.Camera = camera != nullptr ? camera : camera_;
+    toolkit_.Queue(kCamera, std::move(script));
+    return dialog.DoModal();
+  }
+  // Texts of the message boxes after the one saying the line did not open.
+  Strings Checks() const {
+    Strings texts = Texts();
+    if (!texts.empty() && texts.front() == kCannotOpen) texts.erase(texts.begin());
+    return texts;
+  }
+
+  CVRTComm* line_ = nullptr;
+  CVRTCamera* camera_ = nullptr;
+};
+
+TEST_F(CameraSetupDialogTest, FieldsShowTheCameraWithDefaultsForUnsetValues) {
+  camera_->NofStorageLocations = -1;
+  camera_->DefaultPreposSpeed = 0;
+  camera_->ControlMonitor = -1;
+  camera_->NodeAddress = 200;
+  camera_->DefaultLensSlow = 1;
+  camera_->WaitForResponse = 0;
+  camera_->NofRelays = 2;
+  camera_->Aux1Func = 3;
+  camera_->Aux2Func = -1;
+  camera_->CamAccDefaultState = 0;
+  camera_->CamAccFactor = 9;
+  EXPECT_EQ(Run([](FakeWindow& w) {
+              EXPECT_EQ(w.GetText(Dlg::kNumberEdit), "5");
+              EXPECT_EQ(w.GetText(Dlg::kAddressEdit), "12");
+              EXPECT_EQ(w.GetText(Dlg::kNameEdit), "Gate");
+              EXPECT_EQ(w.Ctl(Dlg::kNameEdit).limit, 32);
+              EXPECT_EQ(w.Ctl(Dlg::kNodeEdit).limit, 3);
+              EXPECT_EQ(w.Ctl(Dlg::kPresetSpeedEdit).limit, 3);
+              EXPECT_EQ(w.GetText(Dlg::kConnectionEdit), "Line A");
+              EXPECT_EQ(w.GetText(Dlg::kPortEdit), "COM9");
+              EXPECT_EQ(w.GetText(Dlg::kPresetCountEdit), "99");
+              EXPECT_EQ(w.GetText(Dlg::kPresetSpeedEdit), "90");
+              EXPECT_EQ(w.GetText(Dlg::kMonitorEdit), "1");
+              EXPECT_EQ(w.GetText(Dlg::kNodeEdit), "0");
+              EXPECT_TRUE(w.GetCheck(Dlg::kLensSlow));
+              EXPECT_FALSE(w.GetCheck(Dlg::kWaitForResponse));
+              EXPECT_EQ(w.GetText(Dlg::kRelayCountEdit), "2");
+              EXPECT_TRUE(w.IsEnabled(Dlg::kAux1List));
+              EXPECT_TRUE(w.IsEnabled(Dlg::kAux2List));
+              EXPECT_FALSE(w.IsEnabled(Dlg::kAux3List));
+              EXPECT_EQ(w.GetText(Dlg::kAux1List), "LAMPS");
+              EXPECT_EQ(w.GetText(Dlg::kAux2List), "AUX2");
+              EXPECT_EQ(w.GetSelection(Dlg::kAux3List), -1);
+              EXPECT_EQ(w.Ctl(Dlg::kSpeedBar).rangeLow, 1);
+              EXPECT_EQ(w.Ctl(Dlg::kSpeedBar).rangeHigh, 11);
+              EXPECT_EQ(w.GetPosition(Dlg::kSpeedBar), 9);
+              EXPECT_TRUE(w.GetCheck(Dlg::kCustomSpeed));
+              EXPECT_FALSE(w.GetCheck(Dlg::kDefaultSpeed));
+              EXPECT_TRUE(w.IsEnabled(Dlg::kSpeedBar));
+              EXPECT_TRUE(w.IsEnabled(Dlg::kSpeedMin));
+              EXPECT_TRUE(w.IsEnabled(Dlg::kSpeedMax));
+              for (int arrow : {Dlg::kLeft, Dlg::kRight, Dlg::kUp, Dlg::kDown, Dlg::kSet})
+                EXPECT_FALSE(w.IsEnabled(arrow)) << arrow;
+              // Nothing answers on a line that did not open.
+              EXPECT_EQ(w.GetText(Dlg::kVersionEdit), "...");
+              w.Click(2);
+            }),
+            ui::kResultCancel);
+  EXPECT_EQ(Texts(), (Strings{kCannotOpen}));
+  EXPECT_EQ(toolkit_.Messages[0].icon, ui::MsgIcon::kInformation);
+  EXPECT_EQ(camera_->Aux2Func, 0);
+  EXPECT_EQ(camera_->PreviousTavoID, 4);
+  EXPECT_EQ(camera_->PreviousSysID, 12);
+  EXPECT_TRUE(Logged("CAMERASETUPDLG.OnInitDialog: Camera 5 (name: Gate) setup dialog opened\n"));
+  EXPECT_TRUE(Logged("CAMERASETUPDLG.OnInitDialog: Camera 5 (name: Gate) setup dialog closed\n"));
+}
+
+TEST_F(CameraSetupDialogTest, ANewCameraShowsEmptyNumbersAndNeedsThemAtOk) {
+  CVRTCamera fresh(line_);
+  fresh.KeyPath = "comm1/cam2";
+  EXPECT_EQ(Run(
+                [](FakeWindow& w) {
+                  EXPECT_EQ(w.GetText(Dlg::kNumberEdit), "");
+                  EXPECT_EQ(w.GetText(Dlg::kAddressEdit), "");
+                  w.Click(1);  // no host number: refused without a message
+                  EXPECT_FALSE(w.Ended());
+                  w.Type(Dlg::kNumberEdit, "0");
+                  w.Click(1);
+                  EXPECT_FALSE(w.Ended());
+                  w.Type(Dlg::kNumberEdit, "7");
+                  w.Click(1);  // no name, no address
+                  w.Type(Dlg::kNameEdit, "Yard");
+                  w.Click(1);  // no address
+                  w.Type(Dlg::kAddressEdit, "3");
+                  w.Click(1);
+                },
+                &fresh),
+            ui::kResultOk);
+  EXPECT_EQ(Checks(), (Strings{kFillAll, kFillAll}));
+  EXPECT_EQ(toolkit_.Messages.back().icon, ui::MsgIcon::kExclamation);
+  EXPECT_EQ(fresh.TavoID, 6);
+  EXPECT_EQ(fresh.SysID, 3);
+  EXPECT_EQ(fresh.Name, "Yard");
+  EXPECT_TRUE(Logged("CAMERASETUPDLG.OnInitDialog: Camera setup dialog opened for new camera\n"));
+  EXPECT_TRUE(Logged("CAMERASETUPDLG.OnOk: Camera 7 (name: Yard) setup dialog closed\n"));
+}
+
+TEST_F(CameraSetupDialogTest, NodeAddressesFrom0To128AreAcceptedOthersRefusedWithString17) {
+  for (const char* refused : {"129", "", "999"}) {
+    toolkit_.Messages.clear();
+    EXPECT_EQ(Run([&](FakeWindow& w) {
+                w.Type(Dlg::kNodeEdit, refused);
+                w.Click(1);
+                EXPECT_FALSE(w.Ended()) << refused;
+                w.Click(2);
+              }),
+              ui::kResultCancel);
+    EXPECT_EQ(Checks(), (Strings{kIllegalNode})) << refused;
+    EXPECT_EQ(camera_->NodeAddress, 128);
+  }
+  for (const char* accepted : {"0", "127", "128"}) {
+    EXPECT_EQ(Run([&](FakeWindow& w) {
+                w.Type(Dlg::kNodeEdit, accepted);
+                w.Click(1);
+              }),
+              ui::kResultOk)
+        << accepted;
+    EXPECT_EQ(camera_->NodeAddress, std::stoi(accepted));
+  }
+}
+
+TEST_F(CameraSetupDialogTest, PresetMemoriesOutside1To256AreResetTo99AndRefused) {
+  for (const char* refused : {"0", "300"}) {
+    toolkit_.Messages.clear();
+    camera_->NofStorageLocations = 50;
+    EXPECT_EQ(Run([&](FakeWindow& w) {
+                w.Type(Dlg::kPresetCountEdit, refused);
+                w.Click(1);
+                EXPECT_FALSE(w.Ended());
+                EXPECT_EQ(w.GetText(Dlg::kPresetCountEdit), "99");
+                w.Click(2);
+              }),
+              ui::kResultCancel);
+    EXPECT_EQ(Checks(), (Strings{kPresetsRefused})) << refused;
+    EXPECT_EQ(toolkit_.Messages.back().icon, ui::MsgIcon::kQuestion);
+    EXPECT_EQ(camera_->NofStorageLocations, 99);  // stays applied after Cancel
+  }
+  EXPECT_TRUE(Logged("CAMERASETUPDLG.OnPrepPrgPartition: FAILED\n"));
+  EXPECT_EQ(Run([](FakeWindow& w) {
+              w.Type(Dlg::kPresetCountEdit, "256");
+              w.Click(1);
+            }),
+            ui::kResultOk);
+  EXPECT_EQ(camera_->NofStorageLocations, 256);
+}
+
+TEST_F(CameraSetupDialogTest, PresetSpeedsOutside1To100AreResetTo90AndRefused) {
+  for (const char* refused : {"0", "101"}) {
+    toolkit_.Messages.clear();
+    EXPECT_EQ(Run([&](FakeWindow& w) {
+                w.Type(Dlg::kPresetSpeedEdit, refused);
+                w.Click(1);
+                EXPECT_FALSE(w.Ended());
+                EXPECT_EQ(w.GetText(Dlg::kPresetSpeedEdit), "90");
+                w.Click(2);
+              }),
+              ui::kResultCancel);
+    EXPECT_EQ(Checks(), (Strings{kSpeedRefused})) << refused;
+    EXPECT_EQ(toolkit_.Messages.back().icon, ui::MsgIcon::kQuestion);
+  }
+  EXPECT_TRUE(Logged("CAMERASETUPDLG.GetData: FAILED\n"));
+  for (const char* accepted : {"5", "18", "100"}) {
+    EXPECT_EQ(Run([&](FakeWindow& w) {
+                w.Type(Dlg::kPresetSpeedEdit, accepted);
+                w.Click(1);
+              }),
+              ui::kResultOk);
+    EXPECT_EQ(camera_->DefaultPreposSpeed, std::stoi(accepted));
+  }
+}
+
+TEST_F(CameraSetupDialogTest, TooManyRelaysAreWarnedAboutAndRefusedUntilAtMostEight) {
+  camera_->NofRelays = 12;
+  EXPECT_EQ(Run([](FakeWindow& w) {
+              EXPECT_EQ(w.GetText(Dlg::kRelayCountEdit), "12");
+              w.Click(1);
+              EXPECT_FALSE(w.Ended());
+              // A count the camera cannot have is refused the same way.
+              for (const char* refused : {"9", "-1", ""}) {
+                w.Type(Dlg::kRelayCountEdit, refused);
+                w.Click(1);
+                EXPECT_FALSE(w.Ended()) << refused;
+              }
+              w.Type(Dlg::kRelayCountEdit, "8");
+              w.Click(1);
+            }),
+            ui::kResultOk);
+  EXPECT_EQ(Checks(), (Strings{"Warning: too many relays in configuration! Maximum is 8",
+                               kRelaysRefused, kRelaysRefused, kRelaysRefused, kRelaysRefused}));
+  EXPECT_EQ(toolkit_.Messages[1].icon, ui::MsgIcon::kExclamation);
+  EXPECT_EQ(toolkit_.Messages[2].icon, ui::MsgIcon::kInformation);
+  EXPECT_EQ(camera_->NofRelays, 8);
+  EXPECT_EQ(camera_->RelayCount(), 8);
+}
+
+TEST_F(CameraSetupDialogTest, TwoRelaysWithTheSameFunctionAskWhetherToKeepIt) {
+  auto wash = [](FakeWindow& w) {
+    w.ChooseText(Dlg::kAux1List, "WASH");
+    w.ChooseText(Dlg::kAux3List, "WASH");
+    w.Click(1);
+  };
+  toolkit_.Answer(ui::kAnswerNo);
+  EXPECT_EQ(Run([&](FakeWindow& w) {
+              wash(w);
+              EXPECT_FALSE(w.Ended());
+              w.Click(2);
+            }),
+            ui::kResultCancel);
+  EXPECT_EQ(Checks(), (Strings{kDuplicate}));
+  EXPECT_EQ(toolkit_.Messages.back().buttons, ui::MsgButtons::kYesNo);
+  EXPECT_EQ(camera_->Aux1Func, 0);
+  EXPECT_EQ(camera_->Aux3Func, 0);
+  toolkit_.Answer(ui::kAnswerYes);
+  EXPECT_EQ(Run(wash), ui::kResultOk);
+  EXPECT_EQ(camera_->Aux1Func, 1);
+  EXPECT_EQ(camera_->Aux2Func, 0);
+  EXPECT_EQ(camera_->Aux3Func, 1);
+  // The plain output on every list is no conflict.
+  toolkit_.Messages.clear();
+  EXPECT_EQ(Run([](FakeWindow& w) {
+              for (int list : {Dlg::kAux1List, Dlg::kAux2List, Dlg::kAux3List}) w.Choose(list, 0);
+              w.Click(1);
+            }),
+            ui::kResultOk);
+  EXPECT_EQ(Checks(), Strings{});
+  EXPECT_EQ(toolkit_.Unanswered, 0);
+}
+
+TEST_F(CameraSetupDialogTest, RelaysAddedInTheDialogKeepThePlainOutput) {
+  ASSERT_EQ(camera_->SetNofRelays(1), 1);
+  EXPECT_EQ(Run([](FakeWindow& w) {
+              EXPECT_EQ(w.GetSelection(Dlg::kAux2List), -1);
+              w.Type(Dlg::kRelayCountEdit, "3");
+              w.Click(1);
+            }),
+            ui::kResultOk);
+  EXPECT_EQ(camera_->RelayCount(), 3);
+  EXPECT_EQ(camera_->Aux2Func, 0);
+  EXPECT_EQ(camera_->Aux3Func, 0);
+}
+
+TEST_F(CameraSetupDialogTest, DefaultAndCustomSpeedAndTheWaitForResponseBox) {
+  EXPECT_EQ(Run([](FakeWindow& w) {
+              EXPECT_TRUE(w.GetCheck(Dlg::kDefaultSpeed));
+              EXPECT_FALSE(w.IsEnabled(Dlg::kSpeedBar));
+              w.Click(Dlg::kCustomSpeed);
+              EXPECT_TRUE(w.IsEnabled(Dlg::kSpeedBar));
+              EXPECT_TRUE(w.IsEnabled(Dlg::kSpeedMax));
+              w.Slide(Dlg::kSpeedBar, 9);
+              w.Click(Dlg::kDefaultSpeed);
+              EXPECT_FALSE(w.IsEnabled(Dlg::kSpeedBar));
+              EXPECT_FALSE(w.IsEnabled(Dlg::kSpeedMin));
+              EXPECT_EQ(w.GetPosition(Dlg::kSpeedBar), 6);
+              w.Click(Dlg::kCustomSpeed);
+              w.Slide(Dlg::kSpeedBar, 10);
+              // The check box does not toggle itself; the dialog does.
+              EXPECT_TRUE(w.GetCheck(Dlg::kWaitForResponse));
+              w.Click(Dlg::kWaitForResponse);
+              EXPECT_FALSE(w.GetCheck(Dlg::kWaitForResponse));
+              w.Click(1);
+            }),
+            ui::kResultOk);
+  EXPECT_EQ(camera_->CamAccDefaultState, 0);
+  EXPECT_EQ(camera_->CamAccFactor, 10);
+  EXPECT_EQ(camera_->WaitForResponse, 0);
+}
+
+TEST_F(CameraSetupDialogTest, CancelAndTheDriversEndRestoreWaitForResponse) {
+  for (bool byDriver : {false, true}) {
+    camera_->WaitForResponse = 1;
+    EXPECT_EQ(Run([&](FakeWindow& w) {
+                w.Click(Dlg::kWaitForResponse);
+                w.Click(Dlg::kMenu);  // takes the box's state at once
+                EXPECT_EQ(camera_->WaitForResponse, 0);
+                for (int arrow : {Dlg::kLeft, Dlg::kRight, Dlg::kUp, Dlg::kDown, Dlg::kSet})
+                  EXPECT_TRUE(w.IsEnabled(arrow));
+                w.Click(Dlg::kMenu);
+                EXPECT_FALSE(w.IsEnabled(Dlg::kUp));
+                if (byDriver)
+                  Driver().KillAllWindows();
+                else
+                  w.Click(2);
+              }),
+              ui::kResultCancel);
+    EXPECT_EQ(camera_->WaitForResponse, 1) << byDriver;
+  }
+}
+
+TEST_F(CameraSetupDialogTest, ANameLongerThanTheFieldIsCutToIt) {
+  const std::string pasted(40, 'n');
+  EXPECT_EQ(Run([&](FakeWindow& w) {
+              w.SetText(Dlg::kNameEdit, pasted);
+              w.Click(1);
+            }),
+            ui::kResultOk);
+  EXPECT_EQ(camera_->Name, pasted.substr(0, 32));
+}
+
+TEST_F(CameraSetupDialogTest, PingOnALineThatDidNotOpenTimesOut) {
+  EXPECT_EQ(Run([](FakeWindow& w) {
+              w.Click(Dlg::kPing);
+              EXPECT_EQ(w.GetText(Dlg::kPingResult), "Request timed out");
+              w.Click(2);
+            }),
+            ui::kResultCancel);
+}
+
+// ---------------------------------------------------------------- the line
+
+class CameraSetupLineTest : public CameraSetupDialogTest {
+ protected:
+  void SetUp() override {
+    CameraSetupDialogTest::SetUp();
+    sim_.Publish(dir_, 9);
+  }
+  domesim::DomeSimulator sim_;
+};
+
+TEST_F(CameraSetupLineTest, VersionMenuPingResetAndOkOnTheLine) {
+  toolkit_.Answer(ui::kAnswerNo);
+  toolkit_.Answer(ui::kAnswerYes);
+  EXPECT_EQ(Run([&](FakeWindow& w) {
+              EXPECT_EQ(line_->IsOpen(), 1);  // opened by the dialog
+              EXPECT_EQ(w.GetText(Dlg::kVersionEdit), "1.23, 4.56");
+              EXPECT_EQ(sim_.TakeLines(), (Strings{"@55"}));
+
+              w.Click(Dlg::kMenu);
+              w.Click(Dlg::kUp);
+              w.Click(Dlg::kDown);
+              w.Click(Dlg::kRight);
+              w.Click(Dlg::kLeft);
+              w.Click(Dlg::kSet);
+              w.Click(Dlg::kMenu);
+              EXPECT_EQ(sim_.TakeLines(),
+                        (Strings{"@47,5", "@47,1", "@47,2", "@47,3", "@47,4", "@47,0", "@47,5"}));
+              EXPECT_FALSE(w.IsEnabled(Dlg::kSet));
+
+              // Ping takes the addresses as typed.
+              w.Type(Dlg::kAddressEdit, "21");
+              w.Type(Dlg::kNodeEdit, "128");
+              w.Click(Dlg::kPing);
+              EXPECT_EQ(w.GetText(Dlg::kPingResult).rfind("Found. Delay ", 0), 0u);
+              w.Type(Dlg::kNodeEdit, "0");
+              w.Click(Dlg::kPing);
+              EXPECT_EQ(sim_.TakeLines(), (Strings{"@3,21", "$0,3,21"}));
+
+              w.Click(Dlg::kReset);  // answered No: nothing sent
+              EXPECT_TRUE(sim_.TakeLines().empty());
+              w.Type(Dlg::kNodeEdit, "128");
+              w.Type(Dlg::kAddressEdit, "12");
+              w.Click(Dlg::kReset);
+              EXPECT_EQ(sim_.TakeLines(), (Strings{"@4"}));
+              EXPECT_EQ(sim_.State(128, 21).resets, 1);
+              w.Type(Dlg::kAddressEdit, "21");
+
+              w.Type(Dlg::kMonitorEdit, "3");
+              w.Click(1);
+            }),
+            ui::kResultOk);
+  const auto& reset = toolkit_.Messages.at(0);
+  EXPECT_EQ(reset.buttons, ui::MsgButtons::kYesNo);
+  EXPECT_EQ(reset.icon, ui::MsgIcon::kExclamation);
+  EXPECT_EQ(reset.defaultAnswer, ui::kAnswerNo);
+  // OK selects the camera on the monitor with the address it had, then
+  // sends the lens-slow state.
+  const Strings atOk = sim_.TakeLines();
+  ASSERT_GE(atOk.size(), 3u);
+  EXPECT_EQ(atOk[0], "@2,3");
+  EXPECT_EQ(atOk[1], "@3,12");
+  EXPECT_EQ(atOk[2], "@6,22");
+  EXPECT_EQ(camera_->ControlMonitor, 3);
+  EXPECT_EQ(camera_->SysID, 21);
+  EXPECT_EQ(line_->IsOpen(), 0);  // closed again by the dialog that opened it
+  EXPECT_TRUE(Logged("COMM.ResetCamera: Ok. Node address = 128, camera address = 12\n"));
+}
+
+TEST_F(CameraSetupLineTest, ALineAHostOpenedMeanwhileStaysOpen) {
+  EXPECT_EQ(Run([&](FakeWindow& w) {
+              ASSERT_EQ(camera_->Open(), 1);
+              w.Click(2);
+            }),
+            ui::kResultCancel);
+  EXPECT_EQ(line_->IsOpen(), 1);
+  sim_.ClearLines();
+  EXPECT_EQ(camera_->Left(5), 1);
+  EXPECT_TRUE(sim_.WaitForLines(1, 2000));
+  EXPECT_EQ(camera_->Close(), 1);
+}
+
+}  // namespace
