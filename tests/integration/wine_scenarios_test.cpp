@@ -121,12 +121,16 @@ TEST_F(WineHostTest, Win32PlatformLayerOnItsOwn) {
   const std::string busy = dir + "/busy-port";
   ASSERT_EQ(mkdir(busy.c_str(), 0755), 0);
   wine.LinkPort(dir, 27, busy);
+  domesim::DomeSimulator free;
+  wine.LinkPort(dir, 28, free.SlavePath());
   std::vector<std::string> command = wine.HostCommand();
   command.back() = setup().PlatformCheck();
   command.push_back(wine.HostPath(dir));
   command.push_back("27");
+  command.push_back("28");
   const ProgramRun run = RunProgram(command, wine.HostEnvironment());
   wine.LinkPort(dir, 27, "");
+  wine.LinkPort(dir, 28, "");
   EXPECT_TRUE(run.succeeded) << run.output;
   EXPECT_NE(run.output.find(" checks, 0 failed"), std::string::npos) << run.output;
   std::cout << run.output;

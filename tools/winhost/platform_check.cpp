@@ -84,7 +84,26 @@ void CheckPortList() {
                  sizeof number);
   const std::vector<int> ports = platform::ListSerialPorts();
   Check(ports == (std::vector<int>{3, 7, 12}), "ports from the device map are 3, 7, 12");
+  // The port list of the connection setup dialog: every name as the map
+  // holds it, in the map's own order, values that hold no text left out.
+  std::vector<std::string> inMapOrder;
+  for (DWORD i = 0;; ++i) {
+    char name[256], data[64];
+    DWORD nameLength = sizeof name, dataLength = sizeof data, type = 0;
+    if (RegEnumValueA(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                      &dataLength) != ERROR_SUCCESS)
+      break;
+    if (type == REG_SZ) inMapOrder.emplace_back(data);
+  }
+  Check(inMapOrder.size() == 8, "eight names in the map");
+  Check(platform::SerialPortNames() == inMapOrder, "port names in the device map's order");
   RegCloseKey(key);
+}
+
+void CheckProbe(int busyPort, int freePort) {
+  Check(!platform::ProbePort("250"), "a missing port does not probe");
+  Check(!platform::ProbePort(std::to_string(busyPort)), "a port in use does not probe");
+  if (freePort > 0) Check(platform::ProbePort(std::to_string(freePort)), "a free port probes");
 }
 
 void CheckSerialDevice(int busyPort) {
@@ -180,13 +199,16 @@ void CheckClock() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: win32-platform-check <scratch directory> <busy COM number>\n");
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr,
+                 "usage: win32-platform-check <scratch directory> <busy COM number> "
+                 "[<free COM number>]\n");
     return 2;
   }
   const std::string dir = argv[1];
   CheckPortList();
   CheckSerialDevice(std::atoi(argv[2]));
+  CheckProbe(std::atoi(argv[2]), argc == 4 ? std::atoi(argv[3]) : 0);
   CheckModulePaths();
   CheckLog(dir);
   CheckFiles(dir);

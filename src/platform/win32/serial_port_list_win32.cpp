@@ -72,49 +72,49 @@ std::vector<int> ListSerialPorts() {
 
 namespace {
 
-// The data of the value with the given index of the key HKLM\<keyPath> as
-// text; empty when the key cannot be opened or has no such value. The key is
-// opened for reading and writing (and created when missing); a user who may
-// only read it still gets its values.
-std::string ReadRegistryValue(const std::string& keyPath, int index) {
+// The value with the given index of the key HKLM\<keyPath>: false when the
+// key cannot be opened or has no value with that index; *text is its data
+// when that is text, else empty. The key is opened for reading and writing
+// (and created when missing); a user who may only read it still gets its
+// values.
+bool ReadRegistryValue(const std::string& keyPath, int index, std::string* text) {
+  text->clear();
   HKEY key = nullptr;
   DWORD disposition = 0;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                       KEY_READ | KEY_WRITE, nullptr, &key, &disposition) != ERROR_SUCCESS &&
       RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return std::string();
+    return false;
   }
-  std::string text;
   std::vector<char> valueName(kMaxValueName);
   DWORD nameLength = kMaxValueName;
   DWORD type = 0;
   DWORD size = 0;
-  if (index >= 0 &&
-      RegEnumValueA(key, static_cast<DWORD>(index), valueName.data(), &nameLength, nullptr, &type,
-                    nullptr, &size) == ERROR_SUCCESS &&
-      size > 0 && size <= kMaxValueData) {
+  const bool found =
+      index >= 0 && RegEnumValueA(key, static_cast<DWORD>(index), valueName.data(), &nameLength,
+                                  nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
+  if (found && size > 0 && size <= kMaxValueData && (type == REG_SZ || type == REG_EXPAND_SZ)) {
     std::vector<char> data(size + 1, '\0');
     nameLength = kMaxValueName;
     DWORD got = size;
     if (RegEnumValueA(key, static_cast<DWORD>(index), valueName.data(), &nameLength, nullptr, &type,
-                      reinterpret_cast<BYTE*>(data.data()), &got) == ERROR_SUCCESS &&
-        (type == REG_SZ || type == REG_EXPAND_SZ)) {
+                      reinterpret_cast<BYTE*>(data.data()), &got) == ERROR_SUCCESS) {
       // The stored text may or may not include its terminating zero.
-      text.assign(data.data(), strnlen(data.data(), got));
+      text->assign(data.data(), strnlen(data.data(), got));
     }
   }
   RegCloseKey(key);
-  return text;
+  return found;
 }
 
 }  // namespace
 
 std::vector<std::string> SerialPortNames() {
   std::vector<std::string> names;
-  for (int i = 0; i < kMaxListedPorts; ++i) {
-    std::string name = ReadRegistryValue(kSerialDeviceMap, i);
-    if (name.empty()) break;
-    names.push_back(std::move(name));
+  // A value that holds no text names no port; the list goes on after it.
+  std::string name;
+  for (int i = 0; i < kMaxListedPorts && ReadRegistryValue(kSerialDeviceMap, i, &name); ++i) {
+    if (!name.empty()) names.push_back(name);
   }
   return names;
 }
