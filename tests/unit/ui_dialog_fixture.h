@@ -52,7 +52,9 @@ class DialogTest : public ::testing::Test {
 
   // A connection in the driver's list.
   CVRTComm* AddConnection(const std::string& name, int port, std::string key = "") {
-    if (key.empty()) EXPECT_EQ(Driver().GetFreeConnectionName(&key), 1);
+    if (key.empty()) {
+      EXPECT_EQ(Driver().GetFreeConnectionName(&key), 1);
+    }
     auto connection = std::make_unique<CVRTComm>();
     connection->SetName(name);
     connection->SetComPort(port);

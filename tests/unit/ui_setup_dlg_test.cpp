@@ -77,12 +77,6 @@ CVRTComm* EditedConnection(FakeWindow& w) {
   return static_cast<CVRTCommSetupDlg&>(w.Dialog()).Connection;
 }
 
-// A nested dialog is in the driver's window list while it is open (each
-// enters itself as it opens; done here for one that does not yet).
-void EnsureListed(FakeWindow& w) {
-  if (Driver().WindowCount() < 2) Driver().AddWindow(&w.Dialog());
-}
-
 // The camera setup dialog ending with result after the user's edits, as far
 // as the driver setup dialog sees it: the camera carries the new values and
 // remembers the numbers it had when the dialog opened.
@@ -146,6 +140,19 @@ class SetupDialogTest : public ::testing::Test {
     int n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
+  }
+  // The message boxes of the driver setup dialog itself (the camera setup
+  // dialog shows its own, for instance when the line cannot be opened).
+  std::vector<uifake::MessageRecord> SetupMessages() const {
+    std::vector<uifake::MessageRecord> mine;
+    for (const uifake::MessageRecord& m : toolkit_.Messages)
+      if (m.dialogId == ui::kDlgDriverSetup) mine.push_back(m);
+    return mine;
+  }
+  std::vector<std::string> SetupMessageTexts() const {
+    std::vector<std::string> texts;
+    for (const uifake::MessageRecord& m : SetupMessages()) texts.push_back(m.text);
+    return texts;
   }
   static std::vector<bool> Buttons(FakeWindow& w) {
     std::vector<bool> states;
@@ -318,13 +325,13 @@ TEST_F(SetupDialogTest, AddCameraLoopsUntilTheNumberAndAddressAreFree) {
   });
   EXPECT_EQ(Configure(-1), 1);
   EXPECT_EQ(toolkit_.Runs(ui::kDlgCameraSetup), 3);
-  ASSERT_EQ(toolkit_.Messages.size(), 2u);
-  EXPECT_EQ(toolkit_.Messages[0].text, ui::LoadString(12));
-  EXPECT_EQ(toolkit_.Messages[0].icon, ui::MsgIcon::kInformation);
+  const std::vector<uifake::MessageRecord> messages = SetupMessages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].text, ui::LoadString(12));
+  EXPECT_EQ(messages[0].icon, ui::MsgIcon::kInformation);
   // The connection's own refusal comes through the open dialog's window.
-  EXPECT_EQ(toolkit_.Messages[1].text, ui::LoadString(13));
-  EXPECT_EQ(toolkit_.Messages[1].icon, ui::MsgIcon::kExclamation);
-  EXPECT_EQ(toolkit_.Messages[1].dialogId, ui::kDlgDriverSetup);
+  EXPECT_EQ(messages[1].text, ui::LoadString(13));
+  EXPECT_EQ(messages[1].icon, ui::MsgIcon::kExclamation);
   EXPECT_EQ(Key("comm1/cam3/Name"), "New");
   EXPECT_EQ(Key("comm1/cam3/SysID"), "41");
   ASSERT_NE(CameraNumbered(12), nullptr);
@@ -377,7 +384,7 @@ TEST_F(SetupDialogTest, ConfigureCameraFallsBackToItsNumbersWhenTheyAreTakenThen
   });
   EXPECT_EQ(Configure(-1), -12);
   EXPECT_EQ(toolkit_.Runs(ui::kDlgCameraSetup), 3);
-  EXPECT_EQ(toolkit_.MessageTexts(),
+  EXPECT_EQ(SetupMessageTexts(),
             (std::vector<std::string>{ui::LoadString(12), ui::LoadString(13)}));
   EXPECT_EQ(CameraNumbered(29), gate);
   EXPECT_EQ(CameraNumbered(4), nullptr);
@@ -555,10 +562,8 @@ using SetupDialogConcurrencyTest = SetupDialogTest;
 TEST_F(SetupDialogConcurrencyTest, CloseUiFromAnotherThreadEndsTheNestedAndTheDriverDialog) {
   std::promise<void> nestedOpen;
   toolkit_.Queue(ui::kDlgCameraSetup, [&](FakeWindow& w) {
-    EnsureListed(w);
     nestedOpen.set_value();
     EXPECT_TRUE(w.WaitForPostedEnd(10000));
-    Driver().RemoveWindow(&w.Dialog());
   });
   toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
     w.FireTimer(CVRTSetupDlg::kStartTimer);
@@ -612,14 +617,12 @@ TEST_F(SetupDialogConcurrencyTest, ExitModuleEndsTheDialogsAndWaitsBeforeDestroy
   std::string nameSeen;
   toolkit_.Queue(ui::kDlgCameraSetup, [&](FakeWindow& w) {
     CVRTCamera* camera = EditedCamera(w);
-    EnsureListed(w);
     nestedOpen.set_value();
     EXPECT_TRUE(w.WaitForPostedEnd(10000));
     // The dialog still works with its camera after it was told to end.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_FALSE(exited.load());
     nameSeen = camera->Name;
-    Driver().RemoveWindow(&w.Dialog());
   });
   toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
     w.FireTimer(CVRTSetupDlg::kStartTimer);
