@@ -22,10 +22,16 @@ if [ -z "$display" ]; then
 fi
 export DISPLAY=":$display"
 unset WAYLAND_DISPLAY
-# GTK draws the window title itself, as there is no window manager here.
-export GTK_CSD=1
+# For screenshots a small window manager draws the windows' title bars.
+manager=
+if [ "${QUARO7_UPDATE_SCREENSHOTS:-}" = 1 ] && command -v matchbox-window-manager >/dev/null 2>&1; then
+  matchbox-window-manager -use_titlebar yes -use_cursor no 2>/dev/null &
+  manager=$!
+  sleep 0.5
+fi
 "$@"
 status=$?
+[ -n "$manager" ] && kill "$manager" 2>/dev/null
 kill "$server" 2>/dev/null
 wait "$server" 2>/dev/null
 exit $status

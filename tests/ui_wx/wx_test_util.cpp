@@ -290,8 +290,8 @@ bool Screenshot(const std::string& title, const std::string& path) {
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   Settle();
   const std::string command = "id=$(xdotool search --onlyvisible --name '^" + title +
-                              "$' | tail -1) && [ -n \"$id\" ] && import -window \"$id\" '" + path +
-                              "'";
+                              "$' | tail -1) && [ -n \"$id\" ] && import -frame -window \"$id\" '" +
+                              path + "'";
   return system(command.c_str()) == 0;
 }
 

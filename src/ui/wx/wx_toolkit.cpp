@@ -19,6 +19,7 @@
 #include <mutex>
 #include <thread>
 
+#include "ui/wx/gtk_style.h"
 #include "ui/wx/wx_modal.h"
 #include "ui/wx/wx_window.h"
 
@@ -99,6 +100,7 @@ void UiThreadMain() {
     r.changed.notify_all();
     return;
   }
+  ApplyCompactStyle();
   {
     std::lock_guard<std::mutex> hold(r.lock);
     r.state = State::kRunning;

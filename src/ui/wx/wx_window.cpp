@@ -20,6 +20,7 @@
 #include <cctype>
 #include <unordered_set>
 
+#include "ui/wx/gtk_style.h"
 #include "ui/wx/wx_modal.h"
 
 namespace uiwx {
@@ -42,12 +43,13 @@ int CompareNoCase(const wxString& a, const wxString& b) { return a.CmpNoCase(b);
 
 // The dialogs' font, "MS Sans Serif" 8 on Windows: a sans face of the same
 // metrics where the system has one.
-wxFont DialogFont() {
+// The dialog units come from it, as on Windows.
+wxFont DialogFont(int points = 8) {
   static const char* const faces[] = {"Liberation Sans", "Arial", "DejaVu Sans"};
   for (const char* face : faces) {
-    if (wxFontEnumerator::IsValidFacename(face)) return wxFont(wxFontInfo(8).FaceName(face));
+    if (wxFontEnumerator::IsValidFacename(face)) return wxFont(wxFontInfo(points).FaceName(face));
   }
-  return wxFont(wxFontInfo(8).Family(wxFONTFAMILY_SWISS));
+  return wxFont(wxFontInfo(points).Family(wxFONTFAMILY_SWISS));
 }
 
 wxBitmap IconBitmap(const ui::IconResource& icon) {
@@ -165,6 +167,14 @@ void WxDialogWindow::CreateControl(const ui::ControlResource& c) {
       if (c.style & ui::kRightAlign) style |= wxALIGN_RIGHT;
       if (c.style & ui::kCenter) style |= wxALIGN_CENTRE_HORIZONTAL;
       window = new wxStaticText(this, id, text, rect.GetPosition(), rect.GetSize(), style);
+      SingleLineLabel(window->GetHandle());
+      // A text a little wider than its rectangle (this face runs wider than
+      // Windows' one) is shown whole rather than cut.
+      const int natural = window->GetBestSize().x;
+      if (natural > rect.width && !(c.style & ui::kCenter)) {
+        const int x = (c.style & ui::kRightAlign) ? rect.GetRight() + 1 - natural : rect.x;
+        window->SetSize(x, rect.y, natural, rect.height);
+      }
       break;
     }
     case ui::ControlKind::kGroupBox:
@@ -212,7 +222,9 @@ void WxDialogWindow::CreateControl(const ui::ControlResource& c) {
     case ui::ControlKind::kComboBox: {
       // The resource's height is that of the opened list; the closed box
       // keeps the toolkit's own height.
-      auto* choice = new wxChoice(this, id, rect.GetPosition(), wxSize(rect.width, -1));
+      // A closed list is 13 dialog units high on Windows.
+      const int closed = ConvertDialogToPixels(wxSize(0, 13)).y;
+      auto* choice = new wxChoice(this, id, rect.GetPosition(), wxSize(rect.width, closed));
       for (const char* entry : c.entries) choice->Append(ToWx(entry));
       choice->Bind(wxEVT_CHOICE, [this, cid = c.id](wxCommandEvent&) {
         if (quiet_ == 0)
@@ -242,7 +254,7 @@ void WxDialogWindow::CreateControl(const ui::ControlResource& c) {
       if (c.style & ui::kHasButtons) style |= wxTR_HAS_BUTTONS;
       if (c.style & ui::kLinesAtRoot) style |= wxTR_LINES_AT_ROOT;
       if (!(c.style & ui::kHasLines)) style |= wxTR_NO_LINES;
-      style |= (c.style & ui::kBorder) ? wxBORDER_THEME : wxBORDER_NONE;
+      style |= (c.style & ui::kBorder) ? wxBORDER_SUNKEN : wxBORDER_NONE;
       auto state = std::make_unique<TreeState>();
       state->tree = new SortedTree(this, id, rect.GetPosition(), rect.GetSize(), style);
       state->root = state->tree->AddRoot("");
