@@ -50,7 +50,7 @@ class QuietLog : public wxLog {
   }
 
  protected:
-  void DoLogTextAtLevel(wxLogLevel level, const wxString& text) override {
+  void DoLogRecord(wxLogLevel level, const wxString& text, const wxLogRecordInfo&) override {
     if (level <= wxLOG_Error) {
       std::lock_guard<std::mutex> hold(lock_);
       lastError_ = std::string(text.utf8_str());
