@@ -150,8 +150,9 @@ TEST_F(PtzctlTest, ConfigureWithoutADisplaySaysSo) {
   if (!savedWayland.empty()) setenv("WAYLAND_DISPLAY", savedWayland.c_str(), 1);
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Contains(r.out, "VRT_CamConfigure(0, NULL)  ->  -12 dialog closed without OK"));
-  EXPECT_TRUE(Contains(r.out, "    no dialog was shown: no display to show the dialogs on "
-                              "(neither DISPLAY nor WAYLAND_DISPLAY is set)"))
+  EXPECT_TRUE(Contains(r.out,
+                       "    no dialog was shown: no display to show the dialogs on "
+                       "(neither DISPLAY nor WAYLAND_DISPLAY is set)"))
       << r.out;
 }
 

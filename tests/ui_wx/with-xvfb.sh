@@ -22,6 +22,9 @@ if [ -z "$display" ]; then
 fi
 export DISPLAY=":$display"
 unset WAYLAND_DISPLAY
+# Under AddressSanitizer the toolkit's lasting allocations are suppressed by
+# where they are made (lsan-toolkit.supp), which needs whole stacks.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
 # For screenshots a small window manager draws the windows' title bars.
 manager=
 if [ "${QUARO7_UPDATE_SCREENSHOTS:-}" = 1 ] && command -v matchbox-window-manager >/dev/null 2>&1; then

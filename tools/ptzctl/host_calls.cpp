@@ -1,10 +1,10 @@
 #include "ptzctl/host_calls.h"
 
-#include "ptzctl/log_tail.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+
+#include "ptzctl/log_tail.h"
 
 namespace ptzctl {
 namespace {
