@@ -6,8 +6,10 @@
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <wx/app.h>
 #include <wx/choice.h>
+#include <wx/init.h>
 #include <wx/listbox.h>
 #include <wx/treectrl.h>
 
@@ -247,6 +249,55 @@ TEST_F(HostDialogsTest, AMissingModuleAnswersCancelledAndNamesIt) {
   EXPECT_EQ(api().VRT_CamConfigure(-1, nullptr), -12);
   EXPECT_TRUE(LogContains("VRT_CamConfigure: Setup dialog not shown: the dialog module " + Dir() +
                           "/QUARO7K7_PTZ_wx.so cannot be loaded"));
+}
+
+// A host that is itself a wxWidgets application: the dialogs run in its own
+// loop on its main thread, whether configure is called from inside that
+// loop or from another host thread.
+TEST_F(HostDialogsTest, AWxWidgetsHostShowsTheDialogsInItsOwnLoop) {
+  if (!wxtest::HaveDisplay()) GTEST_SKIP() << "no display";
+  if (!IsChild()) {
+    EXPECT_EQ(RunChild("HostDialogsTest.AWxWidgetsHost*", {}), 0);
+    return;
+  }
+  static char name[] = "wxhost";
+  static char* argv[] = {name, nullptr};
+  int argc = 1;
+  wxApp::SetInstance(new wxApp);
+  ASSERT_TRUE(wxEntryStart(argc, argv));
+  ASSERT_TRUE(wxTheApp->CallOnInit());
+  wxTheApp->SetExitOnFrameDelete(false);
+  WriteSettings({{"Line A", 3, "96,E,8,1", {Camera("Gate", 0, 1)}}});
+  Load();
+  ASSERT_EQ(Init(), 1);
+
+  int fromLoop = 0;
+  bool dialogOnMainThread = false;
+  std::thread closer;
+  wxTheApp->CallAfter([&] {
+    // The user closes the dialog from a host thread of its own.
+    closer = std::thread([&] {
+      wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+      EXPECT_NE(setup, nullptr);
+      OnUi([&] { dialogOnMainThread = getpid() == static_cast<pid_t>(gettid()); });
+      EXPECT_EQ(api().VRT_CamCloseUi(), 1);
+    });
+    fromLoop = api().VRT_CamConfigure(-1, nullptr);
+    // Now from a host thread while the loop runs on.
+    Configure(-1);
+    std::thread([this] {
+      wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+      EXPECT_NE(setup, nullptr);
+      wxtest::Click(setup, 1);
+      EXPECT_EQ(ConfigureResult(), 1);
+      wxTheApp->CallAfter([] { wxTheApp->ExitMainLoop(); });
+    }).detach();
+  });
+  wxTheApp->OnRun();
+  closer.join();
+  EXPECT_EQ(fromLoop, -12);
+  EXPECT_TRUE(dialogOnMainThread);
+  Unload();
 }
 
 // ---------------------------------------------------------------- real windows
