@@ -298,6 +298,9 @@ TEST_F(HostDialogsTest, AWxWidgetsHostShowsTheDialogsInItsOwnLoop) {
   EXPECT_EQ(fromLoop, -12);
   EXPECT_TRUE(dialogOnMainThread);
   Unload();
+  // The host ends its toolkit as a wxWidgets application does.
+  wxTheApp->OnExit();
+  wxEntryCleanup();
 }
 
 // ---------------------------------------------------------------- real windows
