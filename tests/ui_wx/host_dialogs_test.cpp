@@ -315,18 +315,30 @@ class WindowTest : public HostDialogsTest {
 
 TEST_F(WindowTest, DriverSetupShowsTheTreeAndCloseUiFromAnotherThreadEndsIt) {
   ConnectionConfig line{"Line A", 3, "96,E,8,1", {Camera("Gate", 4, 12), Camera("Yard", 1, -1)}};
-  WriteSettings({line});
+  line.cameras[0].innerXml =
+      "<positions><PrePos1><Name value=\"Gate view\"/><ID value=\"12\"/><MemId value=\"2\"/>"
+      "</PrePos1><PrePos2><Name value=\"Door\"/><ID value=\"7\"/><MemId value=\"1\"/>"
+      "</PrePos2></positions>";
+  WriteSettings({line, {"Line B", 4, "96,E,8,1", {Camera("Porch", 9, 3)}}});
   Load();
   ASSERT_EQ(Init(), 1);
   Configure(-1);
   wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
   ASSERT_NE(setup, nullptr);
-  EXPECT_TRUE(TreeIs(setup, {"[COM3]  Line A", "  002 [ ? ]: Yard", "  005 [012]: Gate"}));
+  // Connections in their order, cameras and presets sorted, all expanded.
+  EXPECT_TRUE(TreeIs(
+      setup, {"[COM3]  Line A", "  002 [ ? ]: Yard", "  005 [012]: Gate", "     [00] Gate view",
+              "     [01] Door", "[COM4]  Line B", "  010 [003]: Porch"}));
   // Buttons follow the selection.
   ASSERT_TRUE(SelectTreeItem(setup, "005 [012]: Gate"));
   EXPECT_TRUE(wxtest::EnabledOf(setup, 1012));
   EXPECT_FALSE(wxtest::EnabledOf(setup, 1013));
+  Shoot(kDriverSetup, "driver-setup.png");
   ASSERT_TRUE(SelectTreeItem(setup, "[COM3]  Line A"));
+  EXPECT_FALSE(wxtest::EnabledOf(setup, 1012));
+  EXPECT_TRUE(wxtest::EnabledOf(setup, 1013));
+  // A preset selected: the buttons keep their state.
+  ASSERT_TRUE(SelectTreeItem(setup, " [01] Door"));
   EXPECT_FALSE(wxtest::EnabledOf(setup, 1012));
   EXPECT_TRUE(wxtest::EnabledOf(setup, 1013));
   CloseUiFromAnotherThread();
@@ -430,8 +442,6 @@ TEST_F(WindowTest, AUserAddsAndRemovesAConnectionAndACameraEverythingSavedAtOnce
   Shoot(kAbout, "about.png");
   wxtest::Click(about, 1);
   ASSERT_TRUE(wxtest::WaitForNoDialog(kAbout));
-  ASSERT_TRUE(SelectTreeItem(setup, "003 [005]: Gate"));
-  Shoot(kDriverSetup, "driver-setup.png");
   wxtest::Click(setup, 1);
   EXPECT_EQ(ConfigureResult(), 1);
 
