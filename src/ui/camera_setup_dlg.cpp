@@ -40,7 +40,7 @@ CVRTCameraSetupDlg::CVRTCameraSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit,
                                        CVRTComm* connection)
     : ui::CDialog(toolkit, ui::kDlgCameraSetup), driver_(driver), connection_(connection) {}
 
-CVRTCameraSetupDlg::~CVRTCameraSetupDlg() { entry_.Leave(); }
+CVRTCameraSetupDlg::~CVRTCameraSetupDlg() { driver_.RemoveWindow(this); }
 
 int CVRTCameraSetupDlg::OnInitDialog() {
   if (Camera == nullptr) {
@@ -54,7 +54,7 @@ int CVRTCameraSetupDlg::OnInitDialog() {
     Win().MessageBox(ui::LoadString(kStringCannotOpen), ui::MsgButtons::kOk,
                      ui::MsgIcon::kInformation);
   }
-  entry_.Enter(driver_);
+  driver_.AddWindow(this);
   Win().SetLimit(kNameEdit, kNameLimit);
   Win().SetLimit(kPresetSpeedEdit, 3);
   Win().SetLimit(kNodeEdit, 3);
@@ -381,5 +381,5 @@ void CVRTCameraSetupDlg::OnDestroy() {
   if (openedConnection_ && connection_ != nullptr && connection_->OpenCount() == 0)
     connection_->Close();
   openedConnection_ = false;
-  entry_.Leave();
+  driver_.RemoveWindow(this);
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "ui/dialog.h"
-#include "ui/window_entry.h"
 
 class CVRTCamera;
 class CVRTComm;
@@ -82,5 +81,4 @@ class CVRTCameraSetupDlg : public ui::CDialog {
   int savedWaitForResponse_ = 1;
   bool menuMode_ = false;
   bool ended_ = false;
-  ui::WindowEntry entry_{*this};
 };

@@ -43,10 +43,10 @@ void SetSerialPortSourceForTesting(SerialPortSource source) {
 CVRTCommSetupDlg::CVRTCommSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit)
     : ui::CDialog(toolkit, ui::kDlgCommSetup), driver_(driver) {}
 
-CVRTCommSetupDlg::~CVRTCommSetupDlg() { entry_.Leave(); }
+CVRTCommSetupDlg::~CVRTCommSetupDlg() { driver_.RemoveWindow(this); }
 
 int CVRTCommSetupDlg::OnInitDialog() {
-  entry_.Enter(driver_);
+  driver_.AddWindow(this);
   InitControls();
   if (Connection != nullptr && !Connection->GetKey().empty()) {
     driver_.Log().WriteLine(
@@ -170,5 +170,5 @@ void CVRTCommSetupDlg::OnDestroy() {
   // Ended by the driver rather than by OK or Cancel: the port is given back
   // all the same.
   if (!ended_) ReopenPort();
-  entry_.Leave();
+  driver_.RemoveWindow(this);
 }

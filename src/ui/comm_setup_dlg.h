@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "ui/dialog.h"
-#include "ui/window_entry.h"
 
 class CVRTComm;
 class CVRTDriver;
@@ -50,6 +49,5 @@ class CVRTCommSetupDlg : public ui::CDialog {
   void ReopenPort();
 
   CVRTDriver& driver_;
-  ui::WindowEntry entry_{*this};
   bool ended_ = false;
 };

@@ -23,10 +23,10 @@ std::vector<CVRTComm*> Connections(CVRTDriver& driver) {
 CVRTSelectCommDlg::CVRTSelectCommDlg(CVRTDriver& driver, ui::Toolkit& toolkit)
     : ui::CDialog(toolkit, ui::kDlgSelectComm), driver_(driver) {}
 
-CVRTSelectCommDlg::~CVRTSelectCommDlg() { entry_.Leave(); }
+CVRTSelectCommDlg::~CVRTSelectCommDlg() { driver_.RemoveWindow(this); }
 
 int CVRTSelectCommDlg::OnInitDialog() {
-  entry_.Enter(driver_);
+  driver_.AddWindow(this);
   FillList();
   return 1;
 }
@@ -87,4 +87,4 @@ void CVRTSelectCommDlg::OnCreateNew() {
   driver_.Log().WriteLine("SELECTCOMMDLG.OnCreateNew OK\n\t");
 }
 
-void CVRTSelectCommDlg::OnDestroy() { entry_.Leave(); }
+void CVRTSelectCommDlg::OnDestroy() { driver_.RemoveWindow(this); }

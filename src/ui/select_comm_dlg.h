@@ -3,7 +3,6 @@
 #pragma once
 
 #include "ui/dialog.h"
-#include "ui/window_entry.h"
 
 class CVRTComm;
 class CVRTDriver;
@@ -28,5 +27,4 @@ class CVRTSelectCommDlg : public ui::CDialog {
   void OnCreateNew();
 
   CVRTDriver& driver_;
-  ui::WindowEntry entry_{*this};
 };
