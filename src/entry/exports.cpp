@@ -127,7 +127,7 @@ int VRT_CALL VRT_CamGetName(int cameraNumber, char* buffer, int length) {
 
 int VRT_CALL VRT_CamConfigure(int cameraNumber, void* parentWindow) {
   return Guarded([&] {
-    if (cameraNumber < -1) return -3;
+    if (cameraNumber < -1) return QUARO7_BAD_ARGUMENT;
     std::string why;
     ui::Toolkit* toolkit = platform::UiToolkit(&why);
     if (toolkit == nullptr) {
