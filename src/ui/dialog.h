@@ -45,7 +45,9 @@ class CDialog {
 
   int ResourceId() const { return resourceId_; }
   // resources.cpp is built into the driver and into every renderer module.
-  const DialogResource* Resource() const { return FindDialog(resourceId_); }
+  // Virtual, so that a renderer reaches the description the dialog's side
+  // holds (the renderers' own tests bring descriptions of their own).
+  virtual const DialogResource* Resource() const { return FindDialog(resourceId_); }
 
   // Shows this dialog modally over parent (nullptr: over hostParent).
   int DoModal(CDialog* parent = nullptr, void* hostParent = nullptr) {

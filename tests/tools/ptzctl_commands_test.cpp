@@ -133,6 +133,27 @@ TEST_F(PtzctlTest, FailuresPrintTheirMeaningAndSetTheExitStatus) {
   r = Ptzctl({"configure"});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(Contains(r.out, "VRT_CamConfigure(-1, NULL)  ->  -12 dialog closed without OK"));
+  // This directory has no dialog module beside the library, so no dialog
+  // opens, whatever the display; ptzctl says why.
+  EXPECT_TRUE(Contains(r.out, "    no dialog was shown: "));
+}
+
+TEST_F(PtzctlTest, ConfigureWithoutADisplaySaysSo) {
+  const char* display = getenv("DISPLAY");
+  const std::string saved = display != nullptr ? display : "";
+  unsetenv("DISPLAY");
+  const char* wayland = getenv("WAYLAND_DISPLAY");
+  const std::string savedWayland = wayland != nullptr ? wayland : "";
+  unsetenv("WAYLAND_DISPLAY");
+  RunResult r = Ptzctl({"configure", "0"});
+  if (!saved.empty()) setenv("DISPLAY", saved.c_str(), 1);
+  if (!savedWayland.empty()) setenv("WAYLAND_DISPLAY", savedWayland.c_str(), 1);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Contains(r.out, "VRT_CamConfigure(0, NULL)  ->  -12 dialog closed without OK"));
+  EXPECT_TRUE(Contains(r.out,
+                       "    no dialog was shown: no display to show the dialogs on "
+                       "(neither DISPLAY nor WAYLAND_DISPLAY is set)"))
+      << r.out;
 }
 
 TEST_F(PtzctlTest, UnknownCamerasAndRawHandles) {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ptzctl/log_tail.h"
+
 namespace ptzctl {
 namespace {
 
@@ -133,8 +135,20 @@ int CallGetName(Session& s, int camera, std::string* name, bool quiet) {
 }
 
 int CallConfigure(Session& s, int camera) {
-  return s.Report("VRT_CamConfigure(" + Num(camera) + ", NULL)",
-                  s.Api().Configure(camera, nullptr));
+  // The driver logs why it showed no dialog; that line is looked for among
+  // the ones this call writes.
+  LogTail tail(s.LogPath());
+  tail.SkipToEnd();
+  const int result = s.Api().Configure(camera, nullptr);
+  std::string why;
+  static const std::string kNotShown = "VRT_CamConfigure: Setup dialog not shown: ";
+  for (const std::string& line : tail.NewLines()) {
+    const size_t at = line.find(kNotShown);
+    if (at != std::string::npos) why = line.substr(at + kNotShown.size());
+  }
+  s.Report("VRT_CamConfigure(" + Num(camera) + ", NULL)", result);
+  if (!why.empty()) s.Print("    no dialog was shown: " + why);
+  return result;
 }
 
 int CallCloseUi(Session& s) { return s.Report("VRT_CamCloseUi()", s.Api().CloseUi()); }

@@ -1,11 +1,74 @@
-// No dialog renderer in this build yet.
+// The dialogs on Linux live in a companion module, QUARO7K7_PTZ_wx.so beside
+// the library, so that the library itself links no GUI toolkit: it runs on a
+// headless server and can be loaded and unloaded many times. The module is
+// loaded on first use and never unloaded (its toolkit cannot be).
+#include <dlfcn.h>
+#include <stdlib.h>
+
+#include <mutex>
+#include <string>
+
+#include "platform/module_path.h"
 #include "platform/ui_toolkit.h"
+#include "ui/wx/module_api.h"
 
 namespace platform {
 
+namespace {
+
+bool HasDisplay() {
+  const char* x11 = getenv("DISPLAY");
+  const char* wayland = getenv("WAYLAND_DISPLAY");
+  return (x11 != nullptr && *x11 != '\0') || (wayland != nullptr && *wayland != '\0');
+}
+
+std::string ModulePath() {
+  std::string library;
+  if (!LibraryFileName(&library)) return std::string();
+  const size_t slash = library.rfind('/');
+  return (slash == std::string::npos ? std::string() : library.substr(0, slash + 1)) +
+         QUARO7_WX_MODULE_FILE;
+}
+
+std::mutex lock;
+ui::Toolkit* toolkit = nullptr;
+// Set once the module could not be used: it is not tried again.
+std::string failure;
+
+}  // namespace
+
 ui::Toolkit* UiToolkit(std::string* why) {
-  if (why != nullptr) *why = "no dialog renderer in this build";
-  return nullptr;
+  std::lock_guard<std::mutex> hold(lock);
+  std::string reason;
+  if (toolkit == nullptr && failure.empty()) {
+    if (!HasDisplay()) {
+      // Looked at before the module loads: without a display it would only
+      // complain on the host's terminal. Asked again next time.
+      reason = "no display to show the dialogs on (neither DISPLAY nor WAYLAND_DISPLAY is set)";
+    } else {
+      const std::string path = ModulePath();
+      void* module = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+      if (module == nullptr) {
+        const char* error = dlerror();
+        failure = "the dialog module " +
+                  (path.empty() ? std::string(QUARO7_WX_MODULE_FILE) : path) +
+                  " cannot be loaded: " + (error != nullptr ? error : "not found");
+      } else {
+        auto entry = reinterpret_cast<WxModuleEntry>(dlsym(module, QUARO7_WX_MODULE_ENTRY));
+        if (entry == nullptr) {
+          failure = "the dialog module " + path + " has no entry " QUARO7_WX_MODULE_ENTRY;
+        } else {
+          char text[512] = {0};
+          toolkit = entry(kWxModuleInterfaceVersion, text, static_cast<int>(sizeof text));
+          if (toolkit == nullptr) failure = text[0] != '\0' ? text : "the dialog module failed";
+        }
+        // The module stays loaded whether it works or not: a toolkit that
+        // has started once cannot be unloaded safely.
+      }
+    }
+  }
+  if (toolkit == nullptr && why != nullptr) *why = failure.empty() ? reason : failure;
+  return toolkit;
 }
 
 }  // namespace platform

@@ -1,0 +1,27 @@
+// The toolkit the dialog module hands to the driver.
+#pragma once
+
+#include <string>
+
+#include "ui/dialog.h"
+
+namespace uiwx {
+
+// Starts wxWidgets once per process (on the module's own UI thread, unless
+// the host already runs a wxWidgets application); false with why when it
+// cannot. A failed start is not tried again.
+bool StartToolkit(std::string* why);
+// True on the thread that runs the toolkit.
+bool OnUiThread();
+
+class WxToolkit : public ui::Toolkit {
+ public:
+  int RunModal(ui::CDialog& dialog, ui::CDialog* parent, void* hostParent) override;
+
+ private:
+  // On the UI thread: builds the window, runs the dialog modally, and
+  // destroys the window again.
+  int RunHere(ui::CDialog& dialog, ui::CDialog* parent, void* hostParent);
+};
+
+}  // namespace uiwx

@@ -1,0 +1,571 @@
+// The setup dialogs as a host meets them: a fresh copy of the library with
+// its dialog module beside it, VRT_CamConfigure on a host thread, a user
+// working the real windows on an X display, a dome simulator on the line,
+// and the settings file looked at after each step and after a restart.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <wx/app.h>
+#include <wx/choice.h>
+#include <wx/init.h>
+#include <wx/listbox.h>
+#include <wx/treectrl.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "host_fixture.h"
+#include "wx_test_util.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using q7host::Camera;
+using q7host::ConnectionConfig;
+using wxtest::OnUi;
+
+constexpr char kDriverSetup[] = "QUARO7K7_PTZ Driver Setup";
+constexpr char kCameraSetup[] = "Camera Setup";
+constexpr char kCommSetup[] = "Connection Setup";
+constexpr char kSelectComm[] = "Choose Connection for the New Camera";
+constexpr char kAbout[] = "About QUARO7K7_PTZ Driver";
+
+// Runs this test program again with one test and the given environment
+// changes; its exit status.
+int RunChild(const std::string& test, const std::vector<std::string>& env) {
+  std::vector<std::string> storage = {"/proc/self/exe", "--gtest_filter=" + test};
+  std::vector<char*> argv;
+  for (std::string& s : storage) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> environment = {"Q7_WINDOW_CHILD=1"};
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const std::string& change : env) {
+      const std::string key = change.substr(0, change.find('=') + 1);
+      if (entry.compare(0, key.size(), key) == 0 || entry + "=" == key) replaced = true;
+    }
+    if (!replaced) environment.push_back(entry);
+  }
+  for (const std::string& change : env)
+    if (change.find('=') != change.size() - 1) environment.push_back(change);
+  std::vector<char*> envp;
+  for (std::string& s : environment) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, "/proc/self/exe", nullptr, nullptr, argv.data(), envp.data()) != 0)
+    return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool IsChild() { return getenv("Q7_WINDOW_CHILD") != nullptr; }
+
+class HostDialogsTest : public q7host::HostTest {
+ protected:
+  void SetUp() override {
+    q7host::HostTest::SetUp();
+    std::error_code error;
+    fs::copy_file(QUARO7_WX_MODULE_PATH, Dir() + "/QUARO7K7_PTZ_wx.so", error);
+    ASSERT_FALSE(error) << error.message();
+  }
+  void TearDown() override {
+    if (configure_.valid()) {
+      wxtest::EndAllDialogs();
+      configure_.wait_for(std::chrono::seconds(10));
+    }
+    q7host::HostTest::TearDown();
+  }
+
+  // VRT_CamConfigure on a host thread of its own.
+  void Configure(int camera) {
+    configure_ = std::async(std::launch::async,
+                            [this, camera] { return api().VRT_CamConfigure(camera, nullptr); });
+  }
+  int ConfigureResult() {
+    if (configure_.wait_for(std::chrono::seconds(15)) != std::future_status::ready) {
+      ADD_FAILURE() << "VRT_CamConfigure did not return";
+      wxtest::EndAllDialogs();
+    }
+    return configure_.get();
+  }
+  void CloseUiFromAnotherThread() {
+    std::thread host([this] { EXPECT_EQ(api().VRT_CamCloseUi(), 1); });
+    host.join();
+  }
+
+  // The tree of the driver setup dialog, one line per item, indented by level.
+  static std::vector<std::string> TreeLines(wxDialog* dialog) {
+    std::vector<std::string> lines;
+    OnUi([&] {
+      auto* tree = dynamic_cast<wxTreeCtrl*>(dialog->FindWindow(1008));
+      if (tree == nullptr) return;
+      std::function<void(const wxTreeItemId&, int)> walk = [&](const wxTreeItemId& item,
+                                                               int level) {
+        wxTreeItemIdValue cookie;
+        for (wxTreeItemId c = tree->GetFirstChild(item, cookie); c.IsOk();
+             c = tree->GetNextChild(item, cookie)) {
+          lines.push_back(std::string(level * 2, ' ') + tree->GetItemText(c).ToStdString());
+          walk(c, level + 1);
+        }
+      };
+      walk(tree->GetRootItem(), 0);
+    });
+    return lines;
+  }
+  // The user selects the tree item with this text.
+  static bool SelectTreeItem(wxDialog* dialog, const std::string& text) {
+    bool found = false;
+    OnUi([&] {
+      auto* tree = dynamic_cast<wxTreeCtrl*>(dialog->FindWindow(1008));
+      std::function<bool(const wxTreeItemId&)> walk = [&](const wxTreeItemId& item) {
+        wxTreeItemIdValue cookie;
+        for (wxTreeItemId c = tree->GetFirstChild(item, cookie); c.IsOk();
+             c = tree->GetNextChild(item, cookie)) {
+          if (tree->GetItemText(c).ToStdString() == text) {
+            tree->SelectItem(c);
+            return true;
+          }
+          if (walk(c)) return true;
+        }
+        return false;
+      };
+      found = walk(tree->GetRootItem());
+    });
+    wxtest::Settle();
+    return found;
+  }
+  // The tree once it shows expected (the user's action has run to its end).
+  static std::vector<std::string> WaitForTree(wxDialog* dialog,
+                                              const std::vector<std::string>& expected) {
+    std::vector<std::string> lines;
+    for (int i = 0; i < 500; ++i) {
+      lines = TreeLines(dialog);
+      if (lines == expected) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return lines;
+  }
+  static ::testing::AssertionResult TreeIs(wxDialog* dialog,
+                                           const std::vector<std::string>& expected) {
+    const std::vector<std::string> lines = WaitForTree(dialog, expected);
+    if (lines == expected) return ::testing::AssertionSuccess();
+    std::string shown;
+    for (const std::string& line : lines) shown += "\n  |" + line;
+    return ::testing::AssertionFailure() << "the tree shows:" << shown;
+  }
+  static std::vector<std::string> Entries(wxDialog* dialog, int id) {
+    std::vector<std::string> entries;
+    OnUi([&] {
+      if (auto* items = dynamic_cast<wxItemContainer*>(dialog->FindWindow(id))) {
+        for (unsigned i = 0; i < items->GetCount(); ++i)
+          entries.push_back(items->GetString(i).ToStdString());
+      }
+    });
+    return entries;
+  }
+  static int IndexOf(const std::vector<std::string>& entries, const std::string& text) {
+    for (size_t i = 0; i < entries.size(); ++i)
+      if (entries[i] == text) return static_cast<int>(i);
+    return -1;
+  }
+  // Waits until an edit or label shows a text that starts with prefix.
+  static std::string WaitForText(wxDialog* dialog, int id, const std::string& prefix,
+                                 int timeoutMs = 10000) {
+    std::string text;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+      text = wxtest::TextOf(dialog, id);
+      if (text.compare(0, prefix.size(), prefix) == 0) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < end);
+    return text;
+  }
+  // Saves a screenshot: into docs/ of the source tree when asked to
+  // (QUARO7_UPDATE_SCREENSHOTS=1), else beside the test program.
+  static void Shoot(const std::string& title, const std::string& file) {
+    const char* update = getenv("QUARO7_UPDATE_SCREENSHOTS");
+    const std::string dir = update != nullptr && std::string(update) == "1"
+                                ? std::string(QUARO7_SOURCE_DIR) + "/docs"
+                                : std::string(".");
+    EXPECT_TRUE(wxtest::Screenshot(title, dir + "/" + file)) << file;
+  }
+
+  std::future<int> configure_;
+};
+
+// ---------------------------------------------------------------- no dialogs
+
+TEST_F(HostDialogsTest, WithoutADisplayConfigureAnswersCancelledAndLogsWhy) {
+  if (!IsChild()) {
+    EXPECT_EQ(RunChild("HostDialogsTest.WithoutADisplay*", {"DISPLAY=", "WAYLAND_DISPLAY="}), 0);
+    return;
+  }
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  WriteSettings({});
+  Load();
+  ASSERT_EQ(Init(), 1);
+  EXPECT_EQ(api().VRT_CamConfigure(-1, nullptr), -12);
+  EXPECT_TRUE(HasLogLine(
+      "VRT_CamConfigure: Setup dialog not shown: no display to show the dialogs on (neither "
+      "DISPLAY nor WAYLAND_DISPLAY is set)"));
+  // Without a display the module is not even loaded, so GTK never starts.
+  EXPECT_EQ(q7host::ReadFile("/proc/self/maps").find("QUARO7K7_PTZ_wx.so"), std::string::npos);
+}
+
+TEST_F(HostDialogsTest, ADisplayThatCannotBeOpenedAnswersCancelledWithoutAbortingTheHost) {
+  if (!IsChild()) {
+    EXPECT_EQ(RunChild("HostDialogsTest.ADisplayThatCannotBeOpened*", {"DISPLAY=:4711"}), 0);
+    return;
+  }
+  WriteSettings({});
+  Load();
+  ASSERT_EQ(Init(), 1);
+  EXPECT_EQ(api().VRT_CamConfigure(-1, nullptr), -12);
+  EXPECT_TRUE(
+      LogContains("VRT_CamConfigure: Setup dialog not shown: the dialog module could "
+                  "not start the toolkit"));
+  // Asked again, the same answer at once; the host carries on.
+  EXPECT_EQ(api().VRT_CamConfigure(-1, nullptr), -12);
+  EXPECT_EQ(api().VRT_CamGetVersion() > 0, true);
+}
+
+TEST_F(HostDialogsTest, AMissingModuleAnswersCancelledAndNamesIt) {
+  if (!wxtest::HaveDisplay()) GTEST_SKIP() << "no display";
+  fs::remove(Dir() + "/QUARO7K7_PTZ_wx.so");
+  WriteSettings({});
+  Load();
+  ASSERT_EQ(Init(), 1);
+  EXPECT_EQ(api().VRT_CamConfigure(-1, nullptr), -12);
+  EXPECT_TRUE(LogContains("VRT_CamConfigure: Setup dialog not shown: the dialog module " + Dir() +
+                          "/QUARO7K7_PTZ_wx.so cannot be loaded"));
+}
+
+// A host that is itself a wxWidgets application: the dialogs run in its own
+// loop on its main thread, whether configure is called from inside that
+// loop or from another host thread.
+TEST_F(HostDialogsTest, AWxWidgetsHostShowsTheDialogsInItsOwnLoop) {
+  if (!wxtest::HaveDisplay()) GTEST_SKIP() << "no display";
+  if (!IsChild()) {
+    EXPECT_EQ(RunChild("HostDialogsTest.AWxWidgetsHost*", {}), 0);
+    return;
+  }
+  static char name[] = "wxhost";
+  static char* argv[] = {name, nullptr};
+  int argc = 1;
+  wxApp::SetInstance(new wxApp);
+  ASSERT_TRUE(wxEntryStart(argc, argv));
+  ASSERT_TRUE(wxTheApp->CallOnInit());
+  wxTheApp->SetExitOnFrameDelete(false);
+  WriteSettings({{"Line A", 3, "96,E,8,1", {Camera("Gate", 0, 1)}}});
+  Load();
+  ASSERT_EQ(Init(), 1);
+
+  int fromLoop = 0;
+  bool dialogOnMainThread = false;
+  std::thread closer;
+  wxTheApp->CallAfter([&] {
+    // The user closes the dialog from a host thread of its own.
+    closer = std::thread([&] {
+      wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+      EXPECT_NE(setup, nullptr);
+      OnUi([&] { dialogOnMainThread = getpid() == static_cast<pid_t>(gettid()); });
+      EXPECT_EQ(api().VRT_CamCloseUi(), 1);
+    });
+    fromLoop = api().VRT_CamConfigure(-1, nullptr);
+    // Now from a host thread while the loop runs on.
+    Configure(-1);
+    std::thread([this] {
+      wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+      EXPECT_NE(setup, nullptr);
+      wxtest::Click(setup, 1);
+      EXPECT_EQ(ConfigureResult(), 1);
+      wxTheApp->CallAfter([] { wxTheApp->ExitMainLoop(); });
+    }).detach();
+  });
+  wxTheApp->OnRun();
+  closer.join();
+  EXPECT_EQ(fromLoop, -12);
+  EXPECT_TRUE(dialogOnMainThread);
+  Unload();
+  // The host ends its toolkit as a wxWidgets application does.
+  wxTheApp->OnExit();
+  wxEntryCleanup();
+}
+
+// ---------------------------------------------------------------- real windows
+
+class WindowTest : public HostDialogsTest {
+ protected:
+  void SetUp() override {
+    if (!wxtest::HaveDisplay()) GTEST_SKIP() << "no display";
+    HostDialogsTest::SetUp();
+  }
+};
+
+TEST_F(WindowTest, DriverSetupShowsTheTreeAndCloseUiFromAnotherThreadEndsIt) {
+  ConnectionConfig line{"Line A", 3, "96,E,8,1", {Camera("Gate", 4, 12), Camera("Yard", 1, -1)}};
+  line.cameras[0].innerXml =
+      "<positions><PrePos1><Name value=\"Gate view\"/><ID value=\"12\"/><MemId value=\"2\"/>"
+      "</PrePos1><PrePos2><Name value=\"Door\"/><ID value=\"7\"/><MemId value=\"1\"/>"
+      "</PrePos2></positions>";
+  WriteSettings({line, {"Line B", 4, "96,E,8,1", {Camera("Porch", 9, 3)}}});
+  Load();
+  ASSERT_EQ(Init(), 1);
+  Configure(-1);
+  wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+  ASSERT_NE(setup, nullptr);
+  // Connections in their order, cameras and presets sorted, all expanded.
+  EXPECT_TRUE(TreeIs(
+      setup, {"[COM3]  Line A", "  002 [ ? ]: Yard", "  005 [012]: Gate", "     [00] Gate view",
+              "     [01] Door", "[COM4]  Line B", "  010 [003]: Porch"}));
+  // Buttons follow the selection.
+  ASSERT_TRUE(SelectTreeItem(setup, "005 [012]: Gate"));
+  EXPECT_TRUE(wxtest::EnabledOf(setup, 1012));
+  EXPECT_FALSE(wxtest::EnabledOf(setup, 1013));
+  Shoot(kDriverSetup, "driver-setup.png");
+  ASSERT_TRUE(SelectTreeItem(setup, "[COM3]  Line A"));
+  EXPECT_FALSE(wxtest::EnabledOf(setup, 1012));
+  EXPECT_TRUE(wxtest::EnabledOf(setup, 1013));
+  // A preset selected: the buttons keep their state.
+  ASSERT_TRUE(SelectTreeItem(setup, " [01] Door"));
+  EXPECT_FALSE(wxtest::EnabledOf(setup, 1012));
+  EXPECT_TRUE(wxtest::EnabledOf(setup, 1013));
+  CloseUiFromAnotherThread();
+  EXPECT_EQ(ConfigureResult(), -12);
+  EXPECT_TRUE(wxtest::WaitForNoDialog(kDriverSetup));
+  EXPECT_TRUE(HasLogLine("SETUPDLG.OnInitDialog: Driver setup dialog opened"));
+  EXPECT_TRUE(HasLogLine("DRV.KillAllWindows: function executed"));
+}
+
+TEST_F(WindowTest, AnExistingCameraOpensItsSetupOnTheLineAndCloseUiEndsBothDialogs) {
+  domesim::DomeSimulator& dome = Simulator(3);
+  WriteSettings({{"Line A", 3, "96,E,8,1", {Camera("Gate", 4, 12)}}});
+  Load();
+  ASSERT_EQ(Init(), 1);
+  Configure(4);
+  wxDialog* camera = wxtest::WaitForDialog(kCameraSetup);
+  ASSERT_NE(camera, nullptr);
+  EXPECT_NE(wxtest::WaitForDialog(kDriverSetup), nullptr);
+  EXPECT_EQ(wxtest::TextOf(camera, 1010), "5");
+  EXPECT_EQ(wxtest::TextOf(camera, 1011), "Gate");
+  EXPECT_EQ(wxtest::TextOf(camera, 1012), "Line A");
+  EXPECT_EQ(wxtest::TextOf(camera, 1029), "COM3");
+  // The dome's software versions were read from the line.
+  const std::string version = WaitForText(camera, 1051, "1");
+  EXPECT_FALSE(version.empty());
+  EXPECT_NE(version, "...");
+  wxtest::Click(camera, 1024);
+  EXPECT_EQ(WaitForText(camera, 1026, "Found. Delay ").substr(0, 13), "Found. Delay ");
+  CloseUiFromAnotherThread();
+  EXPECT_EQ(ConfigureResult(), -12);
+  EXPECT_TRUE(wxtest::WaitForNoDialog(kCameraSetup));
+  EXPECT_TRUE(wxtest::WaitForNoDialog(kDriverSetup));
+  EXPECT_FALSE(dome.Lines().empty());
+}
+
+// A user adds a connection on a simulated port and a camera on it (tested on
+// the line), finds both after a restart, then removes them again.
+TEST_F(WindowTest, AUserAddsAndRemovesAConnectionAndACameraEverythingSavedAtOnce) {
+  domesim::DomeSimulator& dome = Simulator(3);
+  WriteSettings({});
+  Load();
+  ASSERT_EQ(Init(), 1);
+  Configure(-1);
+  wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+  ASSERT_NE(setup, nullptr);
+  EXPECT_TRUE(TreeLines(setup).empty());
+
+  // Add Connection ...
+  wxtest::Click(setup, 1010);
+  wxDialog* comm = wxtest::WaitForDialog(kCommSetup);
+  ASSERT_NE(comm, nullptr);
+  const std::vector<std::string> ports = Entries(comm, 1029);
+  const int com3 = IndexOf(ports, "COM3");
+  ASSERT_GE(com3, 0) << "port list without COM3";
+  wxtest::Type(comm, 1014, "Line A");
+  wxtest::ChooseEntry(comm, 1029, com3);
+  Shoot(kCommSetup, "connection-setup.png");
+  wxtest::Click(comm, 1);
+  ASSERT_TRUE(wxtest::WaitForNoDialog(kCommSetup));
+  EXPECT_TRUE(TreeIs(setup, (std::vector<std::string>{"[COM3]  Line A"})));
+  std::string settings = q7host::ReadFile(SettingsPath());
+  EXPECT_NE(settings.find("Line A"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("ComPort value=\"3\""), std::string::npos) << settings;
+
+  // Add Camera ... on it, tested on the line.
+  ASSERT_TRUE(SelectTreeItem(setup, "[COM3]  Line A"));
+  wxtest::Click(setup, 1013);
+  wxDialog* camera = wxtest::WaitForDialog(kCameraSetup);
+  ASSERT_NE(camera, nullptr);
+  WaitForText(camera, 1051, "1");
+  wxtest::Type(camera, 1010, "3");
+  wxtest::Type(camera, 1011, "Gate");
+  wxtest::Type(camera, 1013, "5");
+  wxtest::Type(camera, 1050, "128");
+  wxtest::Click(camera, 1024);
+  EXPECT_EQ(WaitForText(camera, 1026, "Found. Delay ").substr(0, 13), "Found. Delay ");
+  Shoot(kCameraSetup, "camera-setup.png");
+  dome.ClearLines();
+  wxtest::Click(camera, 1022);
+  wxDialog* question = wxtest::WaitForMessage(
+      "WARNING!\n\nThis action resets and tests the camera. \n\nALL PROGRAMMED PRESETS WILL BE "
+      "ERASED FROM THE CAMERA!!!\n\nContinue?");
+  ASSERT_NE(question, nullptr);
+  OnUi([&] { EXPECT_EQ(question->GetDefaultItem(), question->FindWindow(wxID_NO)); });
+  Shoot("QUARO7K7_PTZ", "reset-question.png");
+  wxtest::Click(question, wxID_YES);
+  ASSERT_TRUE(dome.WaitForLines(1, 5000));
+  wxtest::Click(camera, 1);
+  ASSERT_TRUE(wxtest::WaitForNoDialog(kCameraSetup));
+  EXPECT_TRUE(TreeIs(setup, (std::vector<std::string>{"[COM3]  Line A", "  003 [005]: Gate"})))
+      << LogText();
+  settings = q7host::ReadFile(SettingsPath());
+  EXPECT_NE(settings.find("Name value=\"Gate\""), std::string::npos) << settings;
+  EXPECT_NE(settings.find("TavoID value=\"2\""), std::string::npos) << settings;
+  EXPECT_NE(settings.find("SysID value=\"5\""), std::string::npos) << settings;
+
+  // About Driver, then OK.
+  wxtest::Click(setup, 1015);
+  wxDialog* about = wxtest::WaitForDialog(kAbout);
+  ASSERT_NE(about, nullptr);
+  Shoot(kAbout, "about.png");
+  wxtest::Click(about, 1);
+  ASSERT_TRUE(wxtest::WaitForNoDialog(kAbout));
+  wxtest::Click(setup, 1);
+  EXPECT_EQ(ConfigureResult(), 1);
+
+  // After a restart the camera is there.
+  Unload();
+  Load();
+  ASSERT_EQ(Init(), 1);
+  char name[33] = {0};
+  EXPECT_EQ(api().VRT_CamGetName(2, name, sizeof name), 1);
+  EXPECT_STREQ(name, "Gate");
+
+  // Remove Camera ..., answered No first, then Yes; Remove Connection ...
+  Configure(-1);
+  setup = wxtest::WaitForDialog(kDriverSetup);
+  ASSERT_NE(setup, nullptr);
+  ASSERT_TRUE(SelectTreeItem(setup, "003 [005]: Gate"));
+  wxtest::Click(setup, 1014);
+  const std::string removeCamera =
+      "WARNING! \n\nDo you really want to delete the camera?\n\nAll associated prepositions and "
+      "programs will also be deleted!";
+  question = wxtest::WaitForMessage(removeCamera);
+  ASSERT_NE(question, nullptr);
+  wxtest::Click(question, wxID_NO);
+  ASSERT_TRUE(wxtest::WaitForNoDialog("QUARO7K7_PTZ"));
+  EXPECT_EQ(TreeLines(setup).size(), 2u);
+  wxtest::Click(setup, 1014);
+  question = wxtest::WaitForMessage(removeCamera);
+  ASSERT_NE(question, nullptr);
+  wxtest::Click(question, wxID_YES);
+  ASSERT_TRUE(wxtest::WaitForNoDialog("QUARO7K7_PTZ"));
+  EXPECT_TRUE(TreeIs(setup, (std::vector<std::string>{"[COM3]  Line A"})));
+  settings = q7host::ReadFile(SettingsPath());
+  EXPECT_EQ(settings.find("Name value=\"Gate\""), std::string::npos) << settings;
+  EXPECT_TRUE(HasLogLine("SETUPDLG.OnCamRemove: Camera 3 named 'Gate' removed succesfully"));
+
+  ASSERT_TRUE(SelectTreeItem(setup, "[COM3]  Line A"));
+  wxtest::Click(setup, 1011);
+  question = wxtest::WaitForMessage(
+      "Do you really want to remove the connection?\n\nAll Associated cameras and their "
+      "prepositions will be deleted,");
+  ASSERT_NE(question, nullptr);
+  wxtest::Click(question, wxID_YES);
+  ASSERT_TRUE(wxtest::WaitForNoDialog("QUARO7K7_PTZ"));
+  EXPECT_TRUE(WaitForTree(setup, {}).empty());
+  settings = q7host::ReadFile(SettingsPath());
+  EXPECT_EQ(settings.find("Line A"), std::string::npos) << settings;
+  // The close box cancels; everything stays saved.
+  wxtest::CloseBox(setup);
+  EXPECT_EQ(ConfigureResult(), -12);
+  Unload();
+  Load();
+  ASSERT_EQ(Init(), 1);
+  EXPECT_EQ(api().VRT_CamGetName(2, name, sizeof name), -13);
+}
+
+TEST_F(WindowTest, ANewCameraNumberAsksForItsConnectionFirst) {
+  Simulator(3);
+  WriteSettings({{"Line B", 3, "96,E,8,1", {}}, {"Line A", 4, "96,E,8,1", {}}});
+  Load();
+  ASSERT_EQ(Init(), 1);
+  Configure(7);
+  wxDialog* select = wxtest::WaitForDialog(kSelectComm);
+  ASSERT_NE(select, nullptr);
+  EXPECT_EQ(Entries(select, 1013), (std::vector<std::string>{"[COM3]: Line B", "[COM4]: Line A"}));
+  EXPECT_FALSE(wxtest::EnabledOf(select, 1));
+  wxtest::ChooseEntry(select, 1013, 0);
+  wxtest::Settle();
+  EXPECT_TRUE(wxtest::EnabledOf(select, 1));
+  Shoot(kSelectComm, "select-connection.png");
+  wxtest::DoubleClickEntry(select, 1013, 0);
+  wxDialog* camera = wxtest::WaitForDialog(kCameraSetup);
+  ASSERT_NE(camera, nullptr);
+  EXPECT_EQ(wxtest::TextOf(camera, 1010), "8");
+  EXPECT_EQ(wxtest::TextOf(camera, 1012), "Line B");
+  wxtest::Type(camera, 1011, "Porch");
+  wxtest::Type(camera, 1013, "9");
+  // A node address beyond 128 is refused with its message; the dialog stays.
+  wxtest::Type(camera, 1050, "129");
+  wxtest::Click(camera, 1);
+  wxDialog* box = wxtest::WaitForMessage("Illegal node address. Valid values: 0 ... 127.");
+  ASSERT_NE(box, nullptr);
+  wxtest::Click(box, wxID_OK);
+  ASSERT_TRUE(wxtest::WaitForNoDialog("QUARO7K7_PTZ"));
+  EXPECT_EQ(wxtest::WaitForDialog(kCameraSetup), camera);
+  wxtest::Type(camera, 1050, "128");
+  wxtest::Click(camera, 1);
+  ASSERT_TRUE(wxtest::WaitForNoDialog(kCameraSetup));
+  wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+  ASSERT_NE(setup, nullptr);
+  EXPECT_TRUE(TreeIs(
+      setup, (std::vector<std::string>{"[COM3]  Line B", "  008 [009]: Porch", "[COM4]  Line A"})));
+  const std::string settings = q7host::ReadFile(SettingsPath());
+  EXPECT_NE(settings.find("TavoID value=\"7\""), std::string::npos) << settings;
+  wxtest::PressKey(setup, WXK_ESCAPE);
+  EXPECT_EQ(ConfigureResult(), -12);
+}
+
+TEST_F(WindowTest, FiftyLoadConfigureCloseUnloadCyclesInOneProcess) {
+  WriteSettings({{"Line A", 3, "96,E,8,1", {Camera("Gate", 0, 1)}}});
+  for (int cycle = 0; cycle < 50; ++cycle) {
+    SCOPED_TRACE("cycle " + std::to_string(cycle));
+    Load();
+    ASSERT_EQ(Init(), 1);
+    Configure(-1);
+    ASSERT_NE(wxtest::WaitForDialog(kDriverSetup), nullptr);
+    // The dialog enters the driver's window list while it initialises.
+    for (int i = 0; i < 100 && !LogContains("SETUPDLG.OnInitDialog"); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    CloseUiFromAnotherThread();
+    ASSERT_EQ(ConfigureResult(), -12);
+    ASSERT_TRUE(wxtest::WaitForNoDialog(kDriverSetup));
+    Unload();
+  }
+}
+
+TEST_F(WindowTest, TheModulesEndWhileADialogIsOpenEndsItFirst) {
+  WriteSettings({{"Line A", 3, "96,E,8,1", {Camera("Gate", 0, 1)}}});
+  Load();
+  ASSERT_EQ(Init(), 1);
+  Configure(-1);
+  ASSERT_NE(wxtest::WaitForDialog(kDriverSetup), nullptr);
+  EXPECT_EQ(Exit(), 1);
+  EXPECT_EQ(ConfigureResult(), -12);
+  EXPECT_TRUE(wxtest::WaitForNoDialog(kDriverSetup));
+}
+
+}  // namespace
