@@ -11,6 +11,7 @@
 #include "driver/log.h"
 #include "driver/text.h"
 #include "platform/tick_clock.h"
+#include "platform/worker_thread.h"
 #include "ui/resources.h"
 
 CVRTComm::CVRTComm() : lineLock_(std::make_shared<std::recursive_mutex>()) {}
@@ -285,28 +286,25 @@ void CVRTComm::StartWorker() {
   if (worker_) return;
   auto control = std::make_shared<WorkerControl>();
   auto lock = lineLock_;
-  try {
-    workerThread_ = std::thread([this, control, lock] {
-      while (control->running.load()) {
-        {
-          std::lock_guard<std::recursive_mutex> line(*lock);
-          // Close clears the flag before it frees anything; once it is clear
-          // this thread touches nothing of the connection again.
-          if (!control->running.load()) break;
-          WorkerPass();
-        }
-        std::unique_lock<std::mutex> wait(control->mutex);
-        control->wake.wait_for(wait, std::chrono::milliseconds(kWorkerPeriodMs),
-                               [&] { return !control->running.load(); });
+  const bool started = platform::StartThread(&workerThread_, [this, control, lock] {
+    while (control->running.load()) {
+      {
+        std::lock_guard<std::recursive_mutex> line(*lock);
+        // Close clears the flag before it frees anything; once it is clear
+        // this thread touches nothing of the connection again.
+        if (!control->running.load()) break;
+        WorkerPass();
       }
-      std::lock_guard<std::mutex> wait(control->mutex);
-      control->done = true;
-      control->wake.notify_all();
-    });
-  } catch (...) {
-    return;  // no worker: the line works, timed tasks do not run
-  }
-  worker_ = control;
+      std::unique_lock<std::mutex> wait(control->mutex);
+      control->wake.wait_for(wait, std::chrono::milliseconds(kWorkerPeriodMs),
+                             [&] { return !control->running.load(); });
+    }
+    std::lock_guard<std::mutex> wait(control->mutex);
+    control->done = true;
+    control->wake.notify_all();
+  });
+  // No worker: the line works, timed tasks do not run.
+  if (started) worker_ = control;
 }
 
 void CVRTComm::StopWorker() {

@@ -24,6 +24,11 @@ bool ClearReadOnly(const std::string& path);
 // missing or cannot be read.
 bool ReadFileBytes(const std::string& path, std::string* bytes);
 
+// Creates the file, or empties it when it exists, and writes the bytes. False
+// when it cannot be created or the bytes cannot all be written; what was
+// written may then remain, for the caller to remove.
+bool WriteNewFile(const std::string& path, const std::string& bytes);
+
 // A name for a new temporary file in the directory of the file `path` names
 // (the target, when `path` is a symbolic link), not used by any other thread
 // or process at the moment. The name carries the process id, so that

@@ -135,6 +135,22 @@ bool ReadFileBytes(const std::string& path, std::string* bytes) {
   return done;
 }
 
+bool WriteNewFile(const std::string& path, const std::string& bytes) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD chunk =
+        static_cast<DWORD>(bytes.size() - done > 0x100000 ? 0x100000 : bytes.size() - done);
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) break;
+    done += written;
+  }
+  const bool closed = CloseHandle(file) != 0;
+  return done == bytes.size() && closed;
+}
+
 std::string TemporaryFileBeside(const std::string& path) {
   static std::atomic<unsigned> counter{0};
   return path + ".~" + std::to_string(GetCurrentProcessId()) + "-" +
