@@ -42,6 +42,16 @@ std::string TemporaryFileBeside(const std::string& path);
 // system's error code; the temporary file is gone in either case.
 uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::string& path);
 
+// The result of PlaceTemporaryFile when something already carries the name.
+constexpr uint32_t kErrorNameTaken = 0xFFFFFFFFu;
+
+// Flushes the finished temporary file and gives it the name `path`, but only
+// while nothing carries that name: a file, a link (even one whose target is
+// missing) or anything else there stays as it is and the result is
+// kErrorNameTaken. 0, kErrorNameTaken or the system's error code; the
+// temporary file is gone in every case.
+uint32_t PlaceTemporaryFile(const std::string& temporary, const std::string& path);
+
 // Deletes the temporary files beside `path` (TemporaryFileBeside) that were
 // left by processes that no longer run, e.g. killed while they saved.
 void RemoveStaleTemporaries(const std::string& path);

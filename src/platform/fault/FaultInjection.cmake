@@ -16,7 +16,7 @@ file(GLOB _fault_sources CONFIGURE_DEPENDS ${_fault_dir}/*.cpp)
 list(APPEND QUARO7_CORE_SOURCES ${_fault_sources})
 
 set_source_files_properties(${_posix}/file_ops.cpp PROPERTIES COMPILE_DEFINITIONS
-  "ProbeFile=OsProbeFile;ClearReadOnly=OsClearReadOnly;ReadFileBytes=OsReadFileBytes;WriteNewFile=OsWriteNewFile;TemporaryFileBeside=OsTemporaryFileBeside;ReplaceWithTemporaryFile=OsReplaceWithTemporaryFile;RemoveStaleTemporaries=OsRemoveStaleTemporaries;LockFile=OsLockFile;UnlockFile=OsUnlockFile;RemoveFile=OsRemoveFile")
+  "ProbeFile=OsProbeFile;ClearReadOnly=OsClearReadOnly;ReadFileBytes=OsReadFileBytes;WriteNewFile=OsWriteNewFile;TemporaryFileBeside=OsTemporaryFileBeside;ReplaceWithTemporaryFile=OsReplaceWithTemporaryFile;PlaceTemporaryFile=OsPlaceTemporaryFile;RemoveStaleTemporaries=OsRemoveStaleTemporaries;LockFile=OsLockFile;UnlockFile=OsUnlockFile;RemoveFile=OsRemoveFile")
 set_source_files_properties(${_posix}/log_file_posix.cpp PROPERTIES COMPILE_DEFINITIONS
   "AppendLogText=OsAppendLogText")
 set_source_files_properties(${_posix}/worker_thread_posix.cpp PROPERTIES COMPILE_DEFINITIONS

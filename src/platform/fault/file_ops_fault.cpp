@@ -64,6 +64,18 @@ uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::strin
   return OsReplaceWithTemporaryFile(temporary, path);
 }
 
+uint32_t PlaceTemporaryFile(const std::string& temporary, const std::string& path) {
+  if (fault::ShouldFail("settings.flush")) {
+    OsRemoveFile(temporary);
+    return EIO;
+  }
+  if (fault::ShouldFail("settings.rename")) {
+    OsRemoveFile(temporary);
+    return ENOSPC;
+  }
+  return OsPlaceTemporaryFile(temporary, path);
+}
+
 void RemoveStaleTemporaries(const std::string& path) { OsRemoveStaleTemporaries(path); }
 
 FileLock* LockFile(const std::string& path) {

@@ -21,6 +21,7 @@ bool OsReadFileBytes(const std::string& path, std::string* bytes);
 bool OsWriteNewFile(const std::string& path, const std::string& bytes);
 std::string OsTemporaryFileBeside(const std::string& path);
 uint32_t OsReplaceWithTemporaryFile(const std::string& temporary, const std::string& path);
+uint32_t OsPlaceTemporaryFile(const std::string& temporary, const std::string& path);
 void OsRemoveStaleTemporaries(const std::string& path);
 FileLock* OsLockFile(const std::string& path);
 void OsUnlockFile(FileLock* lock);

@@ -188,6 +188,27 @@ uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::strin
   return 0;
 }
 
+uint32_t PlaceTemporaryFile(const std::string& temporary, const std::string& path) {
+  const int fd = open(temporary.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0 || fsync(fd) != 0) {
+    const uint32_t error = LastError();
+    if (fd >= 0) close(fd);
+    unlink(temporary.c_str());
+    return error;
+  }
+  close(fd);
+  // A hard link is made only when the name is free; the temporary name goes
+  // afterwards.
+  if (link(temporary.c_str(), path.c_str()) != 0) {
+    const uint32_t error = errno == EEXIST ? kErrorNameTaken : LastError();
+    unlink(temporary.c_str());
+    return error;
+  }
+  unlink(temporary.c_str());
+  SyncDirectory(path);
+  return 0;
+}
+
 void RemoveFile(const std::string& path) { unlink(path.c_str()); }
 
 void RemoveStaleTemporaries(const std::string& path) {

@@ -181,6 +181,23 @@ uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::strin
   return error;
 }
 
+uint32_t PlaceTemporaryFile(const std::string& temporary, const std::string& path) {
+  HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE || !FlushFileBuffers(file)) {
+    const DWORD error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    DeleteFileA(temporary.c_str());
+    return error;
+  }
+  CloseHandle(file);
+  // Without MOVEFILE_REPLACE_EXISTING an existing name is refused.
+  if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) return 0;
+  const DWORD error = GetLastError();
+  DeleteFileA(temporary.c_str());
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? kErrorNameTaken : error;
+}
+
 void RemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
 
 void RemoveStaleTemporaries(const std::string& path) {
