@@ -169,6 +169,10 @@ void FaultScenario::RunSteps(const std::vector<Step>& steps) {
                     << " written):\n"
                     << after;
     }
+    // The session never removes the camera: whatever fails, the file keeps it.
+    EXPECT_NE(after.find("<Name value=\"Gate\""), std::string::npos)
+        << "after " << step.name << " the settings file lost the configuration:\n"
+        << after;
     // A change that answered 1 is in the file.
     const std::string previous =
         i == 0 ? ReadFile(baselineDir + "/settings-initial.xml")
@@ -213,11 +217,14 @@ TEST_F(FaultScenario, HostSession) {
   Simulator(1);
   const Api& a = Load();
   int handle = 0;
+  int initResult = 0;
+  int cameras = -1;
   auto properties = [&] {
     VRT_ModuleProperties p;
     std::memset(&p, 0, sizeof p);
     const int r = a.VRT_CamGetModuleProperties(&p);
-    return r == 1 ? p.cameraCount * 1000 + p.connections : r;
+    cameras = p.cameraCount;
+    return r;
   };
   auto relayState = [&](int relay) {
     VRT_RelayRecord record;
@@ -228,10 +235,10 @@ TEST_F(FaultScenario, HostSession) {
     return r == 1 ? 10 + record.state : r;
   };
   const std::vector<Step> steps = {
-      {"VRT_CamInitModule", [&] { return Init(1); },
+      {"VRT_CamInitModule", [&] { return initResult = Init(1); },
        [&] {
          Exit();
-         return Init(1);
+         return initResult = Init(1);
        }},
       {"VRT_CamGetModuleProperties", properties, nullptr},
       {"VRT_CamOpen", [&] { return a.VRT_CamOpen(0, &handle); },
@@ -267,6 +274,8 @@ TEST_F(FaultScenario, HostSession) {
       {"VRT_CamExitModule again", [&] { return Exit(); }, nullptr},
   };
   RunSteps(steps);
+  // A module that started has its camera.
+  if (initResult == 1) EXPECT_EQ(cameras, 1);
   // The unload's own calls (its log lines) run here, and are counted too.
   Unload();
   if (!Env("Q7FAULT_BASELINE_WRITE").empty()) {
