@@ -66,6 +66,8 @@ int CVRTComm::Close() {
       port_.reset();
     }
   }
+  // A task added while the first stop ran may have started one again.
+  StopWorker();
   VRT_LOG_LINE("COMM.Close: Connection '%s' closed\n", name_.c_str());
   return 1;
 }
@@ -223,6 +225,9 @@ int CVRTComm::CheckCameraUnique(CVRTCamera* camera) {
 int CVRTComm::AddTask(std::unique_ptr<CVRTScheduledTask> task) {
   if (!task) return 0;
   std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  // Without a worker the task would never run (a pulse would never end): a
+  // worker that could not be started when the line opened is tried again.
+  if (!worker_ && port_ && open_.load() != 0) StartWorker();
   tasks_.push_back(std::move(task));
   return 1;
 }
@@ -308,8 +313,16 @@ void CVRTComm::StartWorker() {
 }
 
 void CVRTComm::StopWorker() {
-  if (!worker_) return;
-  std::shared_ptr<WorkerControl> control = std::move(worker_);
+  // Taken under the line lock, which AddTask starts a worker under; the
+  // wait for the worker's end is outside it (each pass of the worker takes it).
+  std::shared_ptr<WorkerControl> control;
+  std::thread thread;
+  {
+    std::lock_guard<std::recursive_mutex> line(*lineLock_);
+    if (!worker_) return;
+    control = std::move(worker_);
+    thread = std::move(workerThread_);
+  }
   {
     std::lock_guard<std::mutex> wait(control->mutex);
     control->running.store(false);
@@ -322,9 +335,9 @@ void CVRTComm::StopWorker() {
                                    [&] { return control->done; });
   }
   if (ended)
-    workerThread_.join();
+    thread.join();
   else
-    workerThread_.detach();
+    thread.detach();
 }
 
 void CVRTComm::WorkerPass() {
