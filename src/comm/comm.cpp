@@ -11,6 +11,7 @@
 #include "driver/log.h"
 #include "driver/text.h"
 #include "platform/tick_clock.h"
+#include "platform/worker_thread.h"
 #include "ui/resources.h"
 
 CVRTComm::CVRTComm() : lineLock_(std::make_shared<std::recursive_mutex>()) {}
@@ -65,6 +66,8 @@ int CVRTComm::Close() {
       port_.reset();
     }
   }
+  // A task added while the first stop ran may have started one again.
+  StopWorker();
   VRT_LOG_LINE("COMM.Close: Connection '%s' closed\n", name_.c_str());
   return 1;
 }
@@ -222,6 +225,9 @@ int CVRTComm::CheckCameraUnique(CVRTCamera* camera) {
 int CVRTComm::AddTask(std::unique_ptr<CVRTScheduledTask> task) {
   if (!task) return 0;
   std::lock_guard<std::recursive_mutex> hold(*lineLock_);
+  // Without a worker the task would never run (a pulse would never end): a
+  // worker that could not be started when the line opened is tried again.
+  if (!worker_ && port_ && open_.load() != 0) StartWorker();
   tasks_.push_back(std::move(task));
   return 1;
 }
@@ -285,33 +291,38 @@ void CVRTComm::StartWorker() {
   if (worker_) return;
   auto control = std::make_shared<WorkerControl>();
   auto lock = lineLock_;
-  try {
-    workerThread_ = std::thread([this, control, lock] {
-      while (control->running.load()) {
-        {
-          std::lock_guard<std::recursive_mutex> line(*lock);
-          // Close clears the flag before it frees anything; once it is clear
-          // this thread touches nothing of the connection again.
-          if (!control->running.load()) break;
-          WorkerPass();
-        }
-        std::unique_lock<std::mutex> wait(control->mutex);
-        control->wake.wait_for(wait, std::chrono::milliseconds(kWorkerPeriodMs),
-                               [&] { return !control->running.load(); });
+  const bool started = platform::StartThread(&workerThread_, [this, control, lock] {
+    while (control->running.load()) {
+      {
+        std::lock_guard<std::recursive_mutex> line(*lock);
+        // Close clears the flag before it frees anything; once it is clear
+        // this thread touches nothing of the connection again.
+        if (!control->running.load()) break;
+        WorkerPass();
       }
-      std::lock_guard<std::mutex> wait(control->mutex);
-      control->done = true;
-      control->wake.notify_all();
-    });
-  } catch (...) {
-    return;  // no worker: the line works, timed tasks do not run
-  }
-  worker_ = control;
+      std::unique_lock<std::mutex> wait(control->mutex);
+      control->wake.wait_for(wait, std::chrono::milliseconds(kWorkerPeriodMs),
+                             [&] { return !control->running.load(); });
+    }
+    std::lock_guard<std::mutex> wait(control->mutex);
+    control->done = true;
+    control->wake.notify_all();
+  });
+  // No worker: the line works, timed tasks do not run.
+  if (started) worker_ = control;
 }
 
 void CVRTComm::StopWorker() {
-  if (!worker_) return;
-  std::shared_ptr<WorkerControl> control = std::move(worker_);
+  // Taken under the line lock, which AddTask starts a worker under; the
+  // wait for the worker's end is outside it (each pass of the worker takes it).
+  std::shared_ptr<WorkerControl> control;
+  std::thread thread;
+  {
+    std::lock_guard<std::recursive_mutex> line(*lineLock_);
+    if (!worker_) return;
+    control = std::move(worker_);
+    thread = std::move(workerThread_);
+  }
   {
     std::lock_guard<std::mutex> wait(control->mutex);
     control->running.store(false);
@@ -324,9 +335,9 @@ void CVRTComm::StopWorker() {
                                    [&] { return control->done; });
   }
   if (ended)
-    workerThread_.join();
+    thread.join();
   else
-    workerThread_.detach();
+    thread.detach();
 }
 
 void CVRTComm::WorkerPass() {

@@ -24,6 +24,11 @@ bool ClearReadOnly(const std::string& path);
 // missing or cannot be read.
 bool ReadFileBytes(const std::string& path, std::string* bytes);
 
+// Creates the file, or empties it when it exists, and writes the bytes. False
+// when it cannot be created or the bytes cannot all be written; what was
+// written may then remain, for the caller to remove.
+bool WriteNewFile(const std::string& path, const std::string& bytes);
+
 // A name for a new temporary file in the directory of the file `path` names
 // (the target, when `path` is a symbolic link), not used by any other thread
 // or process at the moment. The name carries the process id, so that
@@ -36,6 +41,16 @@ std::string TemporaryFileBeside(const std::string& path);
 // crash. An existing file that is read-only is not replaced. 0, or the
 // system's error code; the temporary file is gone in either case.
 uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::string& path);
+
+// The result of PlaceTemporaryFile when something already carries the name.
+constexpr uint32_t kErrorNameTaken = 0xFFFFFFFFu;
+
+// Flushes the finished temporary file and gives it the name `path`, but only
+// while nothing carries that name: a file, a link (even one whose target is
+// missing) or anything else there stays as it is and the result is
+// kErrorNameTaken. 0, kErrorNameTaken or the system's error code; the
+// temporary file is gone in every case.
+uint32_t PlaceTemporaryFile(const std::string& temporary, const std::string& path);
 
 // Deletes the temporary files beside `path` (TemporaryFileBeside) that were
 // left by processes that no longer run, e.g. killed while they saved.

@@ -379,14 +379,8 @@ class PugiDocument : public XmlDomDocument {
       utf8 += '\n';
     }
     const std::string text = EncodeFile(utf8, Loaded ? Coding : DeclaredCoding());
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) throw SettingsError("cannot write " + path, kSettingsFail);
-    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    const bool flushed = std::fflush(file) == 0;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !flushed || !closed) {
+    if (!platform::WriteNewFile(path, text))
       throw SettingsError("cannot write " + path, kSettingsFail);
-    }
   }
 
   std::unique_ptr<XmlDomNode> DocumentNode() override { return std::make_unique<PugiNode>(Doc); }

@@ -65,9 +65,18 @@ void ReplaceFile(const std::string& temporary, const std::string& path) {
   }
 }
 
-// Writes a new document to `path`.
-void WriteDocument(XmlDomDocument& document, const std::string& path) {
-  ReplaceFile(SaveTemporary(document, path, nullptr), path);
+// Writes a new document to `path`, which nothing carries yet. False, with
+// nothing changed, when a file is there after all: a file is never replaced
+// by a new empty one, also when the look for it went wrong.
+bool WriteNewDocument(XmlDomDocument& document, const std::string& path) {
+  const uint32_t error = platform::PlaceTemporaryFile(SaveTemporary(document, path, nullptr), path);
+  if (error == platform::kErrorNameTaken) return false;
+  if (error != 0) {
+    throw SettingsError(
+        "settings file " + path + " not written (error " + std::to_string(error) + ")",
+        SystemFailure(error));
+  }
+  return true;
 }
 
 // The thread's membership in what the XML component needs, left again on
@@ -231,8 +240,7 @@ int CXMLSettingsAPI::CreateDocument(const std::string& fileName, const std::stri
   std::unique_ptr<XmlDomNode> top = document->DocumentNode();
   document->AppendProcessingInstruction(*top, kDeclarationTarget, kDeclarationData);
   document->AppendElement(*top, rootName);
-  WriteDocument(*document, path);
-  return 1;
+  return WriteNewDocument(*document, path) ? 1 : 0;
 }
 
 std::string CXMLSettingsAPI::FilePath() const {

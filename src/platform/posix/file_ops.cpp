@@ -136,6 +136,20 @@ bool ReadFileBytes(const std::string& path, std::string* bytes) {
   return done;
 }
 
+bool WriteNewFile(const std::string& path, const std::string& bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  const bool closed = close(fd) == 0;
+  return done == bytes.size() && closed;
+}
+
 std::string TemporaryFileBeside(const std::string& path) {
   static std::atomic<unsigned> counter{0};
   return TargetOf(path) + kTemporaryMark + std::to_string(getpid()) + "-" +
@@ -170,6 +184,27 @@ uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::strin
     unlink(temporary.c_str());
     return error;
   }
+  SyncDirectory(path);
+  return 0;
+}
+
+uint32_t PlaceTemporaryFile(const std::string& temporary, const std::string& path) {
+  const int fd = open(temporary.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0 || fsync(fd) != 0) {
+    const uint32_t error = LastError();
+    if (fd >= 0) close(fd);
+    unlink(temporary.c_str());
+    return error;
+  }
+  close(fd);
+  // A hard link is made only when the name is free; the temporary name goes
+  // afterwards.
+  if (link(temporary.c_str(), path.c_str()) != 0) {
+    const uint32_t error = errno == EEXIST ? kErrorNameTaken : LastError();
+    unlink(temporary.c_str());
+    return error;
+  }
+  unlink(temporary.c_str());
   SyncDirectory(path);
   return 0;
 }

@@ -385,7 +385,7 @@ void SetPortDirectoryForTesting(const std::string& dir) {
   gPortDirectoryOverride = dir;
 }
 
-std::unique_ptr<SerialDevice> SerialDevice::Create() {
+std::unique_ptr<SerialDevice> NewPosixSerialDevice() {
   return std::make_unique<PosixSerialDevice>();
 }
 

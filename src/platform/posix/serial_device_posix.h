@@ -7,7 +7,10 @@
 // still names the port, which then reports "no such port".
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "platform/serial_device.h"
 
 namespace platform {
 
@@ -18,5 +21,8 @@ std::string PortDirectory();
 // Makes PortDirectory() return dir instead; an empty dir restores the
 // default. Only for tests.
 void SetPortDirectoryForTesting(const std::string& dir);
+
+// The terminal device behind SerialDevice::Create.
+std::unique_ptr<SerialDevice> NewPosixSerialDevice();
 
 }  // namespace platform

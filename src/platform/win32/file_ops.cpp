@@ -135,6 +135,22 @@ bool ReadFileBytes(const std::string& path, std::string* bytes) {
   return done;
 }
 
+bool WriteNewFile(const std::string& path, const std::string& bytes) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const DWORD chunk =
+        static_cast<DWORD>(bytes.size() - done > 0x100000 ? 0x100000 : bytes.size() - done);
+    DWORD written = 0;
+    if (!WriteFile(file, bytes.data() + done, chunk, &written, nullptr) || written == 0) break;
+    done += written;
+  }
+  const bool closed = CloseHandle(file) != 0;
+  return done == bytes.size() && closed;
+}
+
 std::string TemporaryFileBeside(const std::string& path) {
   static std::atomic<unsigned> counter{0};
   return path + ".~" + std::to_string(GetCurrentProcessId()) + "-" +
@@ -163,6 +179,23 @@ uint32_t ReplaceWithTemporaryFile(const std::string& temporary, const std::strin
   const DWORD error = MoveOver(temporary, path);
   if (error != 0) DeleteFileA(temporary.c_str());
   return error;
+}
+
+uint32_t PlaceTemporaryFile(const std::string& temporary, const std::string& path) {
+  HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE || !FlushFileBuffers(file)) {
+    const DWORD error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    DeleteFileA(temporary.c_str());
+    return error;
+  }
+  CloseHandle(file);
+  // Without MOVEFILE_REPLACE_EXISTING an existing name is refused.
+  if (MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) return 0;
+  const DWORD error = GetLastError();
+  DeleteFileA(temporary.c_str());
+  return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS ? kErrorNameTaken : error;
 }
 
 void RemoveFile(const std::string& path) { DeleteFileA(path.c_str()); }
