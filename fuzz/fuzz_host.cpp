@@ -116,7 +116,7 @@ class Session {
     for (int i = 0; i < length && i < 32; ++i) {
       const uint8_t byte = in_.Byte();
       // Mostly the names the configuration holds, sometimes any byte.
-      name[static_cast<size_t>(i)] = static_cast<char>(byte < 0xC0 ? "Door"[i % 4] : byte);
+      name[static_cast<size_t>(i)] = static_cast<char>(byte < 0x80 ? "Door"[i % 4] : byte - 0x80);
     }
     if (in_.Below(3) == 0) std::strncpy(name.data(), "Door", 32);
     return name;
@@ -440,5 +440,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int64_t start = q7fuzz::NowMs();
   q7fuzz::EndModule();
   if (q7fuzz::NowMs() - start > kCallBoundMs) Fail("the module's end took too long");
+  // Whatever the host did, the file it leaves loads again, and a second load
+  // reads what the first one did.
+  const std::string file = q7fuzz::ReadFile(q7fuzz::SettingsPath());
+  if (file != settled) {
+    const int reloaded = VRT_CamInitModule(0, nullptr, q7fuzz::WorkDir().c_str());
+    const std::string first = q7fuzz::ConfigurationText();
+    q7fuzz::EndModule();
+    if (reloaded != 1) Fail("the settings file the host's calls left does not load", file);
+    VRT_CamInitModule(0, nullptr, q7fuzz::WorkDir().c_str());
+    const std::string second = q7fuzz::ConfigurationText();
+    q7fuzz::EndModule();
+    if (second != first) Fail("the settings file reads differently a second time", file);
+  }
   return 0;
 }
