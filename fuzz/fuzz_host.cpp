@@ -10,8 +10,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "domesim/domesim.h"
@@ -180,6 +182,85 @@ class Session {
       std::memcpy(&handle, record.data() + 4, 4);
       Remember(handle);
     }
+  }
+
+  // One call, its arguments read now, to be run later on any thread.
+  std::function<int()> Call(int32_t* opened) {
+    const int32_t handle = Handle();
+    const int32_t number = CameraNumber();
+    const int32_t a = Small();
+    const int32_t b = Small();
+    switch (in_.Below(14)) {
+      case 0:
+        return [] { return VRT_CamExitModule(); };
+      case 1:
+        return [] { return VRT_CamInitModule(0, nullptr, q7fuzz::WorkDir().c_str()); };
+      case 2:
+        return [] { return VRT_CamCloseUi(); };
+      case 3:
+        return [number, opened] { return VRT_CamOpen(number, opened); };
+      case 4:
+        return [handle] { return VRT_CamClose(handle); };
+      case 5:
+        return [handle, a] { return VRT_CamLeft(handle, a); };
+      case 6:
+        return [handle, a, b] { return VRT_CamSetRelay(handle, a, b, 5); };
+      case 7:
+        return [handle, a] {
+          const char name[32] = "Racer";
+          return VRT_CamSetRelayName(handle, a, name);
+        };
+      case 8:
+        return [handle, a] {
+          VRT_RelayRecord record{};
+          record.handle = handle;
+          record.relay = a;
+          return VRT_CamGetRelay(&record);
+        };
+      case 9:
+        return [handle] {
+          const char name[32] = "Race";
+          return VRT_CamSetPrePositionName(handle, name);
+        };
+      case 10:
+        return [handle] {
+          VRT_CameraProperties record{};
+          record.handle = handle;
+          return VRT_CamGetProperties(&record);
+        };
+      case 11:
+        return [] {
+          VRT_ModuleProperties record{};
+          return VRT_CamGetModuleProperties(&record);
+        };
+      case 12:
+        return [handle, a] { return VRT_CamMoveToPrePosition(handle, a, 50); };
+      default:
+        return [number] {
+          char name[33];
+          return VRT_CamGetName(number, name, sizeof name);
+        };
+    }
+  }
+
+  // Two calls at once, as two host threads make them: one on a thread of
+  // its own, one on this one.
+  void Race() {
+    int32_t opened[2] = {0, 0};
+    std::function<int()> first = Call(&opened[0]);
+    std::function<int()> second = Call(&opened[1]);
+    int64_t tookFirst = 0;
+    std::thread other([&] {
+      const int64_t start = q7fuzz::NowMs();
+      first();
+      tookFirst = q7fuzz::NowMs() - start;
+    });
+    Timed("a call beside another", second);
+    other.join();
+    if (tookFirst > kCallBoundMs)
+      Fail("a call beside another took " + std::to_string(tookFirst) + " ms");
+    for (int32_t handle : opened)
+      if (handle != 0) Remember(handle);
   }
 
   void Step() {
@@ -379,6 +460,10 @@ class Session {
         dome.SetDelayMs(in_.Below(4) == 0 ? in_.Below(kMaxDelayMs + 1) : 0);
         return;
       }
+      case 29:
+      case 30:
+        Race();
+        return;
       default: {
         // Mostly moves on what is open, as a host does.
         const int32_t handle = handles_.empty() ? Handle() : handles_[in_.Byte() % handles_.size()];
