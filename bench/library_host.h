@@ -10,6 +10,7 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 class LibraryHost {
  public:
@@ -47,13 +48,14 @@ class LibraryHost {
   void* lib_ = nullptr;
 };
 
-// Settings file text: `lines` connections of `cameras` cameras each, every
-// camera with `presets` presets and `relays` named relays. Connection n uses
-// COM port n.
-inline std::string SettingsXml(int lines, int cameras, int presets, int relays) {
+// Settings file text: one connection per entry of camerasPerLine with that
+// many cameras, every camera with `presets` presets and `relays` named
+// relays. Connection n uses COM port n; host numbers count on across lines.
+inline std::string SettingsXml(const std::vector<int>& camerasPerLine, int presets, int relays) {
   std::string x = "<?xml version='1.0' encoding='iso-8859-1'?>\n<settings>\n";
   int number = 0;
-  for (int l = 1; l <= lines; ++l) {
+  for (int l = 1; l <= static_cast<int>(camerasPerLine.size()); ++l) {
+    const int cameras = camerasPerLine[static_cast<size_t>(l - 1)];
     const std::string comm = "comm" + std::to_string(l);
     x += "\t<" + comm + ">\n\t\t<Name value=\"Line " + std::to_string(l) +
          "\"/>\n\t\t<ComPort value=\"" + std::to_string(l) +
@@ -89,4 +91,9 @@ inline std::string SettingsXml(int lines, int cameras, int presets, int relays) 
     x += "\t</" + comm + ">\n";
   }
   return x + "</settings>\n";
+}
+
+// `lines` connections of `cameras` cameras each.
+inline std::string SettingsXml(int lines, int cameras, int presets, int relays) {
+  return SettingsXml(std::vector<int>(static_cast<size_t>(lines), cameras), presets, relays);
 }
