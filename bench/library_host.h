@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "camera/camera_keys.h"
+
 class LibraryHost {
  public:
   explicit LibraryHost(const std::string& settingsXml) {
@@ -66,17 +68,22 @@ inline std::string SettingsXml(const std::vector<int>& camerasPerLine, int prese
       auto value = [&x](const char* key, const std::string& v) {
         x += "\t\t\t<" + std::string(key) + " value=\"" + v + "\"/>\n";
       };
-      value("Name", "Camera " + std::to_string(number + 1));
-      value("TavoID", std::to_string(number));
-      value("SysID", std::to_string(c));
-      value("NodeAddress", "128");
-      value("CamAccFactor", "6");
-      value("WaitForResponse", "1");
-      value("WashPulseTime", "3000");
-      value("DefaultPreposSpeed", "90");
-      value("NofStorageLocations", "99");
-      value("ControlMonitor", "1");
-      value("NofRelays", std::to_string(relays));
+      // A key with the value of a camera that has not been loaded.
+      auto initial = [&value](camera_keys::Index key) {
+        value(camera_keys::ElementName(key), std::to_string(camera_keys::Of(key).initial));
+      };
+      value(camera_keys::kName + 1, "Camera " + std::to_string(number + 1));
+      value(camera_keys::ElementName(camera_keys::TavoID), std::to_string(number));
+      value(camera_keys::ElementName(camera_keys::SysID), std::to_string(c));
+      value(camera_keys::ElementName(camera_keys::NodeAddress),
+            std::to_string(camera_keys::kNoNode));
+      initial(camera_keys::CamAccFactor);
+      initial(camera_keys::WaitForResponse);
+      initial(camera_keys::WashPulseTime);
+      initial(camera_keys::DefaultPreposSpeed);
+      initial(camera_keys::NofStorageLocations);
+      value(camera_keys::ElementName(camera_keys::ControlMonitor), "1");
+      value(camera_keys::ElementName(camera_keys::NofRelays), std::to_string(relays));
       x += "\t\t\t<positions>\n";
       for (int p = 1; p <= presets; ++p)
         x += "\t\t\t\t<PrePos" + std::to_string(p) + "><Name value=\"Preset " + std::to_string(p) +

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "camera/camera.h"
+#include "camera/camera_keys.h"
 #include "comm/comm.h"
 #include "driver/driver.h"
 #include "driver/settings_values.h"
@@ -33,13 +34,19 @@ std::string Value(const std::string& key, const std::string& value) {
 // A camera's keys; extra keys come after them (a key the camera already has
 // is not written twice).
 std::string Camera(int tavo, int sys, const std::string& extra = "") {
-  std::string keys = Value("Name", "Cam" + std::to_string(tavo)) +
-                     Value("TavoID", std::to_string(tavo)) + Value("SysID", std::to_string(sys));
-  for (const char* key : {"NodeAddress", "NofRelays"}) {
-    if (extra.find("<" + std::string(key) + " ") == std::string::npos)
-      keys += Value(key, key == std::string("NodeAddress") ? "128" : "3");
+  using namespace camera_keys;
+  std::string keys = Value(kName + 1, "Cam" + std::to_string(tavo)) +
+                     Value(ElementName(TavoID), std::to_string(tavo)) +
+                     Value(ElementName(SysID), std::to_string(sys));
+  // No node, and the relays of a camera that has not been loaded.
+  for (const auto& [key, value] :
+       {std::pair{NodeAddress, kNoNode}, std::pair{NofRelays, Of(NofRelays).initial}}) {
+    if (extra.find("<" + std::string(ElementName(key)) + " ") == std::string::npos)
+      keys += Value(ElementName(key), std::to_string(value));
   }
-  return keys + Value("NofStorageLocations", "99") + extra;
+  return keys +
+         Value(ElementName(NofStorageLocations), std::to_string(Of(NofStorageLocations).initial)) +
+         extra;
 }
 std::string Document(const std::string& inner) {
   return "<?xml version='1.0' encoding='iso-8859-1'?>\n" + Element("settings", inner) + "\n";
