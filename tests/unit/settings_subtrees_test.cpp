@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <future>
@@ -228,6 +229,46 @@ TEST_F(DriverSettingsTest, CameraKeysAndTheirLoadRules) {
   EXPECT_EQ(ReadTextKey("settings/comm1/cam2/relays/Relay3/Name"), "Relay3");
   ASSERT_EQ(cams[1]->Save(), 1);
   EXPECT_EQ(ReadTextKey("settings/comm1/cam2/NodeAddress"), "128");
+}
+
+// Other programs read the file: a camera saved into an empty node writes
+// its keys in this order.
+TEST_F(DriverSettingsTest, CameraKeysAreSavedInTheirOrder) {
+  Open(Document(Element("comm1", Element("cam1", ""))));
+  ASSERT_EQ(Driver().LoadConnections(), 1);
+  ASSERT_EQ(Driver().Save(), 1);
+  const std::string text = FileText();
+  const size_t begin = text.find("<cam1>");
+  // The keys end where the presets or relays begin (an empty node has
+  // none of either).
+  const size_t end = std::min(
+      {text.find("<positions", begin), text.find("<relays", begin), text.find("</cam1>", begin)});
+  ASSERT_NE(begin, std::string::npos);
+  ASSERT_NE(end, std::string::npos);
+  std::vector<std::string> keys;
+  for (size_t at = text.find('<', begin + 1); at < end; at = text.find('<', at + 1))
+    if (text[at + 1] != '/')
+      keys.push_back(text.substr(at + 1, text.find_first_of(" />", at) - at - 1));
+  const std::vector<std::string> expected = {"Name",
+                                             "TavoID",
+                                             "SysID",
+                                             "CamAccFactor",
+                                             "CamAccDefaultState",
+                                             "CamAccDefault",
+                                             "NodeAddress",
+                                             "WaitForResponse",
+                                             "WashPulseTime",
+                                             "NofStorageLocations",
+                                             "DefaultPreposSpeed",
+                                             "DefaultLensSlow",
+                                             "ControlMonitor",
+                                             "NofRelays",
+                                             "AutoFocus",
+                                             "AutoIris",
+                                             "Aux1Func",
+                                             "Aux2Func",
+                                             "Aux3Func"};
+  EXPECT_EQ(keys, expected);
 }
 
 TEST_F(DriverSettingsTest, PresetsLoadFromEveryNodeAndSaveWithoutLeftOvers) {
