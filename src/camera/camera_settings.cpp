@@ -6,6 +6,7 @@
 #include "driver/log.h"
 #include "driver/settings_change.h"
 #include "driver/settings_values.h"
+#include "quaro7k7_ptz.h"
 #include "settings/xml_settings.h"
 
 namespace {
@@ -52,7 +53,7 @@ int CVRTCamera::Save(const std::string& keyPath) {
 
 int CVRTCamera::SaveKeys(const std::string& keyPath) {
   if (!keyPath.empty()) KeyPath = keyPath;
-  if (KeyPath.empty()) return -3;
+  if (KeyPath.empty()) return QUARO7_BAD_ARGUMENT;
   const std::string base = "settings/" + KeyPath;
   WriteKey(base + camera_keys::kName, Name);
   for (int i = 0; i < camera_keys::kCount; ++i)
@@ -107,7 +108,7 @@ int CVRTCamera::WritePrePositions(const std::string& keyPath) {
 int CVRTCamera::LoadRelays(const std::string& keyPath) {
   const std::vector<int> numbers = NumberedKeys("settings/" + keyPath + "/relays", "Relay");
   if (numbers.empty()) {
-    if (CreateRelays(keyPath, nullptr) == -1) return -18;
+    if (CreateRelays(keyPath, nullptr) == -1) return QUARO7_FAILED;
   } else {
     for (int n : numbers) {
       auto relay = std::make_unique<CVRTRelay>(this);
@@ -123,7 +124,7 @@ int CVRTCamera::LoadRelays(const std::string& keyPath) {
 }
 
 int CVRTCamera::SaveRelays(const std::string& keyPath) {
-  if (Relays.empty() && CreateRelays(keyPath, nullptr) == -1) return -18;
+  if (Relays.empty() && CreateRelays(keyPath, nullptr) == -1) return QUARO7_FAILED;
   for (size_t i = 0; i < Relays.size(); ++i) {
     CVRTRelay& relay = *Relays[i];
     relay.KeyPath = keyPath + "/relays/Relay" + std::to_string(i + 1);

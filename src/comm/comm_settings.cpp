@@ -6,6 +6,7 @@
 #include "driver/driver.h"
 #include "driver/settings_change.h"
 #include "driver/settings_values.h"
+#include "quaro7k7_ptz.h"
 
 int CVRTComm::Load(const std::string& key) {
   key_ = key;
@@ -41,7 +42,7 @@ int CVRTComm::Save(const std::string& key) {
 
 int CVRTComm::SaveKeys(const std::string& key) {
   if (!key.empty()) key_ = key;
-  if (key_.empty()) return -3;
+  if (key_.empty()) return QUARO7_BAD_ARGUMENT;
   const std::string base = "settings/" + key_;
   WriteKey(base + comm_keys::kName, name_);
   WriteKey(base + comm_keys::kComPort, comPort_);
