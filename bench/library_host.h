@@ -10,6 +10,9 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "camera/camera_keys.h"
 
 class LibraryHost {
  public:
@@ -47,13 +50,14 @@ class LibraryHost {
   void* lib_ = nullptr;
 };
 
-// Settings file text: `lines` connections of `cameras` cameras each, every
-// camera with `presets` presets and `relays` named relays. Connection n uses
-// COM port n.
-inline std::string SettingsXml(int lines, int cameras, int presets, int relays) {
+// Settings file text: one connection per entry of camerasPerLine with that
+// many cameras, every camera with `presets` presets and `relays` named
+// relays. Connection n uses COM port n; host numbers count on across lines.
+inline std::string SettingsXml(const std::vector<int>& camerasPerLine, int presets, int relays) {
   std::string x = "<?xml version='1.0' encoding='iso-8859-1'?>\n<settings>\n";
   int number = 0;
-  for (int l = 1; l <= lines; ++l) {
+  for (int l = 1; l <= static_cast<int>(camerasPerLine.size()); ++l) {
+    const int cameras = camerasPerLine[static_cast<size_t>(l - 1)];
     const std::string comm = "comm" + std::to_string(l);
     x += "\t<" + comm + ">\n\t\t<Name value=\"Line " + std::to_string(l) +
          "\"/>\n\t\t<ComPort value=\"" + std::to_string(l) +
@@ -64,17 +68,22 @@ inline std::string SettingsXml(int lines, int cameras, int presets, int relays) 
       auto value = [&x](const char* key, const std::string& v) {
         x += "\t\t\t<" + std::string(key) + " value=\"" + v + "\"/>\n";
       };
-      value("Name", "Camera " + std::to_string(number + 1));
-      value("TavoID", std::to_string(number));
-      value("SysID", std::to_string(c));
-      value("NodeAddress", "128");
-      value("CamAccFactor", "6");
-      value("WaitForResponse", "1");
-      value("WashPulseTime", "3000");
-      value("DefaultPreposSpeed", "90");
-      value("NofStorageLocations", "99");
-      value("ControlMonitor", "1");
-      value("NofRelays", std::to_string(relays));
+      // A key with the value of a camera that has not been loaded.
+      auto initial = [&value](camera_keys::Index key) {
+        value(camera_keys::ElementName(key), std::to_string(camera_keys::Of(key).initial));
+      };
+      value(camera_keys::kName + 1, "Camera " + std::to_string(number + 1));
+      value(camera_keys::ElementName(camera_keys::TavoID), std::to_string(number));
+      value(camera_keys::ElementName(camera_keys::SysID), std::to_string(c));
+      value(camera_keys::ElementName(camera_keys::NodeAddress),
+            std::to_string(camera_keys::kNoNode));
+      initial(camera_keys::CamAccFactor);
+      initial(camera_keys::WaitForResponse);
+      initial(camera_keys::WashPulseTime);
+      initial(camera_keys::DefaultPreposSpeed);
+      initial(camera_keys::NofStorageLocations);
+      value(camera_keys::ElementName(camera_keys::ControlMonitor), "1");
+      value(camera_keys::ElementName(camera_keys::NofRelays), std::to_string(relays));
       x += "\t\t\t<positions>\n";
       for (int p = 1; p <= presets; ++p)
         x += "\t\t\t\t<PrePos" + std::to_string(p) + "><Name value=\"Preset " + std::to_string(p) +
@@ -89,4 +98,9 @@ inline std::string SettingsXml(int lines, int cameras, int presets, int relays) 
     x += "\t</" + comm + ">\n";
   }
   return x + "</settings>\n";
+}
+
+// `lines` connections of `cameras` cameras each.
+inline std::string SettingsXml(int lines, int cameras, int presets, int relays) {
+  return SettingsXml(std::vector<int>(static_cast<size_t>(lines), cameras), presets, relays);
 }

@@ -40,9 +40,9 @@ void CVRTCamera::WaitUntilReleased() {
 int CVRTCamera::Open() {
   if (OpenState != 0) {
     VRT_LOG_LINE("CAM.Open: TAVO Camera %d busy.\n", OneBased(TavoID));
-    return -20;
+    return QUARO7_CAMERA_BUSY;
   }
-  if (Connection == nullptr) return -18;
+  if (Connection == nullptr) return QUARO7_FAILED;
   const int result = Connection->Acquire();
   if (result != 1) return result;
   Initialize();
@@ -51,7 +51,7 @@ int CVRTCamera::Open() {
 }
 
 int CVRTCamera::Close() {
-  if (Connection == nullptr) return -18;
+  if (Connection == nullptr) return QUARO7_FAILED;
   const int result = Connection->Release();
   if (result == 1) OpenState = 0;
   return result;
@@ -113,7 +113,7 @@ void CVRTCamera::SelectOnMonitor(int monitor) {
 }
 
 int CVRTCamera::Move(MoveFn move, int speed, const char* okLine, const char* failedLine) {
-  if (Connection == nullptr) return -18;
+  if (Connection == nullptr) return QUARO7_FAILED;
   if (CVRTPrePosition* active = GetActivePrePosition()) active->Active = 0;
   const int result = (Connection->*move)(this, speed);
   CurrentLocation = 255;
@@ -163,7 +163,7 @@ int CVRTCamera::DownRight(int speed) {
 }
 
 int CVRTCamera::Zoom(int mode, int speed) {
-  if (Connection == nullptr) return -18;
+  if (Connection == nullptr) return QUARO7_FAILED;
   if (CVRTPrePosition* active = GetActivePrePosition()) active->Active = 0;
   const int result = Connection->Zoom(this, mode, speed);
   CurrentLocation = 255;
@@ -175,7 +175,7 @@ int CVRTCamera::Zoom(int mode, int speed) {
 }
 
 int CVRTCamera::Iris(int mode, int speed) {
-  if (Connection == nullptr) return -18;
+  if (Connection == nullptr) return QUARO7_FAILED;
   const int result = Connection->Iris(this, mode, speed);
   CurrentLocation = 255;
   if (result == 1)
@@ -186,7 +186,7 @@ int CVRTCamera::Iris(int mode, int speed) {
 }
 
 int CVRTCamera::Focus(int mode, int speed) {
-  if (Connection == nullptr) return -18;
+  if (Connection == nullptr) return QUARO7_FAILED;
   const int result = Connection->Focus(this, mode, speed);
   CurrentLocation = 255;
   if (result == 1)
@@ -198,7 +198,7 @@ int CVRTCamera::Focus(int mode, int speed) {
 }
 
 int CVRTCamera::GetProperties(VRT_CameraProperties* record) {
-  if (record == nullptr) return -3;
+  if (record == nullptr) return QUARO7_BAD_ARGUMENT;
   for (int32_t& flag : record->capability) flag = 1;
   record->relayCount = NofRelays;
   record->storageLocations = NofStorageLocations;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "camera/camera_keys.h"
 #include "camera/preposition.h"
 #include "camera/relay.h"
 #include "driver/numbers.h"
@@ -25,7 +26,7 @@ class CVRTCamera {
   static constexpr int kNameLength = 31;
   // The most relays a camera has: what the setup dialog accepts. A larger
   // count from the settings file is taken as this.
-  static constexpr int kMaxRelays = 8;
+  static constexpr int kMaxRelays = camera_keys::kMaxRelays;
 
   struct StorageLocation {
     uint16_t useCount;
@@ -121,43 +122,43 @@ class CVRTCamera {
 
   // Fields. The connection keeps the motion state (Moving, LastSpeed, the
   // lens modes, the follow-up bit) while it sends for the camera.
-  int32_t AutoFocus = 1;
+  int32_t AutoFocus = camera_keys::Of(camera_keys::AutoFocus).initial;
   StorageLocation StorageLocations[kLocationCount];
-  int32_t TavoID = -1;
+  int32_t TavoID = camera_keys::Of(camera_keys::TavoID).initial;
   int32_t CurrentLocation = 255;
   std::vector<std::unique_ptr<CVRTPrePosition>> PrePositions;
   CVRTComm* Connection;
   std::atomic<int32_t> AccessCount{0};
   int32_t PreviousTavoID = -1;
   uint8_t StateFlags = 0;
-  int32_t SysID = -1;
-  int32_t NodeAddress = 0;
+  int32_t SysID = camera_keys::Of(camera_keys::SysID).initial;
+  int32_t NodeAddress = camera_keys::Of(camera_keys::NodeAddress).initial;
   int32_t PreviousSysID = -1;
   std::string KeyPath;
   std::string Name;
   int32_t OpenState = 0;
   void* TreeItem = nullptr;
   std::vector<std::unique_ptr<CVRTRelay>> Relays;
-  int32_t CamAccFactor = 6;
-  int32_t CamAccDefault = 6;
-  int32_t CamAccDefaultState = 1;
-  int32_t NofStorageLocations = 99;
-  int32_t DefaultPreposSpeed = 90;
-  int32_t DefaultLensSlow = 0;
-  int32_t ControlMonitor = -1;
+  int32_t CamAccFactor = camera_keys::Of(camera_keys::CamAccFactor).initial;
+  int32_t CamAccDefault = camera_keys::Of(camera_keys::CamAccDefault).initial;
+  int32_t CamAccDefaultState = camera_keys::Of(camera_keys::CamAccDefaultState).initial;
+  int32_t NofStorageLocations = camera_keys::Of(camera_keys::NofStorageLocations).initial;
+  int32_t DefaultPreposSpeed = camera_keys::Of(camera_keys::DefaultPreposSpeed).initial;
+  int32_t DefaultLensSlow = camera_keys::Of(camera_keys::DefaultLensSlow).initial;
+  int32_t ControlMonitor = camera_keys::Of(camera_keys::ControlMonitor).initial;
   int32_t IrisMode = -1;
   int32_t ZoomMode = -1;
   int32_t FocusMode = -1;
-  int32_t WaitForResponse = 1;
+  int32_t WaitForResponse = camera_keys::Of(camera_keys::WaitForResponse).initial;
   int32_t LastSpeed = 0;
-  int32_t WashPulseTime = 3000;
-  int32_t NofRelays = 3;
-  int32_t AutoIris = 1;
+  int32_t WashPulseTime = camera_keys::Of(camera_keys::WashPulseTime).initial;
+  int32_t NofRelays = camera_keys::Of(camera_keys::NofRelays).initial;
+  int32_t AutoIris = camera_keys::Of(camera_keys::AutoIris).initial;
   uint8_t SelectPending = 0;
   uint8_t Moving = 0;
-  int32_t Aux1Func = 0;
-  int32_t Aux2Func = 0;
-  int32_t Aux3Func = 0;
+  int32_t Aux1Func = camera_keys::Of(camera_keys::Aux1Func).initial;
+  int32_t Aux2Func = camera_keys::Of(camera_keys::Aux2Func).initial;
+  int32_t Aux3Func = camera_keys::Of(camera_keys::Aux3Func).initial;
   // The host's handle while the camera is open, 0 otherwise; preset and
   // relay records carry it back as the camera's identifier.
   int32_t Handle = 0;

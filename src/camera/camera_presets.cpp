@@ -96,17 +96,17 @@ int CVRTCamera::ListPrePositions(std::vector<CVRTPrePosition*>* list) {
 // ---------------------------------------------------------------- recall
 
 int CVRTCamera::MoveToPrePosition(int position, int speed) {
-  if (Connection == nullptr) return -18;
+  if (Connection == nullptr) return QUARO7_FAILED;
   if (OpenState != 1) {
     VRT_LOG_LINE("CAM.MoveToPrePosition: TAVO Camera %d busy (error %d).\n", OneBased(TavoID), -20);
-    return -20;
+    return QUARO7_CAMERA_BUSY;
   }
   SelectPending = 1;
   CVRTPrePosition* preset = GetPrePositionAt(position);
   if (preset == nullptr) {
     VRT_LOG_LINE("CAM.MoveToPrePosition: TAVO Camera %d doesn't have preposition %d (error %d).\n",
                  OneBased(TavoID), position, -23);
-    return -23;
+    return QUARO7_NO_SUCH_PRESET;
   }
   if (CVRTPrePosition* active = GetActivePrePosition()) active->Active = 0;
   preset->Active = 1;
@@ -121,14 +121,14 @@ int CVRTCamera::MoveToPrePosition(int position, int speed) {
 }
 
 int CVRTCamera::MoveToPrePositionName(const std::string& name, int speed) {
-  if (Connection == nullptr) return -18;
+  if (Connection == nullptr) return QUARO7_FAILED;
   if (OpenState != 1) {
     VRT_LOG_LINE("CAM.MoveToPrePositionName: TAVO Camera %d busy (error %d).\n", OneBased(TavoID),
                  -20);
-    return -20;
+    return QUARO7_CAMERA_BUSY;
   }
   CVRTPrePosition* preset = FindPrePosition(name);
-  if (preset == nullptr) return -23;
+  if (preset == nullptr) return QUARO7_NO_SUCH_PRESET;
   if (CVRTPrePosition* active = GetActivePrePosition()) active->Active = 0;
   preset->Active = 1;
   const int result = Connection->MoveToPrePosition(this, preset);
@@ -148,9 +148,9 @@ int CVRTCamera::MoveToPrePositionName(const std::string& name, int speed) {
 // no key; otherwise the connection's result, with the preset in *stored.
 int CVRTCamera::StorePreset(int id, const std::string& name,
                             std::unique_ptr<CVRTPrePosition>* stored) {
-  if (Connection == nullptr) return -18;
+  if (Connection == nullptr) return QUARO7_FAILED;
   auto preset = std::make_unique<CVRTPrePosition>();
-  if (!MakePrePositionKey(1, &preset->KeyPath)) return -18;
+  if (!MakePrePositionKey(1, &preset->KeyPath)) return QUARO7_FAILED;
   preset->ID = id;
   preset->Name = name.substr(0, kNameLength);
   const int result = Connection->SetPrePosition(this, preset.get());
@@ -188,22 +188,22 @@ int CVRTCamera::SetPrePosition(int position, const std::string& name) {
   if (position < -1 || position > PresetCount()) {
     VRT_LOG_LINE("CAMERA.SetPrePosition: FAILED, illegal iPosition (%d)(TavoID %d)\n", position,
                  OneBased(TavoID));
-    return -3;
+    return QUARO7_BAD_ARGUMENT;
   }
   if (PresetCount() >= NofStorageLocations) {
     VRT_LOG_LINE("CAM.SetPrePosition: Camera %d FAILED, maximum number of prepositions reached.\n",
                  OneBased(TavoID));
-    return -26;
+    return QUARO7_PRESETS_FULL;
   }
   std::lock_guard<CVRTCamera> hold(*this);
   if (OpenState != 1) {
     VRT_LOG_LINE("CAM.SetPrePosition: TAVO Camera %d busy (error %d).\n", OneBased(TavoID), -20);
-    return -20;
+    return QUARO7_CAMERA_BUSY;
   }
-  if (position == -1 || GetPrePositionAt(position) != nullptr) return -18;
+  if (position == -1 || GetPrePositionAt(position) != nullptr) return QUARO7_FAILED;
   std::unique_ptr<CVRTPrePosition> preset;
   const int result = StorePreset(position, name, &preset);
-  if (result == -18 && !preset) return -18;
+  if (result == -18 && !preset) return QUARO7_FAILED;
   if (result != 1) {
     VRT_LOG_LINE("CAM.SetPrePosition: position = %d name = '%s' FAILED (error %d).\n", position,
                  name.c_str(), result);
@@ -218,22 +218,22 @@ int CVRTCamera::SetPrePositionName(const std::string& name) {
   if (FindPrePosition(name.substr(0, kNameLength)) != nullptr) {
     VRT_LOG_LINE("CAMERA.SetPrePosition: FAILED, position %s already exist(TavoID %d)\n",
                  name.c_str(), OneBased(TavoID));
-    return -3;
+    return QUARO7_BAD_ARGUMENT;
   }
   if (PresetCount() >= NofStorageLocations) {
     VRT_LOG_LINE(
         "CAM.SetPrePositionName: Camera %d FAILED, maximum number of prepositions reached.\n",
         OneBased(TavoID));
-    return -26;
+    return QUARO7_PRESETS_FULL;
   }
   std::lock_guard<CVRTCamera> hold(*this);
   if (OpenState != 1) {
     VRT_LOG_LINE("CAM.SetPrePosition: TAVO Camera %d busy (error %d).\n", OneBased(TavoID), -20);
-    return -20;
+    return QUARO7_CAMERA_BUSY;
   }
   std::unique_ptr<CVRTPrePosition> preset;
   const int result = StorePreset(PresetCount(), name, &preset);
-  if (result == -18 && !preset) return -18;
+  if (result == -18 && !preset) return QUARO7_FAILED;
   if (result != 1) {
     VRT_LOG_LINE("CAM.SetPrePositionName: name = '%s' FAILED (error %d).\n", name.c_str(), result);
     return result;
@@ -246,14 +246,14 @@ int CVRTCamera::SetPrePositionName(const std::string& name) {
 // ---------------------------------------------------------------- read, delete
 
 int CVRTCamera::GetPrePosition(VRT_PresetRecord* record) {
-  if (record == nullptr) return -3;
+  if (record == nullptr) return QUARO7_BAD_ARGUMENT;
   const int position = record->position;
   if (position == -1) return PresetCount();
   CVRTPrePosition* preset = GetPrePositionAt(position);
   if (preset == nullptr) {
     VRT_LOG_LINE("CAM.GetPrePosition: TAVO Camera %d doesn't have preposition %d (error %d).\n",
                  OneBased(TavoID), position, -23);
-    return -23;
+    return QUARO7_NO_SUCH_PRESET;
   }
   record->handle = CameraIdentifier();
   record->position = position;
@@ -271,7 +271,7 @@ int CVRTCamera::DeletePrePositionName(const std::string& name) {
         "CAM.DeletePrePositionName: TAVO Camera %d doesn't have preposition %s (error "
         "%d).\n",
         OneBased(TavoID), name.c_str(), -23);
-    return -23;
+    return QUARO7_NO_SUCH_PRESET;
   }
   ReleaseLocation(preset->MemId);
   const int position = preset->ID;

@@ -50,7 +50,7 @@ int CVRTCamera::CreateRelays(const std::string& keyPath, std::vector<std::string
 int CVRTCamera::SetRelay(int relay, int mode, int time) {
   if (Connection != nullptr) Connection->CancelTasks(this, CVRTScheduledTask::kRelayPulse, relay);
   CVRTRelay* target = GetRelayAt(relay);
-  if (target == nullptr) return -27;
+  if (target == nullptr) return QUARO7_NO_SUCH_RELAY;
   const int result = target->Set(static_cast<unsigned>(mode), time);
   if (result == 1)
     VRT_LOG_LINE("CAM.SetRelay: OK (TavoID %d), relay: %d mode: %d, time: %d\n", OneBased(TavoID),
@@ -63,7 +63,7 @@ int CVRTCamera::SetRelay(int relay, int mode, int time) {
 
 int CVRTCamera::SetRelayName(int relay, const std::string& name) {
   CVRTRelay* target = GetRelayAt(relay);
-  if (target == nullptr) return -27;
+  if (target == nullptr) return QUARO7_NO_SUCH_RELAY;
   {
     // The worker thread reads the name while it ends a pulse.
     if (Connection != nullptr) Connection->Lock();
@@ -75,11 +75,11 @@ int CVRTCamera::SetRelayName(int relay, const std::string& name) {
 }
 
 int CVRTCamera::GetRelayState(VRT_RelayRecord* record) {
-  if (record == nullptr) return -3;
+  if (record == nullptr) return QUARO7_BAD_ARGUMENT;
   const int relay = record->relay;
   if (relay == -1) return RelayCount();
   CVRTRelay* target = GetRelayAt(relay);
-  if (target == nullptr) return -27;
+  if (target == nullptr) return QUARO7_NO_SUCH_RELAY;
   record->handle = CameraIdentifier();
   record->capabilities = target->GetCapabilities();
   record->state = target->GetState();
@@ -90,7 +90,7 @@ int CVRTCamera::GetRelayState(VRT_RelayRecord* record) {
 }
 
 int CVRTCamera::SetNofRelays(int count) {
-  if (count < 0 || count > kMaxRelays) return -3;
+  if (count < 0 || count > kMaxRelays) return QUARO7_BAD_ARGUMENT;
   std::lock_guard<CVRTCamera> hold(*this);
   if (count == NofRelays) return 1;
   if (count < NofRelays) {

@@ -6,49 +6,37 @@
 #include "driver/log.h"
 #include "driver/settings_change.h"
 #include "driver/settings_values.h"
+#include "quaro7k7_ptz.h"
 #include "settings/xml_settings.h"
+
+namespace {
+
+// The camera's member of each number key, in the keys' order.
+constexpr int32_t CVRTCamera::*kMembers[] = {
+#define QUARO7_CAMERA_KEY_MEMBER(member, ...) &CVRTCamera::member,
+    QUARO7_CAMERA_NUMBER_KEYS(QUARO7_CAMERA_KEY_MEMBER)
+#undef QUARO7_CAMERA_KEY_MEMBER
+};
+static_assert(sizeof kMembers / sizeof kMembers[0] == camera_keys::kCount, "one member per key");
+
+}  // namespace
 
 int CVRTCamera::Load(const std::string& keyPath) {
   KeyPath = keyPath;
   const std::string base = "settings/" + keyPath;
-  auto readInt = [&base](const char* key) { return ReadIntKey(base + key); };
-  auto auxFunction = [&readInt](const char* key) {
-    const int value = readInt(key);
-    return value < 0 || value > 3 ? 0 : value;
-  };
-  Name = ReadTextKey(base + "/Name");
-  TavoID = readInt("/TavoID");
-  SysID = readInt("/SysID");
-  NodeAddress = readInt("/NodeAddress");
-  if (NodeAddress == -1) NodeAddress = 128;
-  CamAccFactor = readInt("/CamAccFactor");
-  CamAccDefault = readInt("/CamAccDefault");
-  CamAccDefaultState = readInt("/CamAccDefaultState");
-  WaitForResponse = readInt("/WaitForResponse");
-  if (WaitForResponse < 0) WaitForResponse = 1;
-  WashPulseTime = readInt("/WashPulseTime");
-  DefaultPreposSpeed = readInt("/DefaultPreposSpeed");
-  NofStorageLocations = readInt("/NofStorageLocations");
-  DefaultLensSlow = readInt("/DefaultLensSlow");
-  ControlMonitor = readInt("/ControlMonitor");
-  Aux1Func = auxFunction("/Aux1Func");
-  Aux2Func = auxFunction("/Aux2Func");
-  Aux3Func = auxFunction("/Aux3Func");
+  // Every number is read before the presets and relays: the relays made
+  // when the file has none are NofRelays of them (never more than a camera
+  // can have), and nothing else read here depends on the sub-loads.
+  Name = ReadTextKey(base + camera_keys::kName);
+  for (int i = 0; i < camera_keys::kCount; ++i) {
+    const camera_keys::NumberKey& key = camera_keys::kNumberKeys[i];
+    this->*kMembers[i] = key.Loaded(ReadIntKey(base + key.key));
+  }
   ResetLocations();
-  NofRelays = readInt("/NofRelays");
-  if (NofRelays == -1) NofRelays = 3;
-  // Every relay counted here is made (and written) when the file has no
-  // relay nodes: take no more than a camera can have.
-  if (NofRelays < 0) NofRelays = 0;
-  if (NofRelays > kMaxRelays) NofRelays = kMaxRelays;
   int result = LoadPrePositions(keyPath);
   if (result != 1) return result;
   result = LoadRelays(keyPath);
   if (result != 1) return result;
-  AutoFocus = readInt("/AutoFocus");
-  if (AutoFocus == -1) AutoFocus = 1;
-  AutoIris = readInt("/AutoIris");
-  if (AutoIris == -1) AutoIris = 1;
   VRT_LOG_LINE("CAM.Load: TAVO Camera %d (physical ID %d) load OK.\n", OneBased(TavoID), SysID);
   return 1;
 }
@@ -65,30 +53,11 @@ int CVRTCamera::Save(const std::string& keyPath) {
 
 int CVRTCamera::SaveKeys(const std::string& keyPath) {
   if (!keyPath.empty()) KeyPath = keyPath;
-  if (KeyPath.empty()) return -3;
+  if (KeyPath.empty()) return QUARO7_BAD_ARGUMENT;
   const std::string base = "settings/" + KeyPath;
-  WriteKey(base + "/Name", Name);
-  const std::pair<const char*, int32_t> values[] = {
-      {"/TavoID", TavoID},
-      {"/SysID", SysID},
-      {"/CamAccFactor", CamAccFactor},
-      {"/CamAccDefaultState", CamAccDefaultState},
-      {"/CamAccDefault", CamAccDefault},
-      {"/NodeAddress", NodeAddress},
-      {"/WaitForResponse", WaitForResponse},
-      {"/WashPulseTime", WashPulseTime},
-      {"/NofStorageLocations", NofStorageLocations},
-      {"/DefaultPreposSpeed", DefaultPreposSpeed},
-      {"/DefaultLensSlow", DefaultLensSlow},
-      {"/ControlMonitor", ControlMonitor},
-      {"/NofRelays", NofRelays},
-      {"/AutoFocus", AutoFocus},
-      {"/AutoIris", AutoIris},
-      {"/Aux1Func", Aux1Func},
-      {"/Aux2Func", Aux2Func},
-      {"/Aux3Func", Aux3Func},
-  };
-  for (const auto& [key, value] : values) WriteKey(base + key, value);
+  WriteKey(base + camera_keys::kName, Name);
+  for (int i = 0; i < camera_keys::kCount; ++i)
+    WriteKey(base + camera_keys::kNumberKeys[i].key, this->*kMembers[i]);
   int result = SavePrePositions(KeyPath);
   if (result != 1) return result;
   result = SaveRelays(KeyPath);
@@ -139,7 +108,7 @@ int CVRTCamera::WritePrePositions(const std::string& keyPath) {
 int CVRTCamera::LoadRelays(const std::string& keyPath) {
   const std::vector<int> numbers = NumberedKeys("settings/" + keyPath + "/relays", "Relay");
   if (numbers.empty()) {
-    if (CreateRelays(keyPath, nullptr) == -1) return -18;
+    if (CreateRelays(keyPath, nullptr) == -1) return QUARO7_FAILED;
   } else {
     for (int n : numbers) {
       auto relay = std::make_unique<CVRTRelay>(this);
@@ -155,7 +124,7 @@ int CVRTCamera::LoadRelays(const std::string& keyPath) {
 }
 
 int CVRTCamera::SaveRelays(const std::string& keyPath) {
-  if (Relays.empty() && CreateRelays(keyPath, nullptr) == -1) return -18;
+  if (Relays.empty() && CreateRelays(keyPath, nullptr) == -1) return QUARO7_FAILED;
   for (size_t i = 0; i < Relays.size(); ++i) {
     CVRTRelay& relay = *Relays[i];
     relay.KeyPath = keyPath + "/relays/Relay" + std::to_string(i + 1);

@@ -2,6 +2,7 @@
 
 #include "driver/settings_change.h"
 #include "driver/settings_values.h"
+#include "quaro7k7_ptz.h"
 
 int CVRTPrePosition::Load(const std::string& keyPath) {
   KeyPath = keyPath;
@@ -14,7 +15,7 @@ int CVRTPrePosition::Load(const std::string& keyPath) {
 
 int CVRTPrePosition::Save(const std::string& keyPath) {
   if (!keyPath.empty()) KeyPath = keyPath;
-  if (KeyPath.empty()) return -3;
+  if (KeyPath.empty()) return QUARO7_BAD_ARGUMENT;
   const std::string base = "settings/" + KeyPath;
   SettingsChange([&] {
     WriteKey(base + "/Name", Name);

@@ -8,12 +8,13 @@
 #include "driver/log.h"
 #include "driver/settings_values.h"
 #include "platform/tick_clock.h"
+#include "quaro7k7_ptz.h"
 
 CVRTRelay::CVRTRelay(CVRTCamera* camera)
     : Camera(camera), Connection(camera ? camera->Connection : nullptr) {}
 
 int CVRTRelay::Set(unsigned mode, int time) {
-  if (Connection == nullptr) return -18;
+  if (Connection == nullptr) return QUARO7_FAILED;
   bool on = false;
   bool pulse = false;
   uint32_t pulseMs = 0;

@@ -12,6 +12,7 @@
 #include "driver/text.h"
 #include "platform/tick_clock.h"
 #include "platform/worker_thread.h"
+#include "quaro7k7_ptz.h"
 #include "ui/resources.h"
 
 CVRTComm::CVRTComm() : lineLock_(std::make_shared<std::recursive_mutex>()) {}
@@ -52,7 +53,7 @@ int CVRTComm::Open() {
   else
     VRT_LOG_LINE("COMM.Open FAILED: Serial Error (Com port %d, Windows error code %d)\n", comPort_,
                  result);
-  return -8;
+  return QUARO7_PORT_OPEN_FAILED;
 }
 
 int CVRTComm::Close() {
@@ -109,7 +110,7 @@ int CVRTComm::SendMsg(const std::string& line, CVRTCamera* camera) {
   std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (!port_ || port_->Write(line.data(), line.size()) < 0) {
     VRT_LOG_LINE("COMM.SendMsg: data write error: %d\n", -4);
-    return -4;
+    return QUARO7_LINE_ERROR;
   }
   if (camera != nullptr && camera->WaitForResponse != 0) {
     std::memset(reply_, 0, sizeof reply_);
@@ -117,7 +118,7 @@ int CVRTComm::SendMsg(const std::string& line, CVRTCamera* camera) {
     reply_[3] = 0;
     if (read < 0) {
       VRT_LOG_LINE("COMM.SendMsg: error reading response: %d\n", read);
-      return -4;
+      return QUARO7_LINE_ERROR;
     }
   }
   return 1;
@@ -131,7 +132,7 @@ int CVRTComm::WriteRaw(const void* data, size_t length) {
 
 int CVRTComm::Read(void* buffer, size_t count) {
   std::lock_guard<std::recursive_mutex> hold(*lineLock_);
-  if (!port_) return -4;
+  if (!port_) return QUARO7_LINE_ERROR;
   return port_->ReadData(buffer, count);
 }
 

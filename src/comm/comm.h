@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "comm/comm_keys.h"
 #include "comm/scheduled_task.h"
 #include "comm/serial.h"
 
@@ -21,7 +22,7 @@ class CVRTRelay;
 
 class CVRTComm {
  public:
-  static constexpr const char* kDefaultPortMode = "96,E,8,1";
+  static constexpr const char* kDefaultPortMode = comm_keys::kDefaultPortMode;
   static constexpr uint32_t kWorkerPeriodMs = 100;
   static constexpr uint32_t kWorkerStopWaitMs = 3000;
 

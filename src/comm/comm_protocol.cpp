@@ -8,6 +8,7 @@
 #include "driver/driver.h"
 #include "driver/log.h"
 #include "platform/tick_clock.h"
+#include "quaro7k7_ptz.h"
 
 namespace {
 enum Axis { kPan, kTilt };
@@ -50,13 +51,13 @@ int CVRTComm::FollowUp(CVRTCamera* camera) {
 }
 
 int CVRTComm::Stop(CVRTCamera* camera, const char* function1, const char* function2) {
-  if (camera == nullptr) return -13;
+  if (camera == nullptr) return QUARO7_CAMERA_NOT_FOUND;
   camera->LastSpeed = 0;
   camera->Moving = 0;
   if (function1 != nullptr) {
     const int result =
         SendMsg(quaro7::Line(camera->NodeAddress, quaro7::kFunctionOff, function1), camera);
-    if (result == -4) return -4;
+    if (result == QUARO7_LINE_ERROR) return QUARO7_LINE_ERROR;
     if (function2 != nullptr)
       SendMsg(quaro7::Line(camera->NodeAddress, quaro7::kFunctionOff, function2), camera);
     VRT_LOG_LINE("COMM.Stop: a_szFunction1 = %s\n", function1);
@@ -65,8 +66,10 @@ int CVRTComm::Stop(CVRTCamera* camera, const char* function1, const char* functi
 }
 
 int CVRTComm::MoveSingle(CVRTCamera* camera, int speed, const char* function, int axis) {
+  // -13 here also stands for a closed line (and a missing preset below): the
+  // callers pass it on as it is, so it keeps its number rather than a name.
   if (camera == nullptr || !HasPort()) return -13;
-  if (speed > kMaxSpeedCode || speed < 0) return -3;
+  if (speed > kMaxSpeedCode || speed < 0) return QUARO7_BAD_ARGUMENT;
   // A stop or a new speed is for this camera too: on a line shared with
   // other cameras it is selected first, like a start. The selection and the
   // commands after it go out together, so that no other camera's selection
@@ -98,7 +101,7 @@ int CVRTComm::MoveSingle(CVRTCamera* camera, int speed, const char* function, in
 
 int CVRTComm::MoveDiagonal(CVRTCamera* camera, int speed, const char* pan, const char* tilt) {
   if (camera == nullptr || !HasPort()) return -13;
-  if (speed > kMaxSpeedCode || speed < 0) return -3;
+  if (speed > kMaxSpeedCode || speed < 0) return QUARO7_BAD_ARGUMENT;
   std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (speed == 0) {
     SelectIfNeeded(camera);
@@ -165,7 +168,7 @@ int CVRTComm::LensStop(CVRTCamera* camera, int32_t* mode, const char* nonZeroCod
 }
 
 int CVRTComm::Zoom(CVRTCamera* camera, int mode, int speed) {
-  if (speed < 0 || speed > kMaxSpeedCode) return -3;
+  if (speed < 0 || speed > kMaxSpeedCode) return QUARO7_BAD_ARGUMENT;
   if (camera == nullptr || !HasPort()) return -13;
   std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (speed == 0)
@@ -188,7 +191,7 @@ int CVRTComm::Zoom(CVRTCamera* camera, int mode, int speed) {
 }
 
 int CVRTComm::Iris(CVRTCamera* camera, int mode, int speed) {
-  if (speed < 0 || speed > kMaxSpeedCode) return -3;
+  if (speed < 0 || speed > kMaxSpeedCode) return QUARO7_BAD_ARGUMENT;
   if (camera == nullptr || !HasPort()) return -13;
   std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   if (speed == 0)
@@ -228,7 +231,7 @@ int CVRTComm::Focus(CVRTCamera* camera, int mode, int speed) {
 }
 
 int CVRTComm::SetDefaultLensSlow(CVRTCamera* camera, int state) {
-  if (camera == nullptr) return -13;
+  if (camera == nullptr) return QUARO7_CAMERA_NOT_FOUND;
   std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   SelectIfNeeded(camera);
   const std::string line =
@@ -254,20 +257,20 @@ int CVRTComm::FindFreePresetLocation(CVRTCamera* camera) {
 int CVRTComm::SetPrePosition(CVRTCamera* camera, CVRTPrePosition* preset) {
   if (camera == nullptr || preset == nullptr || !HasPort()) return -13;
   const int slot = camera->FindFreeLocationSlot();
-  if (slot < 0) return -18;
+  if (slot < 0) return QUARO7_FAILED;
   const int location = slot + 1;
-  if (location > camera->NofStorageLocations) return -18;
+  if (location > camera->NofStorageLocations) return QUARO7_FAILED;
   std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   SelectIfNeeded(camera);
   const std::string line = quaro7::Line(camera->NodeAddress, quaro7::kStorePreset, location);
-  if (!port_ || port_->Write(line.data(), line.size()) < 0) return -4;
+  if (!port_ || port_->Write(line.data(), line.size()) < 0) return QUARO7_LINE_ERROR;
   if (camera->WaitForResponse != 0) {
     std::memset(reply_, 0, sizeof reply_);
     const int read = port_->ReadData(reply_, kReplyBytes);
     reply_[3] = 0;
     // A broken line is a failure; a dome that stays silent leaves the
     // preset without a location.
-    if (read < 0) return -4;
+    if (read < 0) return QUARO7_LINE_ERROR;
     if (read == 0) return 1;
   }
   preset->MemId = location;
@@ -278,7 +281,7 @@ int CVRTComm::SetPrePosition(CVRTCamera* camera, CVRTPrePosition* preset) {
 int CVRTComm::MoveToPrePosition(CVRTCamera* camera, CVRTPrePosition* preset) {
   if (camera == nullptr || preset == nullptr) return -13;
   const int location = preset->MemId;
-  if (location <= 0 || location > camera->NofStorageLocations) return -3;
+  if (location <= 0 || location > camera->NofStorageLocations) return QUARO7_BAD_ARGUMENT;
   if (!HasPort()) return -13;
   std::lock_guard<std::recursive_mutex> hold(*lineLock_);
   SelectIfNeeded(camera);
@@ -295,14 +298,14 @@ int CVRTComm::DeletePrePosition(CVRTCamera* camera, CVRTPrePosition*) {
 }
 
 int CVRTComm::SetRelay(CVRTCamera* camera, CVRTRelay* relay, int on, int /*time*/) {
-  if (camera == nullptr || relay == nullptr || !HasPort()) return -18;
+  if (camera == nullptr || relay == nullptr || !HasPort()) return QUARO7_FAILED;
   const int index = relay->Index.load();
   if (index < 0 || index > 2) return 1;
   const int functions[3] = {camera->Aux1Func, camera->Aux2Func, camera->Aux3Func};
   const char* code = quaro7::RelayFunctionCode(index, functions[index]);
   if (code == nullptr) {
     VRT_LOG_LINE("COMM.SetRelay: unknown function for AUX%d: %d\n", index + 1, functions[index]);
-    return -18;
+    return QUARO7_FAILED;
   }
   // The relay belongs to this camera's dome: on a line shared with other
   // cameras it is selected first, and the two go out together.
@@ -320,7 +323,7 @@ int CVRTComm::Ping(int nodeAddress, int cameraAddress) {
   int read;
   {
     std::lock_guard<std::recursive_mutex> hold(*lineLock_);
-    if (!port_ || port_->Write(line.data(), line.size()) < 0) return -4;
+    if (!port_ || port_->Write(line.data(), line.size()) < 0) return QUARO7_LINE_ERROR;
     // The probe is command 3: the line has that camera selected now, and the
     // camera selected before must be selected again for its next command.
     selectedCamera_ = cameraAddress;
@@ -357,7 +360,7 @@ int CVRTComm::ResetCamera(int nodeAddress, int cameraAddress) {
     VRT_LOG_LINE(
         "COMM.ResetCamera: failed. Communication error. Node address = %d, camera address = %d\n",
         nodeAddress, cameraAddress);
-    return -4;
+    return QUARO7_LINE_ERROR;
   }
   camera->ClearPrePositions();
   VRT_LOG_LINE("COMM.ResetCamera: Ok. Node address = %d, camera address = %d\n", nodeAddress,
@@ -376,6 +379,6 @@ std::string CVRTComm::QueryVersion() {
 }
 
 int CVRTComm::SendMenuKey(CVRTCamera* camera, int key) {
-  if (key < 0 || key > 5) return -3;
+  if (key < 0 || key > 5) return QUARO7_BAD_ARGUMENT;
   return SendMsg(quaro7::Line(quaro7::kNoNode, quaro7::kMenuKey, key), camera);
 }

@@ -2,17 +2,18 @@
 // mode and one subtree per camera.
 #include "camera/camera.h"
 #include "comm/comm.h"
+#include "comm/comm_keys.h"
 #include "driver/driver.h"
 #include "driver/settings_change.h"
 #include "driver/settings_values.h"
+#include "quaro7k7_ptz.h"
 
 int CVRTComm::Load(const std::string& key) {
   key_ = key;
   const std::string base = "settings/" + key;
-  name_ = ReadTextKey(base + "/Name");
-  comPort_ = ReadIntKey(base + "/ComPort");
-  if (comPort_ == 0 || comPort_ > 47) comPort_ = 1;
-  portMode_ = ReadTextKey(base + "/PortMode");
+  name_ = ReadTextKey(base + comm_keys::kName);
+  comPort_ = comm_keys::LoadedComPort(ReadIntKey(base + comm_keys::kComPort));
+  portMode_ = ReadTextKey(base + comm_keys::kPortMode);
   if (portMode_.empty()) portMode_ = kDefaultPortMode;
   return LoadCameras(key);
 }
@@ -41,11 +42,12 @@ int CVRTComm::Save(const std::string& key) {
 
 int CVRTComm::SaveKeys(const std::string& key) {
   if (!key.empty()) key_ = key;
-  if (key_.empty()) return -3;
+  if (key_.empty()) return QUARO7_BAD_ARGUMENT;
   const std::string base = "settings/" + key_;
-  WriteKey(base + "/Name", name_);
-  WriteKey(base + "/ComPort", comPort_);
-  WriteKey(base + "/PortMode", portMode_.empty() ? std::string(kDefaultPortMode) : portMode_);
+  WriteKey(base + comm_keys::kName, name_);
+  WriteKey(base + comm_keys::kComPort, comPort_);
+  WriteKey(base + comm_keys::kPortMode,
+           portMode_.empty() ? std::string(kDefaultPortMode) : portMode_);
   std::lock_guard<std::recursive_mutex> hold(camerasLock_);
   for (size_t i = 0; i < cameras_.size(); ++i) {
     const int result = cameras_[i]->Save(key_ + "/cam" + std::to_string(i + 1));

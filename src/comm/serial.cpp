@@ -6,6 +6,7 @@
 #include "comm/protocol.h"
 #include "driver/log.h"
 #include "platform/tick_clock.h"
+#include "quaro7k7_ptz.h"
 
 namespace {
 constexpr int kMaxReadFailures = 3;
@@ -39,7 +40,7 @@ int CVRTSerial::Open(int comPort) {
                  device_->DevicePath(comPort).c_str(), mode_.c_str(), -10);
     device_->Close();
     state_ = kFailed;
-    return -10;
+    return QUARO7_BAD_PORT_MODE;
   }
   if (const uint32_t e = device_->ApplySettings(); e != 0) {
     lastError_ = e;
@@ -53,7 +54,7 @@ int CVRTSerial::Open(int comPort) {
     VRT_LOG_LINE("Serial.Open: Failed to set timeouts COM%d: %d\n", comPort, static_cast<int>(e));
     device_->Close();
     state_ = kFailed;
-    return -6;
+    return QUARO7_TIMEOUTS_FAILED;
   }
   state_ = kOpen;
   port_ = comPort;
@@ -75,7 +76,7 @@ int CVRTSerial::Close() {
 int CVRTSerial::Write(const void* data, size_t length) {
   if (data == nullptr || length >= kLastLineSize) {
     state_ = kFailed;
-    return -4;
+    return QUARO7_LINE_ERROR;
   }
   if (data != lastLine_) {
     std::memcpy(lastLine_, data, length);
@@ -84,7 +85,7 @@ int CVRTSerial::Write(const void* data, size_t length) {
   size_t written = 0;
   if (!device_->IsOpen() || !device_->Write(data, length, &written)) {
     state_ = kFailed;
-    return -4;
+    return QUARO7_LINE_ERROR;
   }
   return static_cast<int>(written);
 }
@@ -100,22 +101,23 @@ bool CVRTSerial::ClearLineError() {
 
 int CVRTSerial::ReadData(void* buffer, size_t count) {
   char* out = static_cast<char*>(buffer);
+  // Nothing to read into fails as the line does (-4), not as a bad argument.
   if (out == nullptr || count == 0) return -4;
-  if (!ClearLineError()) return -4;
+  if (!ClearLineError()) return QUARO7_LINE_ERROR;
   int readFailures = 0;
   int badReplies = 0;
   size_t got = 0;
   for (;;) {
-    if (!device_->IsOpen()) return -4;
+    if (!device_->IsOpen()) return QUARO7_LINE_ERROR;
     std::memset(out, 0, count < 4 ? count : 4);
     got = 0;
     if (!device_->Read(out, count, &got)) {
-      if (!ClearLineError()) return -4;
+      if (!ClearLineError()) return QUARO7_LINE_ERROR;
       platform::SleepMs(kReadFailurePauseMs);
       if (++readFailures >= kMaxReadFailures) {
         VRT_LOG_LINE("Serial.ReadData: Serial port read error\n");
         state_ = kFailed;
-        return -4;
+        return QUARO7_LINE_ERROR;
       }
       continue;
     }
@@ -137,13 +139,14 @@ int CVRTSerial::ReadData(void* buffer, size_t count) {
 
 int CVRTSerial::ReadForCamera(void* buffer, size_t count, const CVRTCamera* camera) {
   if (camera == nullptr || camera->WaitForResponse == 0) return 0;
+  // Nothing to write fails as the line does (-4), not as a bad argument.
   if (buffer == nullptr || count == 0) return -4;
   if (device_->ClearError() != 0) {
     VRT_LOG_LINE("Serial.ReadData: Serial port error with ClearCommError()\n");
     state_ = kFailed;
-    return -4;
+    return QUARO7_LINE_ERROR;
   }
-  if (!device_->IsOpen()) return -4;
+  if (!device_->IsOpen()) return QUARO7_LINE_ERROR;
   int failures = 0;
   for (;;) {
     size_t got = 0;
@@ -151,12 +154,12 @@ int CVRTSerial::ReadForCamera(void* buffer, size_t count, const CVRTCamera* came
       device_->PurgeReceive();
       return static_cast<int>(got);
     }
-    if (!ClearLineError()) return -4;
+    if (!ClearLineError()) return QUARO7_LINE_ERROR;
     platform::SleepMs(kReadFailurePauseMs);
     if (++failures >= kMaxReadFailures) {
       state_ = kFailed;
-      return -4;
+      return QUARO7_LINE_ERROR;
     }
-    if (!device_->IsOpen()) return -4;
+    if (!device_->IsOpen()) return QUARO7_LINE_ERROR;
   }
 }

@@ -10,6 +10,7 @@
 #include "platform/message_box.h"
 #include "platform/process_end.h"
 #include "platform/tick_clock.h"
+#include "quaro7k7_ptz.h"
 #include "ui/dialog.h"
 
 namespace {
@@ -130,12 +131,12 @@ int32_t CVRTDriver::NextHandleCandidate() {
 }
 
 int CVRTDriver::OpenCamera(int number, int* handle) {
-  if (number < 0 || handle == nullptr) return -3;
+  if (number < 0 || handle == nullptr) return QUARO7_BAD_ARGUMENT;
   *handle = -1;
   HeldCamera camera = FindCameraByNumber(number);
   if (!camera) {
     VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d not found (error %d).\n", OneBased(number), -13);
-    return -13;
+    return QUARO7_CAMERA_NOT_FOUND;
   }
   const int result = camera->Open();
   if (result != 1) return result;
@@ -169,12 +170,12 @@ int CVRTDriver::OpenCamera(int number, int* handle) {
     // Gives its connection back, so that the line closes with it.
     camera->Close();
     VRT_LOG_LINE("DRV.OpenCamera: TAVO Camera %d not found (error %d).\n", OneBased(number), -13);
-    return -13;
+    return QUARO7_CAMERA_NOT_FOUND;
   }
   if (chosen == 0) {
     VRT_LOG_LINE("DRV.OpenCamera: ERROR. Camera %d: Unable to generate unique camera handle.\n",
                  OneBased(number));
-    return -13;
+    return QUARO7_CAMERA_NOT_FOUND;
   }
   camera->Handle = chosen;
   *handle = chosen;
@@ -189,7 +190,7 @@ int CVRTDriver::CloseCamera(int handle) {
   if (!camera) {
     VRT_LOG_LINE("DRV.CloseCamera: Camera handle %08X not found (error %d).\n",
                  static_cast<unsigned>(handle), -13);
-    return -13;
+    return QUARO7_CAMERA_NOT_FOUND;
   }
   camera->Close();
   {
@@ -219,7 +220,7 @@ int CVRTDriver::AddCamera(CVRTCamera* camera) {
 int CVRTDriver::RenumberCamera(int oldNumber, int newNumber) {
   std::lock_guard<std::mutex> hold(tableLock_);
   auto it = camerasByNumber_.find(oldNumber);
-  if (it == camerasByNumber_.end()) return -18;
+  if (it == camerasByNumber_.end()) return QUARO7_FAILED;
   CVRTCamera* camera = it->second;
   camerasByNumber_.erase(it);
   camerasByNumber_[newNumber] = camera;
@@ -250,7 +251,7 @@ int CVRTDriver::BuildCameraTable() {
     connection->GetCameras(&cameras);
     for (CVRTCamera* camera : cameras) {
       if (camera == nullptr) continue;
-      if (camerasByNumber_.count(camera->TavoID) != 0) return -21;
+      if (camerasByNumber_.count(camera->TavoID) != 0) return QUARO7_DUPLICATE_CAMERA_NUMBER;
       camerasByNumber_[camera->TavoID] = camera;
     }
   }
@@ -437,7 +438,7 @@ int CVRTDriver::ShowMessage(const std::string& text, ui::MsgIcon icon, ui::MsgBu
 }
 
 int CVRTDriver::SetCallback(VRT_Callback callback, uint32_t value) {
-  if (callback == nullptr) return -3;
+  if (callback == nullptr) return QUARO7_BAD_ARGUMENT;
   std::lock_guard<std::mutex> hold(tableLock_);
   callback_ = callback;
   callbackValue_ = value;

@@ -8,10 +8,11 @@
 #include "driver/settings_values.h"
 #include "platform/file_ops.h"
 #include "platform/module_path.h"
+#include "quaro7k7_ptz.h"
 
 int CVRTDriver::InitXML() {
   std::string library;
-  if (!platform::LibraryFileName(&library)) return -18;
+  if (!platform::LibraryFileName(&library)) return QUARO7_FAILED;
   const size_t slash = library.find_last_of(platform::kPathSeparator);
   const std::string directory = slash == std::string::npos ? library : library.substr(0, slash);
   const std::string path = directory + platform::kPathSeparator + kSettingsFileName;
@@ -26,7 +27,7 @@ int CVRTDriver::InitXML() {
     return 1;
   }
   VRT_LOG_TEXT("DRV.InitXML: XML init failed");
-  return -18;
+  return QUARO7_FAILED;
 }
 
 int CVRTDriver::Load() {

@@ -7,6 +7,7 @@
 #include "platform/module_path.h"
 #include "platform/process_end.h"
 #include "platform/tick_clock.h"
+#include "quaro7k7_ptz.h"
 
 CVRTLog& DriverLog() {
   static CVRTLog log;
@@ -15,9 +16,9 @@ CVRTLog& DriverLog() {
 
 int CVRTLog::SetLogPath(const std::string& directory) {
   std::string library;
-  if (!platform::LibraryFileName(&library)) return -18;
+  if (!platform::LibraryFileName(&library)) return QUARO7_FAILED;
   const size_t slash = library.find_last_of(platform::kPathSeparator);
-  if (slash == std::string::npos) return -18;
+  if (slash == std::string::npos) return QUARO7_FAILED;
   std::string base = library.substr(slash + 1);
   const size_t dot = base.find_last_of('.');
   if (dot != std::string::npos) base.resize(dot);

@@ -44,7 +44,7 @@ int VRT_CALL VRT_CamInitModule(int logSwitch, void* /*reserved*/, const char* lo
     CVRTDriver& driver = Driver();
     CVRTLog& log = driver.Log();
     log.SetEnabled(logSwitch);
-    if (logDirectory == nullptr && logSwitch != 0) return -3;
+    if (logDirectory == nullptr && logSwitch != 0) return QUARO7_BAD_ARGUMENT;
     const int pathResult = log.SetLogPath(logDirectory ? logDirectory : "");
     log.WriteTimeStamp();
     if (pathResult != 1) {
@@ -82,7 +82,7 @@ int VRT_CALL VRT_CamExitModule(void) {
 
 int VRT_CALL VRT_CamGetModuleProperties(VRT_ModuleProperties* properties) {
   return Guarded([&] {
-    if (properties == nullptr) return -3;
+    if (properties == nullptr) return QUARO7_BAD_ARGUMENT;
     CVRTDriver& driver = Driver();
     std::memset(properties->moduleName, 0, sizeof properties->moduleName);
     std::strncpy(properties->moduleName, driver.ModuleName.c_str(),
@@ -98,7 +98,7 @@ int VRT_CALL VRT_CamGetModuleProperties(VRT_ModuleProperties* properties) {
 
 int VRT_CALL VRT_CamGetProperties(VRT_CameraProperties* properties) {
   return Guarded([&] {
-    if (properties == nullptr) return -3;
+    if (properties == nullptr) return QUARO7_BAD_ARGUMENT;
     return HeldCall(properties->handle, "VRT_CamGetProperties: Invalid camera handle\n",
                     [&](CVRTCamera* camera) { return camera->GetProperties(properties); });
   });
@@ -114,9 +114,9 @@ int VRT_CALL VRT_CamClose(int handle) {
 
 int VRT_CALL VRT_CamGetName(int cameraNumber, char* buffer, int length) {
   return Guarded([&] {
-    if (buffer == nullptr || length <= 0) return -3;
+    if (buffer == nullptr || length <= 0) return QUARO7_BAD_ARGUMENT;
     HeldCamera camera = Driver().FindCameraByNumber(cameraNumber);
-    if (!camera) return -13;
+    if (!camera) return QUARO7_CAMERA_NOT_FOUND;
     const size_t limit = static_cast<size_t>(length) - 1;
     const size_t count = camera->Name.size() < limit ? camera->Name.size() : limit;
     std::memcpy(buffer, camera->Name.data(), count);
@@ -196,7 +196,7 @@ int VRT_CALL VRT_CamMoveToPrePositionName(int handle, const char* name, int spee
   return HeldMove(handle, "VRT_CamMoveToPrePositionName: Invalid camera handle (0x%08X)\n",
                   [&](CVRTCamera* c) {
                     std::string text;
-                    if (!HostName(name, &text)) return -3;
+                    if (!HostName(name, &text)) return QUARO7_BAD_ARGUMENT;
                     return c->MoveToPrePositionName(text, speed);
                   });
 }
@@ -205,7 +205,7 @@ int VRT_CALL VRT_CamSetPrePosition(int handle, int preset, const char* name) {
   return HeldMove(handle, "VRT_CamSetPrePosition: Invalid camera handle (0x%08X)\n",
                   [&](CVRTCamera* c) {
                     std::string text;
-                    if (!HostName(name, &text)) return -3;
+                    if (!HostName(name, &text)) return QUARO7_BAD_ARGUMENT;
                     return c->SetPrePosition(preset, text);
                   });
 }
@@ -214,14 +214,14 @@ int VRT_CALL VRT_CamSetPrePositionName(int handle, const char* name) {
   return HeldMove(handle, "VRT_CamSetPrePositionName: Invalid camera handle (0x%08X)\n",
                   [&](CVRTCamera* c) {
                     std::string text;
-                    if (!HostName(name, &text) || text.empty()) return -3;
+                    if (!HostName(name, &text) || text.empty()) return QUARO7_BAD_ARGUMENT;
                     return c->SetPrePositionName(text);
                   });
 }
 
 int VRT_CALL VRT_CamGetPrePosition(VRT_PresetRecord* record) {
   return Guarded([&] {
-    if (record == nullptr) return -3;
+    if (record == nullptr) return QUARO7_BAD_ARGUMENT;
     return HeldCall(record->handle, "VRT_CamGetPrePosition: Invalid camera handle (0x%08X)\n",
                     [&](CVRTCamera* c) { return c->GetPrePosition(record); });
   });
@@ -229,14 +229,14 @@ int VRT_CALL VRT_CamGetPrePosition(VRT_PresetRecord* record) {
 
 int VRT_CALL VRT_CamDeletePrePosition(int handle, int /*preset*/) {
   return HeldMove(handle, "VRT_CamDeletePrePosition: Invalid camera handle (0x%08X)\n",
-                  [](CVRTCamera*) { return -19; });
+                  [](CVRTCamera*) { return QUARO7_NOT_SUPPORTED; });
 }
 
 int VRT_CALL VRT_CamDeletePrePositionName(int handle, const char* name) {
   return HeldMove(handle, "VRT_CamDeletePrePositionName: Invalid camera handle (0x%08X)\n",
                   [&](CVRTCamera* c) {
                     std::string text;
-                    if (!HostName(name, &text)) return -3;
+                    if (!HostName(name, &text)) return QUARO7_BAD_ARGUMENT;
                     return c->DeletePrePositionName(text);
                   });
 }
@@ -245,31 +245,31 @@ int VRT_CALL VRT_CamDeletePrePositionName(int handle, const char* name) {
 
 int VRT_CALL VRT_CamStartProgram(int handle, int /*program*/, void* /*data*/) {
   return HeldMove(handle, "VRT_CamStartProgram: Invalid camera handle (0x%08X)\n",
-                  [](CVRTCamera*) { return -19; });
+                  [](CVRTCamera*) { return QUARO7_NOT_SUPPORTED; });
 }
 int VRT_CALL VRT_CamSetProgramPosition(int handle, int, int, int) {
   return HeldMove(handle, "VRT_CamSetProgramPosition: Invalid camera handle (0x%08X)\n",
-                  [](CVRTCamera*) { return -19; });
+                  [](CVRTCamera*) { return QUARO7_NOT_SUPPORTED; });
 }
 int VRT_CALL VRT_CamStopProgram(int handle, int /*program*/) {
   return HeldMove(handle, "VRT_CamStopProgram: Invalid camera handle (0x%08X)\n",
-                  [](CVRTCamera*) { return -19; });
+                  [](CVRTCamera*) { return QUARO7_NOT_SUPPORTED; });
 }
 int VRT_CALL VRT_CamRunProgram(int handle, int /*program*/) {
   return HeldMove(handle, "VRT_CamRunProgram: Invalid camera handle (0x%08X)\n",
-                  [](CVRTCamera*) { return -19; });
+                  [](CVRTCamera*) { return QUARO7_NOT_SUPPORTED; });
 }
 int VRT_CALL VRT_CamDeleteProgram(int handle, int /*program*/) {
   return HeldMove(handle, "VRT_CamDeleteProgram: Invalid camera handle (0x%08X)\n",
-                  [](CVRTCamera*) { return -19; });
+                  [](CVRTCamera*) { return QUARO7_NOT_SUPPORTED; });
 }
 int VRT_CALL VRT_CamGetProgram(void* record) {
   return Guarded([&] {
-    if (record == nullptr) return -3;
+    if (record == nullptr) return QUARO7_BAD_ARGUMENT;
     int32_t handle;
     std::memcpy(&handle, record, sizeof handle);
     return HeldCall(handle, "VRT_CamGetProgram: Invalid camera handle (0x%08X)\n",
-                    [](CVRTCamera*) { return -19; });
+                    [](CVRTCamera*) { return QUARO7_NOT_SUPPORTED; });
   });
 }
 
@@ -283,7 +283,7 @@ int VRT_CALL VRT_CamSetRelay(int handle, int relay, int mode, int time) {
 int VRT_CALL VRT_CamSetRelayName(int handle, int relay, const char* name) {
   return HeldMove(handle, "VRT_CamSetRelayName: Invalid camera handle\n", [&](CVRTCamera* c) {
     std::string text;
-    if (!HostName(name, &text)) return -3;
+    if (!HostName(name, &text)) return QUARO7_BAD_ARGUMENT;
     const int result = c->SetRelayName(relay, text);
     // The new name is kept at once. Only this camera's subtree is written:
     // the other cameras may be in use by other host threads right now, and
@@ -295,7 +295,7 @@ int VRT_CALL VRT_CamSetRelayName(int handle, int relay, const char* name) {
 
 int VRT_CALL VRT_CamGetRelay(VRT_RelayRecord* record) {
   return Guarded([&] {
-    if (record == nullptr) return -3;
+    if (record == nullptr) return QUARO7_BAD_ARGUMENT;
     return HeldCall(record->handle, "VRT_CamGetRelay: Invalid camera handle\n",
                     [&](CVRTCamera* c) { return c->GetRelayState(record); });
   });

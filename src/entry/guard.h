@@ -7,6 +7,7 @@
 
 #include "driver/driver.h"
 #include "driver/log.h"
+#include "quaro7k7_ptz.h"
 
 namespace entry {
 
@@ -42,7 +43,7 @@ int HeldCall(int handle, const char* invalidLine, Call&& call) {
   HeldCamera camera = Driver().FindCameraByHandle(handle);
   if (!camera) {
     DriverLog().WriteLine(invalidLine, static_cast<unsigned>(handle));
-    return -13;
+    return QUARO7_CAMERA_NOT_FOUND;
   }
   return call(camera.get());
 }

@@ -16,12 +16,21 @@ constexpr int kStringCannotOpen = 16;
 constexpr int kStringIllegalNode = 17;
 constexpr int kStringResetWarning = 18;
 
-constexpr int kLowestSpeedLevel = 1;
-constexpr int kHighestSpeedLevel = 11;
-constexpr int kDefaultSpeedLevel = 6;
-constexpr int kDefaultPresetLocations = 99;
-constexpr int kDefaultPresetSpeed = 90;
-constexpr int kHighestMonitor = 16;
+// The ranges the dialog keeps the camera's values in, and the values it
+// falls back on, are those of the camera's keys.
+constexpr const camera_keys::NumberKey& kSpeedLevel = camera_keys::Of(camera_keys::CamAccFactor);
+constexpr const camera_keys::NumberKey& kPresetLocations =
+    camera_keys::Of(camera_keys::NofStorageLocations);
+constexpr const camera_keys::NumberKey& kPresetSpeed =
+    camera_keys::Of(camera_keys::DefaultPreposSpeed);
+constexpr const camera_keys::NumberKey& kMonitor = camera_keys::Of(camera_keys::ControlMonitor);
+constexpr const camera_keys::NumberKey& kNode = camera_keys::Of(camera_keys::NodeAddress);
+constexpr const camera_keys::NumberKey& kRelayCount = camera_keys::Of(camera_keys::NofRelays);
+constexpr int kLowestSpeedLevel = kSpeedLevel.low;
+constexpr int kHighestSpeedLevel = kSpeedLevel.high;
+constexpr int kDefaultSpeedLevel = kSpeedLevel.initial;
+constexpr int kDefaultPresetLocations = kPresetLocations.initial;
+constexpr int kDefaultPresetSpeed = kPresetSpeed.initial;
 
 // Menu keys of the dome's on-screen menu (command 47).
 constexpr int kKeySet = 0, kKeyUp = 1, kKeyDown = 2, kKeyRight = 3, kKeyLeft = 4, kKeyMenu = 5;
@@ -98,7 +107,7 @@ bool CVRTCameraSetupDlg::FillControls() {
   win.SetText(kPresetCountEdit,
               Number(camera.NofStorageLocations == -1 ? kDefaultPresetLocations
                                                       : camera.NofStorageLocations));
-  const bool speedOk = camera.DefaultPreposSpeed >= 1 && camera.DefaultPreposSpeed <= 100;
+  const bool speedOk = kPresetSpeed.InRange(camera.DefaultPreposSpeed);
   win.SetText(kPresetSpeedEdit, Number(speedOk ? camera.DefaultPreposSpeed : kDefaultPresetSpeed));
   win.SetText(kMonitorEdit, Number(camera.ControlMonitor == -1 ? 1 : camera.ControlMonitor));
   win.SetCheck(kLensSlow, camera.DefaultLensSlow != 0);
@@ -106,7 +115,7 @@ bool CVRTCameraSetupDlg::FillControls() {
   win.SetText(kNodeEdit, Number(nodeOk ? camera.NodeAddress : 0));
   win.SetCheck(kWaitForResponse, camera.WaitForResponse != 0);
 
-  const int relays = camera.NofRelays == -1 ? 3 : camera.NofRelays;
+  const int relays = camera.NofRelays == -1 ? kRelayCount.minusOne : camera.NofRelays;
   win.SetText(kRelayCountEdit, Number(relays));
   for (int list : kRelayLists) win.Enable(list, false);
   for (int i = 0; i < relays && i < 3; ++i) {
@@ -243,7 +252,7 @@ bool CVRTCameraSetupDlg::CheckAndApply() {
   {
     std::lock_guard<CVRTCamera> hold(camera);
     camera.WaitForResponse = win.GetCheck(kWaitForResponse) ? 1 : 0;
-    camera.SelectOnMonitor(monitorOk && monitor >= 1 && monitor <= kHighestMonitor ? monitor : 1);
+    camera.SelectOnMonitor(monitorOk && kMonitor.InRange(monitor) ? monitor : 1);
   }
   const std::string name = win.GetText(kNameEdit).substr(0, kNameLimit);
   if (name.empty() || !addressOk || !monitorOk) {
@@ -251,15 +260,15 @@ bool CVRTCameraSetupDlg::CheckAndApply() {
                    ui::MsgIcon::kExclamation);
     return false;
   }
-  if (!nodeOk || node < 0 || node > kHighestNodeAddress) {
+  if (!nodeOk || !kNode.InRange(node)) {
     win.MessageBox(ui::LoadString(kStringIllegalNode), ui::MsgButtons::kOk,
                    ui::MsgIcon::kExclamation);
     return false;
   }
 
   int presets = 0;
-  if (!ui::ParseNumber(win.GetText(kPresetCountEdit), &presets) || presets < 1 ||
-      presets > kMaxPresetLocations) {
+  if (!ui::ParseNumber(win.GetText(kPresetCountEdit), &presets) ||
+      !kPresetLocations.InRange(presets)) {
     {
       std::lock_guard<CVRTCamera> hold(camera);
       camera.NofStorageLocations = kDefaultPresetLocations;
@@ -279,7 +288,7 @@ bool CVRTCameraSetupDlg::CheckAndApply() {
   }
 
   int speed = 0;
-  if (!ui::ParseNumber(win.GetText(kPresetSpeedEdit), &speed) || speed < 1 || speed > 100) {
+  if (!ui::ParseNumber(win.GetText(kPresetSpeedEdit), &speed) || !kPresetSpeed.InRange(speed)) {
     {
       std::lock_guard<CVRTCamera> hold(camera);
       camera.DefaultPreposSpeed = kDefaultPresetSpeed;
@@ -299,8 +308,7 @@ bool CVRTCameraSetupDlg::CheckAndApply() {
   // A count the camera cannot have (negative, or not a number) is refused
   // like one above the maximum.
   int relays = 0;
-  if (!ui::ParseNumber(win.GetText(kRelayCountEdit), &relays) || relays < 0 ||
-      relays > kMaxRelays) {
+  if (!ui::ParseNumber(win.GetText(kRelayCountEdit), &relays) || !kRelayCount.InRange(relays)) {
     win.MessageBox("Illegar number of relays!", ui::MsgButtons::kOk, ui::MsgIcon::kInformation);
     return false;
   }

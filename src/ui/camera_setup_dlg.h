@@ -2,6 +2,7 @@
 // line (ping, reset, software versions, the dome's menu keys).
 #pragma once
 
+#include "camera/camera_keys.h"
 #include "ui/dialog.h"
 
 class CVRTCamera;
@@ -42,11 +43,11 @@ class CVRTCameraSetupDlg : public ui::CDialog {
     kAux3List = 1057,
     kReset = 1022,
   };
-  static constexpr int kMaxRelays = 8;
-  static constexpr int kMaxPresetLocations = 256;
+  static constexpr int kMaxRelays = camera_keys::Of(camera_keys::NofRelays).high;
+  static constexpr int kMaxPresetLocations = camera_keys::Of(camera_keys::NofStorageLocations).high;
   static constexpr int kNameLimit = 32;
   // Node addresses 0..127 name a node; 128 means the dome has none.
-  static constexpr int kHighestNodeAddress = 128;
+  static constexpr int kHighestNodeAddress = camera_keys::Of(camera_keys::NodeAddress).high;
 
   CVRTCameraSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit, CVRTComm* connection);
   ~CVRTCameraSetupDlg() override;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/comm_keys.h"
 #include "ui/dialog.h"
 
 class CVRTComm;
@@ -24,7 +25,7 @@ class CVRTCommSetupDlg : public ui::CDialog {
  public:
   enum ControlId { kNameEdit = 1014, kPortCombo = 1029 };
   // The highest COM port number a connection's settings keep.
-  static constexpr int kHighestComPort = 47;
+  static constexpr int kHighestComPort = comm_keys::kHighestComPort;
 
   CVRTCommSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
   ~CVRTCommSetupDlg() override;

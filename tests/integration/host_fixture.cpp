@@ -60,25 +60,27 @@ std::string SettingsXml(const std::vector<ConnectionConfig>& connections) {
   for (const ConnectionConfig& connection : connections) {
     ++n;
     out << "\t<comm" << n << ">";
-    Key(out, "Name", connection.name);
-    Key(out, "ComPort", connection.comPort);
-    Key(out, "PortMode", connection.portMode);
+    Key(out, comm_keys::kName + 1, connection.name);
+    Key(out, comm_keys::kComPort + 1, connection.comPort);
+    Key(out, comm_keys::kPortMode + 1, connection.portMode);
     out << "\n";
     int m = 0;
     for (const CameraConfig& camera : connection.cameras) {
       ++m;
       out << "\t\t<cam" << m << ">";
-      Key(out, "Name", camera.name);
-      Key(out, "TavoID", camera.tavoId);
-      Key(out, "SysID", camera.sysId);
-      Key(out, "NodeAddress", camera.nodeAddress);
-      Key(out, "CamAccFactor", camera.camAccFactor);
-      Key(out, "WaitForResponse", camera.waitForResponse);
-      Key(out, "WashPulseTime", camera.washPulseTime);
-      Key(out, "DefaultPreposSpeed", camera.defaultPreposSpeed);
-      Key(out, "NofStorageLocations", camera.nofStorageLocations);
-      Key(out, "ControlMonitor", camera.controlMonitor);
-      Key(out, "NofRelays", camera.nofRelays);
+      Key(out, camera_keys::kName + 1, camera.name);
+      Key(out, camera_keys::ElementName(camera_keys::TavoID), camera.tavoId);
+      Key(out, camera_keys::ElementName(camera_keys::SysID), camera.sysId);
+      Key(out, camera_keys::ElementName(camera_keys::NodeAddress), camera.nodeAddress);
+      Key(out, camera_keys::ElementName(camera_keys::CamAccFactor), camera.camAccFactor);
+      Key(out, camera_keys::ElementName(camera_keys::WaitForResponse), camera.waitForResponse);
+      Key(out, camera_keys::ElementName(camera_keys::WashPulseTime), camera.washPulseTime);
+      Key(out, camera_keys::ElementName(camera_keys::DefaultPreposSpeed),
+          camera.defaultPreposSpeed);
+      Key(out, camera_keys::ElementName(camera_keys::NofStorageLocations),
+          camera.nofStorageLocations);
+      Key(out, camera_keys::ElementName(camera_keys::ControlMonitor), camera.controlMonitor);
+      Key(out, camera_keys::ElementName(camera_keys::NofRelays), camera.nofRelays);
       for (const auto& [name, value] : camera.extraKeys) Key(out, name, value);
       out << camera.innerXml << "\n\t\t</cam" << m << ">\n";
     }

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "camera/camera_keys.h"
+#include "comm/comm_keys.h"
 #include "domesim/domesim.h"
 #include "quaro7k7_ptz.h"
 
@@ -26,14 +28,14 @@ struct CameraConfig {
   std::string name = "Gate";
   int tavoId = 0;
   int sysId = 5;
-  int nodeAddress = 128;
-  int camAccFactor = 6;
-  int waitForResponse = 1;
-  int washPulseTime = 3000;
-  int defaultPreposSpeed = 90;
-  int nofStorageLocations = 99;
+  int nodeAddress = camera_keys::kNoNode;
+  int camAccFactor = camera_keys::Of(camera_keys::CamAccFactor).initial;
+  int waitForResponse = camera_keys::Of(camera_keys::WaitForResponse).initial;
+  int washPulseTime = camera_keys::Of(camera_keys::WashPulseTime).initial;
+  int defaultPreposSpeed = camera_keys::Of(camera_keys::DefaultPreposSpeed).initial;
+  int nofStorageLocations = camera_keys::Of(camera_keys::NofStorageLocations).initial;
   int controlMonitor = 1;
-  int nofRelays = 3;
+  int nofRelays = camera_keys::Of(camera_keys::NofRelays).initial;
   // Further keys, written in this order after the ones above ({"Aux2Func", "3"}).
   std::vector<std::pair<std::string, std::string>> extraKeys;
   // Raw XML placed inside the camera element after its keys (positions, relays).
@@ -52,8 +54,8 @@ inline CameraConfig Camera(const char* name, int tavoId, int sysId, int node = 1
 
 struct ConnectionConfig {
   std::string name = "Line 1";
-  int comPort = 1;
-  std::string portMode = "96,E,8,1";
+  int comPort = comm_keys::kDefaultComPort;
+  std::string portMode = comm_keys::kDefaultPortMode;
   std::vector<CameraConfig> cameras;
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <future>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "camera/camera.h"
+#include "camera/camera_keys.h"
 #include "comm/comm.h"
 #include "driver/driver.h"
 #include "driver/settings_values.h"
@@ -33,13 +35,19 @@ std::string Value(const std::string& key, const std::string& value) {
 // A camera's keys; extra keys come after them (a key the camera already has
 // is not written twice).
 std::string Camera(int tavo, int sys, const std::string& extra = "") {
-  std::string keys = Value("Name", "Cam" + std::to_string(tavo)) +
-                     Value("TavoID", std::to_string(tavo)) + Value("SysID", std::to_string(sys));
-  for (const char* key : {"NodeAddress", "NofRelays"}) {
-    if (extra.find("<" + std::string(key) + " ") == std::string::npos)
-      keys += Value(key, key == std::string("NodeAddress") ? "128" : "3");
+  using namespace camera_keys;
+  std::string keys = Value(kName + 1, "Cam" + std::to_string(tavo)) +
+                     Value(ElementName(TavoID), std::to_string(tavo)) +
+                     Value(ElementName(SysID), std::to_string(sys));
+  // No node, and the relays of a camera that has not been loaded.
+  for (const auto& [key, value] :
+       {std::pair{NodeAddress, kNoNode}, std::pair{NofRelays, Of(NofRelays).initial}}) {
+    if (extra.find("<" + std::string(ElementName(key)) + " ") == std::string::npos)
+      keys += Value(ElementName(key), std::to_string(value));
   }
-  return keys + Value("NofStorageLocations", "99") + extra;
+  return keys +
+         Value(ElementName(NofStorageLocations), std::to_string(Of(NofStorageLocations).initial)) +
+         extra;
 }
 std::string Document(const std::string& inner) {
   return "<?xml version='1.0' encoding='iso-8859-1'?>\n" + Element("settings", inner) + "\n";
@@ -221,6 +229,46 @@ TEST_F(DriverSettingsTest, CameraKeysAndTheirLoadRules) {
   EXPECT_EQ(ReadTextKey("settings/comm1/cam2/relays/Relay3/Name"), "Relay3");
   ASSERT_EQ(cams[1]->Save(), 1);
   EXPECT_EQ(ReadTextKey("settings/comm1/cam2/NodeAddress"), "128");
+}
+
+// Other programs read the file: a camera saved into an empty node writes
+// its keys in this order.
+TEST_F(DriverSettingsTest, CameraKeysAreSavedInTheirOrder) {
+  Open(Document(Element("comm1", Element("cam1", ""))));
+  ASSERT_EQ(Driver().LoadConnections(), 1);
+  ASSERT_EQ(Driver().Save(), 1);
+  const std::string text = FileText();
+  const size_t begin = text.find("<cam1>");
+  // The keys end where the presets or relays begin (an empty node has
+  // none of either).
+  const size_t end = std::min(
+      {text.find("<positions", begin), text.find("<relays", begin), text.find("</cam1>", begin)});
+  ASSERT_NE(begin, std::string::npos);
+  ASSERT_NE(end, std::string::npos);
+  std::vector<std::string> keys;
+  for (size_t at = text.find('<', begin + 1); at < end; at = text.find('<', at + 1))
+    if (text[at + 1] != '/')
+      keys.push_back(text.substr(at + 1, text.find_first_of(" />", at) - at - 1));
+  const std::vector<std::string> expected = {"Name",
+                                             "TavoID",
+                                             "SysID",
+                                             "CamAccFactor",
+                                             "CamAccDefaultState",
+                                             "CamAccDefault",
+                                             "NodeAddress",
+                                             "WaitForResponse",
+                                             "WashPulseTime",
+                                             "NofStorageLocations",
+                                             "DefaultPreposSpeed",
+                                             "DefaultLensSlow",
+                                             "ControlMonitor",
+                                             "NofRelays",
+                                             "AutoFocus",
+                                             "AutoIris",
+                                             "Aux1Func",
+                                             "Aux2Func",
+                                             "Aux3Func"};
+  EXPECT_EQ(keys, expected);
 }
 
 TEST_F(DriverSettingsTest, PresetsLoadFromEveryNodeAndSaveWithoutLeftOvers) {
