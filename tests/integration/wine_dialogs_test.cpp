@@ -163,6 +163,14 @@ TEST_F(WineDialogsTest, ConnectionAndCamerasAddedConfiguredAndRemoved) {
   ASSERT_EQ(S().Init(), 1);
   Ui("ui-ports COM7 COM27 COM29");
 
+  // A parent handle that names no window: the dialog is shown all the same,
+  // owned by nothing.
+  Ui("configure-start -1 0x4d2");
+  EXPECT_EQ(Wait(kSetup), "ok owner=\"\"");
+  EXPECT_EQ(S().Call("VRT_CamCloseUi").result, 1);
+  EXPECT_EQ(ConfigureResult(), -12);
+  Gone(kSetup);
+
   // 1: a connection on the simulated port; the busy and the missing port
   // are listed as not accessible.
   Configure(-1);
@@ -257,14 +265,19 @@ TEST_F(WineDialogsTest, ConnectionAndCamerasAddedConfiguredAndRemoved) {
   Gone(kSetup);
 
   // 5: an existing camera's setup opens at once; closing from another
-  // thread ends both dialogs and changes nothing.
+  // thread while it asks its reset question ends the box and both dialogs
+  // and changes nothing.
   Configure(4);
   Wait(kCamera);
   EXPECT_NE(State(kCamera, 1011).find("text=\"Gate House\""), std::string::npos);
+  Click(kCamera, 1022);
+  EXPECT_EQ(Ui("ui-msgbox 10000").compare(0, 8, "ok text="), 0);
   EXPECT_EQ(S().Call("VRT_CamCloseUi").result, 1);
   EXPECT_EQ(ConfigureResult(), -12);
   Gone(kCamera);
   Gone(kSetup);
+  Gone("QUARO7K7_PTZ");
+  EXPECT_EQ(dome.State(128, 3).resets, 1);  // the question went unanswered: No
   ExpectStep(4);
 
   // 6 and 7: the first camera removed, then the connection (No first).

@@ -14,9 +14,11 @@
 //                                library still loaded and whatever it has
 //                                open, as a host that exits without cleaning
 //                                up (Windows: ExitProcess)
-//   configure-start <n> [host]   calls VRT_CamConfigure(n, ...) on a thread of
+//   configure-start <n> [host|<parent>]
+//                                calls VRT_CamConfigure(n, ...) on a thread of
 //                                its own ("host": with a window of that thread
-//                                as the parent) and answers "ok" at once
+//                                as the parent, a number: that handle) and
+//                                answers "ok" at once
 //   configure-wait <ms>          "= <result> ms=<elapsed>" once that call has
 //                                returned, "error running" after the time
 //   ui-<action> ...              (Windows) works the dialogs shown meanwhile
@@ -840,11 +842,16 @@ int main() {
       }
       const int number = static_cast<int>(std::strtol(tokens[0].text.c_str(), nullptr, 0));
       const bool withWindow = tokens.size() > 1 && tokens[1].text == "host";
+      // Any other second argument: the parent handle as a number.
+      const uintptr_t given =
+          tokens.size() > 1 && !withWindow
+              ? static_cast<uintptr_t>(std::strtoull(tokens[1].text.c_str(), nullptr, 0))
+              : 0;
       configure = std::make_unique<ConfigureCall>();
       ConfigureCall* call = configure.get();
       auto configureExport = library.api().VRT_CamConfigure;
-      call->thread = std::thread([call, configureExport, number, withWindow] {
-        void* parent = nullptr;
+      call->thread = std::thread([call, configureExport, number, withWindow, given] {
+        void* parent = reinterpret_cast<void*>(given);
 #if defined(_WIN32)
         HWND window = withWindow ? MakeHostWindow() : nullptr;
         if (window != nullptr) ShowWindow(window, SW_SHOWNOACTIVATE);
