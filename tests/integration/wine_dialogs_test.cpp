@@ -167,8 +167,14 @@ TEST_F(WineDialogsTest, ConnectionAndCamerasAddedConfiguredAndRemoved) {
   // owned by nothing.
   Ui("configure-start -1 0x4d2");
   EXPECT_EQ(Wait(kSetup), "ok owner=\"\"");
+  // Closed from another thread with the about box open on it: both end at
+  // once, with nothing else happening on their thread.
+  Click(kSetup, 1015);
+  Wait(kAbout);
   EXPECT_EQ(S().Call("VRT_CamCloseUi").result, 1);
+  const auto closed = std::chrono::steady_clock::now();
   EXPECT_EQ(ConfigureResult(), -12);
+  EXPECT_LT(std::chrono::steady_clock::now() - closed, std::chrono::milliseconds(1500));
   Gone(kSetup);
 
   // 1: a connection on the simulated port; the busy and the missing port
