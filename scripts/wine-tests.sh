@@ -173,9 +173,12 @@ reference=$win_build/dialog-reference
 screenshots=$win_build/screenshots
 rm -rf "$reference" "$screenshots"
 mkdir -p "$reference" "$screenshots"
+reference_session() {
+  QUARO7_DIALOG_REFERENCE="$reference" "$linux_build/tests/unit_tests" \
+    --gtest_filter='DialogFlowTest.*' </dev/null >"$win_build/dialog-reference.log" 2>&1
+}
 check "the Linux library's dialog session (DialogFlowTest) writes its settings files" \
-  env QUARO7_DIALOG_REFERENCE="$reference" "$linux_build/tests/unit_tests" \
-  --gtest_filter='DialogFlowTest.*' </dev/null >"$win_build/dialog-reference.log" 2>&1
+  reference_session
 
 # ---------------------------------------------------------------- integration suite
 
