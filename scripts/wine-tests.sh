@@ -9,6 +9,11 @@
 #     of the DLL, and every host scenario run against the Linux library and
 #     against the DLL under Wine, with results, wire lines, log lines and the
 #     settings file compared between the two;
+#   - the setup dialogs of the DLL on an Xvfb display of this script's own,
+#     worked as a user would, with the settings file after each step compared
+#     with the Linux library's file of the same session (made first by the
+#     unit test DialogFlowTest); pictures of the dialogs go to
+#     build-win32/screenshots (with --screenshots into docs/ as well);
 #   - a smoke run of the Windows host program against the quaro7-domesim
 #     tool, whose port Wine sees as COM7;
 #   - ptzctl.exe loading the DLL by its path and calling its exports against
@@ -22,6 +27,13 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+want_screenshots=0
+for arg in "$@"; do
+  case "$arg" in
+    --screenshots) want_screenshots=1 ;;
+    *) echo "wine-tests: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
 jobs=2
 linux_build=${QUARO7_LINUX_BUILD:-$root/build}
 win_build=$root/build-win32
@@ -49,7 +61,7 @@ apt_install() {
 
 step "packages"
 scripts/install-deps --windows || die "installing the build and Wine packages failed"
-for tool in wine wineserver i686-w64-mingw32-g++-posix i686-w64-mingw32-objdump; do
+for tool in wine wineserver i686-w64-mingw32-g++-posix i686-w64-mingw32-objdump Xvfb xdotool import; do
   command -v "$tool" >/dev/null || die "$tool not found after installing"
 done
 
@@ -88,7 +100,7 @@ if [ ! -f "$linux_build/CMakeCache.txt" ]; then
       die "configuring the Linux build failed"
   fi
 fi
-cmake --build "$linux_build" -j"$jobs" --target QUARO7K7_PTZ winhost quaro7-domesim integration_tests ||
+cmake --build "$linux_build" -j"$jobs" --target QUARO7K7_PTZ winhost quaro7-domesim integration_tests unit_tests ||
   die "the Linux build failed"
 
 # ---------------------------------------------------------------- Wine prefix
@@ -106,18 +118,26 @@ fi
 # dialogs).
 mkdir -p "$prefix/drive_c/windows/Fonts"
 cp -n /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/" 2>/dev/null || true
+# Wine draws the dialogs' frames and captions itself (there is no window
+# manager on the Xvfb display), so the pictures show them.
+if ! grep -q '"Managed"="N"' "$prefix/user.reg" 2>/dev/null; then
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f \
+    </dev/null >>"$win_build/wineboot.log" 2>&1
+  wineserver -w
+fi
 # One wineserver for the whole run, so that each program starts quickly, and
 # Wine's background services started now, away from this script's output:
 # they live as long as the wineserver and would hold a pipe open.
 wineserver -p >/dev/null 2>&1
 wine wineboot </dev/null >>"$win_build/wineboot.log" 2>&1
 simulator_pid=
+xvfb_pid=
 smoke_dir=
 ptzctl_simulator_pid=
 ptzctl_dir=
 cleanup() {
   local pid
-  for pid in $simulator_pid $ptzctl_simulator_pid; do
+  for pid in $simulator_pid $ptzctl_simulator_pid $xvfb_pid; do
     kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
   done
   rm -f "$prefix/dosdevices/com7" "$prefix/dosdevices/com8"
@@ -127,12 +147,47 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# ---------------------------------------------------------------- a display
+
+# A display of this run's own for the dialogs: the first free number from 91.
+step "X display for the dialogs"
+display=
+for n in $(seq 91 130); do
+  [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >"$win_build/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+  if [ -e "/tmp/.X11-unix/X$n" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
+    display=":$n"
+    break
+  fi
+  kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; xvfb_pid=
+done
+[ -n "$display" ] || die "Xvfb did not start (see $win_build/xvfb.log)"
+echo "Xvfb on $display"
+
+# The Linux library's settings files of the dialog session the Wine test
+# repeats.
+step "the dialog session on the Linux library (reference files)"
+reference=$win_build/dialog-reference
+screenshots=$win_build/screenshots
+rm -rf "$reference" "$screenshots"
+mkdir -p "$reference" "$screenshots"
+reference_session() {
+  QUARO7_DIALOG_REFERENCE="$reference" "$linux_build/tests/unit_tests" \
+    --gtest_filter='DialogFlowTest.*' </dev/null >"$win_build/dialog-reference.log" 2>&1
+}
+check "the Linux library's dialog session (DialogFlowTest) writes its settings files" \
+  reference_session
+
 # ---------------------------------------------------------------- integration suite
 
 step "Wine tests of the integration suite"
 suite_log=$win_build/wine-suite.log
 QUARO7_WIN32_BUILD=$win_build QUARO7_LINUX_WINHOST=$linux_build/tools/winhost/winhost \
-  "$linux_build/tests/integration_tests" --gtest_filter='WineHostTest.*' </dev/null >"$suite_log" 2>&1
+  QUARO7_WINE_DISPLAY=$display QUARO7_DIALOG_REFERENCE=$reference QUARO7_SCREENSHOT_DIR=$screenshots \
+  "$linux_build/tests/integration_tests" --gtest_filter='WineHostTest.*:WineDialogsTest.*' \
+  </dev/null >"$suite_log" 2>&1
 cat "$suite_log"
 suite_passed=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\.$/\1/p' "$suite_log")
 suite_failed=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) tests\?, listed below:$/\1/p' "$suite_log")
@@ -141,6 +196,11 @@ passed=$((passed + ${suite_passed:-0}))
 failed=$((failed + ${suite_failed:-0} + ${suite_skipped:-0}))
 if [ -z "$suite_passed" ] && [ -z "$suite_failed" ]; then
   echo "FAILED: the integration suite did not report"; failed=$((failed + 1))
+fi
+shots=$(ls "$screenshots"/win32-*.png 2>/dev/null | wc -l)
+check "pictures of the six Windows dialogs and boxes in $screenshots" test "$shots" -eq 6
+if [ "$want_screenshots" = 1 ] && [ "$shots" -gt 0 ]; then
+  cp "$screenshots"/win32-*.png "$root/docs/" && echo "pictures copied into docs/"
 fi
 
 # ---------------------------------------------------------------- a simulated line

@@ -160,10 +160,11 @@ std::optional<WineSetup> WineSetup::FromEnvironment() {
 std::vector<std::string> WineSide::HostCommand() const { return {setup_.wine, setup_.Winhost()}; }
 
 std::map<std::string, std::string> WineSide::HostEnvironment() const {
-  // Headless: without a display Wine's windows go nowhere.
+  // Headless unless a display was given: without one Wine's windows go
+  // nowhere.
   return {{"WINEPREFIX", setup_.prefix},
           {"WINEDEBUG", "-all"},
-          {"DISPLAY", ""},
+          {"DISPLAY", display_},
           {"WAYLAND_DISPLAY", ""}};
 }
 
@@ -445,6 +446,10 @@ Reply Session::Call(const std::string& command, int timeoutMs, const std::string
   }
   transcript_.calls.push_back(entry);
   return reply;
+}
+
+std::string Session::Command(const std::string& line, int timeoutMs) {
+  return host_ ? host_->Command(line, timeoutMs) : std::string();
 }
 
 int Session::Init(int logSwitch) {

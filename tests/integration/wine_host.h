@@ -13,6 +13,8 @@
 //   WINEPREFIX          a Wine prefix that runs 32-bit programs
 //   QUARO7_WINE         the wine command (default: wine)
 //   QUARO7_OBJDUMP      objdump for PE files (default: i686-w64-mingw32-objdump)
+// The tests of the setup dialogs also need an X display for Wine's windows:
+//   QUARO7_WINE_DISPLAY the display (an Xvfb of the script's own)
 #pragma once
 
 #include <gtest/gtest.h>
@@ -99,9 +101,12 @@ class WineSide : public HostSide {
   std::string HostPath(const std::string& path) const override;
   void LinkPort(const std::string& dir, int com, const std::string& target) override;
   const WineSetup& setup() const { return setup_; }
+  // The X display the host's windows go to; none (headless) by default.
+  void SetDisplay(const std::string& display) { display_ = display; }
 
  private:
   WineSetup setup_;
+  std::string display_;
 };
 
 // ---------------------------------------------------------------- the host
@@ -191,6 +196,9 @@ class Session {
   // written, with the result and the fields that do not vary.
   // `shown` replaces the command in the transcript when given.
   Reply Call(const std::string& command, int timeoutMs = 60000, const std::string& shown = "");
+  // Sends a command of the host program as it is and returns its reply
+  // line ("" when none came); not part of the transcript.
+  std::string Command(const std::string& line, int timeoutMs = 30000);
   int Init(int logSwitch = 1);
   int Open(int tavoId);
   int handle() const { return handle_; }
@@ -203,10 +211,11 @@ class Session {
   bool WaitForLog(const std::string& line, int timeoutMs) const;
 
   Transcript Finish();
-
- private:
+  // Makes the next setting of each simulated line a change the pty takes
+  // (Call does it before each call).
   void ResetLines();
 
+ private:
   HostSide& side_;
   std::string dir_;
   std::unique_ptr<HostProcess> host_;

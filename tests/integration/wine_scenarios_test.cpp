@@ -115,6 +115,9 @@ TEST_F(WineHostTest, DllExportsExactlyTheHostsNamesAndImportsOnlySystemDlls) {
                                         "advapi32.dll", "gdi32.dll",  "comctl32.dll"};
   EXPECT_FALSE(imports.empty());
   for (const std::string& name : imports) EXPECT_TRUE(system.count(name)) << "imports " << name;
+  // The setup dialogs: common controls, and the icons' bitmaps.
+  for (const char* name : {"comctl32.dll", "gdi32.dll", "user32.dll"})
+    EXPECT_TRUE(imports.count(name)) << "does not import " << name;
 }
 
 TEST_F(WineHostTest, Win32PlatformLayerOnItsOwn) {

@@ -14,6 +14,15 @@
 //                                library still loaded and whatever it has
 //                                open, as a host that exits without cleaning
 //                                up (Windows: ExitProcess)
+//   configure-start <n> [host|<parent>]
+//                                calls VRT_CamConfigure(n, ...) on a thread of
+//                                its own ("host": with a window of that thread
+//                                as the parent, a number: that handle) and
+//                                answers "ok" at once
+//   configure-wait <ms>          "= <result> ms=<elapsed>" once that call has
+//                                returned, "error running" after the time
+//   ui-<action> ...              (Windows) works the dialogs shown meanwhile
+//                                as a user would; see RunUiCommand
 //   quit                         ends the program
 //
 // Arguments are decimal or 0x-hexadecimal numbers, texts in double quotes
@@ -21,6 +30,7 @@
 // pointer. Texts in output fields are quoted the same way. Records are
 // printed field by field; the channel's record goes in and out as hex bytes.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -28,12 +38,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 #else
 #include <dlfcn.h>
 #endif
@@ -510,11 +523,256 @@ bool CallExport(const Api& api, const std::string& name, Arguments& a, int* resu
 #endif
 }
 
+// ---------------------------------------------------------------- dialogs
+
+// A configure call running on a thread of its own, as a host's window
+// thread would make it.
+struct ConfigureCall {
+  std::thread thread;
+  std::atomic<bool> done{false};
+  int result = 0;
+  long long ms = 0;
+};
+
+#if defined(_WIN32)
+constexpr char kHostWindowCaption[] = "winhost window";
+
+HWND MakeHostWindow() {
+  static bool registered = false;
+  if (!registered) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "winhost";
+    RegisterClassA(&windowClass);
+    registered = true;
+  }
+  HWND window = CreateWindowA("winhost", kHostWindowCaption, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                              nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  return window;
+}
+
+std::string QuoteText(const std::string& text) { return Quote(text.c_str(), text.size()); }
+
+std::string WindowText(HWND window) {
+  char buffer[1024] = {};
+  SendMessageA(window, WM_GETTEXT, sizeof buffer, reinterpret_cast<LPARAM>(buffer));
+  return buffer;
+}
+
+std::string ClassOf(HWND window) {
+  char name[64] = {};
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+// The visible dialog of this process with this caption, waiting up to ms.
+HWND FindDialog(const std::string& caption, int ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    HWND found = nullptr;
+    for (HWND w = FindWindowExA(nullptr, nullptr, "#32770", caption.c_str()); w != nullptr;
+         w = FindWindowExA(nullptr, w, "#32770", caption.c_str())) {
+      DWORD process = 0;
+      GetWindowThreadProcessId(w, &process);
+      if (process == GetCurrentProcessId() && IsWindowVisible(w)) found = w;
+    }
+    if (found != nullptr || std::chrono::steady_clock::now() > deadline) return found;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+void TreeLines(HWND tree, HTREEITEM item, int depth, std::string* out) {
+  for (; item != nullptr; item = TreeView_GetNextSibling(tree, item)) {
+    char text[512] = {};
+    TVITEMA entry{};
+    entry.mask = TVIF_HANDLE | TVIF_TEXT | TVIF_IMAGE | TVIF_STATE;
+    entry.hItem = item;
+    entry.pszText = text;
+    entry.cchTextMax = sizeof text;
+    entry.stateMask = TVIS_EXPANDED | TVIS_SELECTED;
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&entry));
+    std::string line = std::to_string(depth) + ":" + std::to_string(entry.iImage) + ":" +
+                       ((entry.state & TVIS_SELECTED) ? "*" : "") + text;
+    *out += " " + QuoteText(line);
+    TreeLines(tree, TreeView_GetChild(tree, item), depth + 1, out);
+  }
+}
+
+HTREEITEM FindTreeItem(HWND tree, HTREEITEM item, const std::string& wanted) {
+  for (; item != nullptr; item = TreeView_GetNextSibling(tree, item)) {
+    char text[512] = {};
+    TVITEMA entry{};
+    entry.mask = TVIF_HANDLE | TVIF_TEXT;
+    entry.hItem = item;
+    entry.pszText = text;
+    entry.cchTextMax = sizeof text;
+    SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&entry));
+    if (wanted == text) return item;
+    if (HTREEITEM below = FindTreeItem(tree, TreeView_GetChild(tree, item), wanted)) return below;
+  }
+  return nullptr;
+}
+
+// The text of a message box: its longest static text.
+BOOL CALLBACK CollectStatic(HWND child, LPARAM found) {
+  auto* text = reinterpret_cast<std::string*>(found);
+  if (ClassOf(child) == "Static") {
+    const std::string mine = WindowText(child);
+    if (mine.size() > text->size()) *text = mine;
+  }
+  return TRUE;
+}
+
+// Works the dialogs as a user: finds them by caption and their controls by
+// id, clicks (posted, as a click comes), types, selects.
+//   ui-wait "<caption>" <ms>           "ok owner=\"<owner's caption>\""
+//   ui-gone "<caption>" <ms>           "ok" once no such dialog is shown
+//   ui-click "<caption>" <id>          "ok", "error disabled"
+//   ui-text "<caption>" <id> "<text>"  types the text (WM_SETTEXT)
+//   ui-state "<caption>" <id>          "ok enabled=E checked=C text=\"...\""
+//   ui-select "<caption>" <id> <index> selects an entry as a user does
+//   ui-entries "<caption>" <id>        "ok \"<entry>\"..."
+//   ui-tree "<caption>" <id>           "ok \"<depth>:<image>:[*]<text>\"..." (*: selected)
+//   ui-treeselect "<caption>" <id> "<text>"
+//   ui-msgbox <ms>                     "ok text=\"...\" icon=... yes=Y no=N" of the message box
+//   ui-answer <button id>              clicks that button of the message box
+//   ui-ports <name>...                 the serial device map names exactly these
+//                                      ports, in this order
+std::string RunUiCommand(const std::string& command, const std::vector<Token>& t) {
+  if (command == "ui-ports") {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, nullptr,
+                        REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr) != ERROR_SUCCESS) {
+      return "error no serial device map";
+    }
+    for (;;) {
+      char name[256];
+      DWORD length = sizeof name;
+      if (RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        break;
+      if (RegDeleteValueA(key, name) != ERROR_SUCCESS) break;
+    }
+    for (size_t i = 0; i < t.size(); ++i) {
+      const std::string value = "\\Device\\TestSerial" + std::to_string(i);
+      RegSetValueExA(key, value.c_str(), 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(t[i].text.c_str()),
+                     static_cast<DWORD>(t[i].text.size() + 1));
+    }
+    RegCloseKey(key);
+    return "ok";
+  }
+  auto need = [&](size_t n) {
+    if (t.size() < n) throw BadArguments();
+  };
+  auto number = [&](size_t i) {
+    return static_cast<int>(std::strtol(t[i].text.c_str(), nullptr, 0));
+  };
+  if (command == "ui-msgbox" || command == "ui-answer") {
+    need(1);
+    const int ms = command == "ui-msgbox" ? number(0) : 2000;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    HWND box = nullptr;
+    std::string text;
+    // The box is complete once it shows its text and its buttons.
+    for (;;) {
+      box = FindDialog("QUARO7K7_PTZ", 0);
+      text.clear();
+      if (box != nullptr) EnumChildWindows(box, &CollectStatic, reinterpret_cast<LPARAM>(&text));
+      if (box != nullptr && !text.empty() &&
+          (GetDlgItem(box, IDOK) != nullptr || GetDlgItem(box, IDYES) != nullptr))
+        break;
+      if (std::chrono::steady_clock::now() > deadline) return "error no message box";
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (command == "ui-answer") {
+      HWND button = GetDlgItem(box, number(0));
+      if (button == nullptr) return "error no such button";
+      PostMessageA(button, BM_CLICK, 0, 0);
+      return "ok";
+    }
+    return "ok text=" + QuoteText(text) + " yes=" + (GetDlgItem(box, IDYES) ? "1" : "0") +
+           " no=" + (GetDlgItem(box, IDNO) ? "1" : "0") +
+           " ok=" + (GetDlgItem(box, IDOK) ? "1" : "0");
+  }
+  need(2);
+  const std::string caption = t[0].text;
+  if (command == "ui-gone") {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(number(1));
+    while (FindDialog(caption, 0) != nullptr) {
+      if (std::chrono::steady_clock::now() > deadline) return "error still shown";
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return "ok";
+  }
+  HWND dialog = FindDialog(caption, command == "ui-wait" ? number(1) : 2000);
+  if (dialog == nullptr) return "error no dialog " + QuoteText(caption);
+  if (command == "ui-wait") {
+    HWND owner = GetWindow(dialog, GW_OWNER);
+    return "ok owner=" + QuoteText(owner != nullptr ? WindowText(owner) : std::string());
+  }
+  HWND control = GetDlgItem(dialog, number(1));
+  if (control == nullptr) return "error no control " + t[1].text;
+  const std::string kind = ClassOf(control);
+  if (command == "ui-click") {
+    if (!IsWindowEnabled(control)) return "error disabled";
+    PostMessageA(control, BM_CLICK, 0, 0);
+    return "ok";
+  }
+  if (command == "ui-text") {
+    need(3);
+    SendMessageA(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t[2].text.c_str()));
+    return "ok";
+  }
+  if (command == "ui-state") {
+    const LRESULT check = SendMessageA(control, BM_GETCHECK, 0, 0);
+    return std::string("ok enabled=") + (IsWindowEnabled(control) ? "1" : "0") +
+           " checked=" + (check == BST_CHECKED ? "1" : "0") +
+           " text=" + QuoteText(WindowText(control));
+  }
+  const bool combo = kind == "ComboBox";
+  if (command == "ui-select") {
+    need(3);
+    const int index = number(2);
+    SendMessageA(control, combo ? CB_SETCURSEL : LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(number(1), combo ? CBN_SELCHANGE : LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(control));
+    return "ok";
+  }
+  if (command == "ui-entries") {
+    const LRESULT count = SendMessageA(control, combo ? CB_GETCOUNT : LB_GETCOUNT, 0, 0);
+    std::string out = "ok";
+    for (LRESULT i = 0; i < count; ++i) {
+      char text[512] = {};
+      SendMessageA(control, combo ? CB_GETLBTEXT : LB_GETTEXT, static_cast<WPARAM>(i),
+                   reinterpret_cast<LPARAM>(text));
+      out += " " + QuoteText(text);
+    }
+    return out;
+  }
+  if (command == "ui-tree") {
+    std::string out = "ok";
+    TreeLines(control, TreeView_GetRoot(control), 0, &out);
+    return out;
+  }
+  if (command == "ui-treeselect") {
+    need(3);
+    HTREEITEM item = FindTreeItem(control, TreeView_GetRoot(control), t[2].text);
+    if (item == nullptr) return "error no item " + QuoteText(t[2].text);
+    SendMessageA(control, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+    return "ok";
+  }
+  return "error unknown command " + command;
+}
+#endif
+
 }  // namespace
 
 int main() {
   std::setvbuf(stdout, nullptr, _IOLBF, 4096);
   Library library;
+  std::unique_ptr<ConfigureCall> configure;
   std::string line;
   auto reply = [](const std::string& text) {
     std::fputs(text.c_str(), stdout);
@@ -560,8 +818,72 @@ int main() {
       reply("ok");
       continue;
     }
+    if (command.compare(0, 3, "ui-") == 0) {
+#if defined(_WIN32)
+      try {
+        reply(RunUiCommand(command, tokens));
+      } catch (const BadArguments&) {
+        reply("error bad arguments for " + command);
+      }
+#else
+      reply("error no dialogs to work here");
+#endif
+      continue;
+    }
     if (!library.Loaded()) {
       reply("error no library loaded");
+      continue;
+    }
+    if (command == "configure-start") {
+      if (configure && configure->thread.joinable()) configure->thread.join();
+      if (tokens.empty()) {
+        reply("error bad arguments for " + command);
+        continue;
+      }
+      const int number = static_cast<int>(std::strtol(tokens[0].text.c_str(), nullptr, 0));
+      const bool withWindow = tokens.size() > 1 && tokens[1].text == "host";
+      // Any other second argument: the parent handle as a number.
+      const uintptr_t given =
+          tokens.size() > 1 && !withWindow
+              ? static_cast<uintptr_t>(std::strtoull(tokens[1].text.c_str(), nullptr, 0))
+              : 0;
+      configure = std::make_unique<ConfigureCall>();
+      ConfigureCall* call = configure.get();
+      auto configureExport = library.api().VRT_CamConfigure;
+      call->thread = std::thread([call, configureExport, number, withWindow, given] {
+        void* parent = reinterpret_cast<void*>(given);
+#if defined(_WIN32)
+        HWND window = withWindow ? MakeHostWindow() : nullptr;
+        if (window != nullptr) ShowWindow(window, SW_SHOWNOACTIVATE);
+        parent = window;
+#else
+        (void)withWindow;
+#endif
+        const auto start = std::chrono::steady_clock::now();
+        call->result = configureExport(number, parent);
+        call->ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now() - start)
+                       .count();
+#if defined(_WIN32)
+        if (window != nullptr) DestroyWindow(window);
+#endif
+        call->done = true;
+      });
+      reply("ok");
+      continue;
+    }
+    if (command == "configure-wait") {
+      const long ms = tokens.empty() ? 0 : std::strtol(tokens[0].text.c_str(), nullptr, 10);
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+      while (configure && !configure->done && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!configure || !configure->done) {
+        reply(configure ? "error running" : "error no configure call");
+        continue;
+      }
+      configure->thread.join();
+      reply("= " + std::to_string(configure->result) + " ms=" + std::to_string(configure->ms));
+      configure.reset();
       continue;
     }
     Arguments arguments(std::move(tokens));
@@ -581,5 +903,7 @@ int main() {
       reply("error bad arguments for " + command);
     }
   }
+  // A configure call still running ends with the process.
+  if (configure && configure->thread.joinable()) configure->thread.detach();
   return 0;
 }

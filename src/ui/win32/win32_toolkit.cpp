@@ -1,0 +1,564 @@
+#include "ui/win32/win32_toolkit.h"
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
+// The window interface has a MessageBox of its own.
+#undef MessageBox
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "ui/resources.h"
+#include "ui/win32/dialog_template.h"
+
+namespace uiwin32 {
+namespace {
+
+// Posted to a dialog to end it from another thread: wParam the result,
+// lParam the window's serial, so that a late post never ends another
+// dialog that got the same handle.
+constexpr UINT kPostedEnd = WM_APP + 0x51;
+constexpr char kMessageCaption[] = "QUARO7K7_PTZ";
+
+std::atomic<LPARAM> gNextSerial{1};
+
+// The driver dialogs' windows now open in this process.
+std::mutex gLiveLock;
+std::vector<HWND> gLive;
+
+bool IsDriverDialog(HWND hwnd) {
+  std::lock_guard<std::mutex> hold(gLiveLock);
+  return std::find(gLive.begin(), gLive.end(), hwnd) != gLive.end();
+}
+
+HINSTANCE ModuleInstance();
+
+// The image list of the setup tree: the connection, camera and preset
+// icons, 16 x 16 with mask, in this order.
+HIMAGELIST MakeTreeImages() {
+  HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 2, 1);
+  if (images == nullptr) return nullptr;
+  for (int id : {ui::kIconConnection, ui::kIconCamera, ui::kIconPreset}) {
+    const ui::IconResource* icon = ui::FindIcon(id);
+    if (icon == nullptr) continue;
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = 16;
+    info.bmiHeader.biHeight = -16;  // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP colour = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    // Monochrome mask, rows of 16 bits: 1 where the icon is transparent.
+    BYTE mask[16 * 2] = {};
+    if (colour != nullptr && bits != nullptr) {
+      auto* pixels = static_cast<std::uint32_t*>(bits);
+      for (int row = 0; row < 16; ++row) {
+        for (int col = 0; col < 16; ++col) {
+          const std::uint32_t argb = icon->pixels[row][col];
+          const bool transparent = (argb >> 24) == 0;
+          // BGRA in memory is 0xAARRGGBB as a 32-bit number.
+          pixels[row * 16 + col] = transparent ? 0 : argb;
+          if (transparent) mask[row * 2 + col / 8] |= static_cast<BYTE>(0x80 >> (col % 8));
+        }
+      }
+      HBITMAP monochrome = CreateBitmap(16, 16, 1, 1, mask);
+      ImageList_Add(images, colour, monochrome);
+      if (monochrome != nullptr) DeleteObject(monochrome);
+    }
+    if (colour != nullptr) DeleteObject(colour);
+  }
+  return images;
+}
+
+// The window of one dialog; lives on RunModal's stack.
+class Win32Window : public ui::DialogWindow {
+ public:
+  Win32Window(ui::CDialog& dialog, const ui::DialogResource& resource)
+      : dialog_(&dialog), resource_(resource), serial_(gNextSerial++) {}
+
+  static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+  HWND Handle() const { return hwnd_; }
+  std::exception_ptr TakeFailure() { return std::exchange(failure_, nullptr); }
+  void ReleaseImages() {
+    for (HIMAGELIST images : imageLists_) ImageList_Destroy(images);
+    imageLists_.clear();
+  }
+
+  // --- ui::DialogWindow ---
+  void SetText(int id, const std::string& text) override {
+    SetDlgItemTextA(hwnd_, id, text.c_str());
+  }
+  std::string GetText(int id) override {
+    HWND control = Item(id);
+    if (control == nullptr) return std::string();
+    const int length = GetWindowTextLengthA(control);
+    std::string text(static_cast<size_t>(std::max(length, 0)) + 1, '\0');
+    const int got = GetWindowTextA(control, text.data(), static_cast<int>(text.size()));
+    text.resize(static_cast<size_t>(std::max(got, 0)));
+    return text;
+  }
+  void Enable(int id, bool enabled) override {
+    if (HWND control = Item(id)) EnableWindow(control, enabled ? TRUE : FALSE);
+  }
+  bool IsEnabled(int id) override {
+    HWND control = Item(id);
+    return control != nullptr && IsWindowEnabled(control) != 0;
+  }
+  void SetFocus(int id) override {
+    if (HWND control = Item(id)) SendMessageA(hwnd_, WM_NEXTDLGCTL, (WPARAM)control, TRUE);
+  }
+  void SetLimit(int id, int characters) override {
+    Send(id, EM_LIMITTEXT, static_cast<WPARAM>(std::max(characters, 0)), 0);
+  }
+  void SetCheck(int id, bool checked) override {
+    Send(id, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
+  bool GetCheck(int id) override { return Send(id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+  void ResetList(int id) override { Send(id, List(id, LB_RESETCONTENT, CB_RESETCONTENT), 0, 0); }
+  int AddEntry(int id, const std::string& text) override {
+    const LRESULT index = Send(id, List(id, LB_ADDSTRING, CB_ADDSTRING), 0, (LPARAM)text.c_str());
+    return index < 0 ? -1 : static_cast<int>(index);
+  }
+  int InsertEntry(int id, int index, const std::string& text) override {
+    if (index < 0 || index > EntryCount(id)) return -1;
+    const LRESULT at = Send(id, List(id, LB_INSERTSTRING, CB_INSERTSTRING),
+                            static_cast<WPARAM>(index), (LPARAM)text.c_str());
+    return at < 0 ? -1 : static_cast<int>(at);
+  }
+  int EntryCount(int id) override {
+    const LRESULT count = Send(id, List(id, LB_GETCOUNT, CB_GETCOUNT), 0, 0);
+    return count < 0 ? 0 : static_cast<int>(count);
+  }
+  void SetEntryData(int id, int index, void* data) override {
+    if (index < 0 || index >= EntryCount(id)) return;
+    Send(id, List(id, LB_SETITEMDATA, CB_SETITEMDATA), static_cast<WPARAM>(index), (LPARAM)data);
+  }
+  void* GetEntryData(int id, int index) override {
+    if (index < 0 || index >= EntryCount(id)) return nullptr;
+    return reinterpret_cast<void*>(
+        Send(id, List(id, LB_GETITEMDATA, CB_GETITEMDATA), static_cast<WPARAM>(index), 0));
+  }
+  bool SetSelection(int id, int index) override {
+    const UINT message = List(id, LB_SETCURSEL, CB_SETCURSEL);
+    if (index == -1) {
+      Send(id, message, static_cast<WPARAM>(-1), 0);  // answers "error" for no selection
+      return true;
+    }
+    if (index < 0 || index >= EntryCount(id)) return false;
+    return Send(id, message, static_cast<WPARAM>(index), 0) == index;
+  }
+  int GetSelection(int id) override {
+    const LRESULT index = Send(id, List(id, LB_GETCURSEL, CB_GETCURSEL), 0, 0);
+    return index < 0 ? -1 : static_cast<int>(index);
+  }
+
+  ui::TreeItem InsertTreeItem(int id, ui::TreeItem parent, const std::string& text, int image,
+                              void* data) override {
+    if (parent != ui::kNoTreeItem && !Known(parent)) return ui::kNoTreeItem;
+    TVINSERTSTRUCTA insert{};
+    insert.hParent = parent == ui::kNoTreeItem ? TVI_ROOT : reinterpret_cast<HTREEITEM>(parent);
+    insert.hInsertAfter = TVI_LAST;
+    insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
+    insert.item.pszText = const_cast<char*>(text.c_str());
+    insert.item.iImage = image;
+    insert.item.iSelectedImage = image;
+    insert.item.lParam = reinterpret_cast<LPARAM>(data);
+    Quiet quiet(*this);
+    const auto item =
+        static_cast<ui::TreeItem>(Send(id, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
+    if (item != ui::kNoTreeItem) items_.insert(item);
+    return item;
+  }
+  void SetTreeItemText(int id, ui::TreeItem item, const std::string& text) override {
+    if (!Known(item)) return;
+    TVITEMA entry{};
+    entry.mask = TVIF_HANDLE | TVIF_TEXT;
+    entry.hItem = reinterpret_cast<HTREEITEM>(item);
+    entry.pszText = const_cast<char*>(text.c_str());
+    Send(id, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&entry));
+  }
+  std::string GetTreeItemText(int id, ui::TreeItem item) override {
+    if (!Known(item)) return std::string();
+    char buffer[512] = {};
+    TVITEMA entry{};
+    entry.mask = TVIF_HANDLE | TVIF_TEXT;
+    entry.hItem = reinterpret_cast<HTREEITEM>(item);
+    entry.pszText = buffer;
+    entry.cchTextMax = sizeof buffer;
+    if (!Send(id, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&entry))) return std::string();
+    return entry.pszText != nullptr ? std::string(entry.pszText) : std::string();
+  }
+  void DeleteTreeItem(int id, ui::TreeItem item) override {
+    if (!Known(item)) return;
+    Forget(id, item);
+    Quiet quiet(*this);
+    Send(id, TVM_DELETEITEM, 0, static_cast<LPARAM>(item));
+  }
+  void DeleteAllTreeItems(int id) override {
+    Quiet quiet(*this);
+    Send(id, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    items_.clear();
+  }
+  ui::TreeItem GetSelectedTreeItem(int id) override {
+    return static_cast<ui::TreeItem>(Send(id, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  }
+  void SelectTreeItem(int id, ui::TreeItem item) override {
+    if (item != ui::kNoTreeItem && !Known(item)) return;
+    Quiet quiet(*this);
+    Send(id, TVM_SELECTITEM, TVGN_CARET, static_cast<LPARAM>(item));
+  }
+  int GetTreeItemImage(int id, ui::TreeItem item) override {
+    TVITEMA entry{};
+    if (!ReadItem(id, item, TVIF_IMAGE, &entry)) return -1;
+    return entry.iImage;
+  }
+  void* GetTreeItemData(int id, ui::TreeItem item) override {
+    TVITEMA entry{};
+    if (!ReadItem(id, item, TVIF_PARAM, &entry)) return nullptr;
+    return reinterpret_cast<void*>(entry.lParam);
+  }
+  void ExpandTreeItem(int id, ui::TreeItem item) override {
+    if (!Known(item)) return;
+    Quiet quiet(*this);
+    Send(id, TVM_EXPAND, TVE_EXPAND, static_cast<LPARAM>(item));
+  }
+  void SortTreeChildren(int id, ui::TreeItem item) override {
+    if (!Known(item)) return;
+    Send(id, TVM_SORTCHILDREN, FALSE, static_cast<LPARAM>(item));
+  }
+  void SetRedraw(int id, bool redraw) override {
+    HWND control = Item(id);
+    if (control == nullptr) return;
+    SendMessageA(control, WM_SETREDRAW, redraw ? TRUE : FALSE, 0);
+    if (redraw) InvalidateRect(control, nullptr, TRUE);
+  }
+
+  void SetRange(int id, int low, int high) override {
+    Send(id, TBM_SETRANGE, TRUE, MAKELPARAM(low, high));
+  }
+  void SetPosition(int id, int position) override { Send(id, TBM_SETPOS, TRUE, position); }
+  int GetPosition(int id) override { return static_cast<int>(Send(id, TBM_GETPOS, 0, 0)); }
+
+  int MessageBox(const std::string& text, ui::MsgButtons buttons, ui::MsgIcon icon,
+                 int defaultAnswer) override {
+    const bool yesNo = buttons == ui::MsgButtons::kYesNo;
+    // The driver is closing this dialog: nobody is there to answer.
+    if (endedByPost_) return yesNo ? ui::kAnswerNo : ui::kAnswerOk;
+    UINT style = (yesNo ? MB_YESNO : MB_OK) | MB_APPLMODAL;
+    switch (icon) {
+      case ui::MsgIcon::kInformation:
+        style |= MB_ICONINFORMATION;
+        break;
+      case ui::MsgIcon::kExclamation:
+        style |= MB_ICONEXCLAMATION;
+        break;
+      case ui::MsgIcon::kQuestion:
+        style |= MB_ICONQUESTION;
+        break;
+      case ui::MsgIcon::kNone:
+        break;
+    }
+    if (yesNo && defaultAnswer == ui::kAnswerNo) style |= MB_DEFBUTTON2;
+    ++messageBoxes_;
+    const int answer = ::MessageBoxA(hwnd_, text.c_str(), kMessageCaption, style);
+    --messageBoxes_;
+    return answer;
+  }
+  void SetTimer(int timerId, int milliseconds) override {
+    ::SetTimer(hwnd_, static_cast<UINT_PTR>(timerId), static_cast<UINT>(std::max(milliseconds, 1)),
+               nullptr);
+    timers_.insert(timerId);
+  }
+  void KillTimer(int timerId) override {
+    ::KillTimer(hwnd_, static_cast<UINT_PTR>(timerId));
+    timers_.erase(timerId);
+  }
+  void EndDialog(int result) override {
+    ended_ = true;
+    ::EndDialog(hwnd_, result);
+  }
+  void PostEndDialog(int result) override {
+    PostMessageA(hwnd_, kPostedEnd, static_cast<WPARAM>(result), serial_);
+  }
+
+ private:
+  // Tree notifications caused by the dialog's own calls are not delivered
+  // back to it.
+  struct Quiet {
+    explicit Quiet(Win32Window& w) : window(w) { ++window.quiet_; }
+    ~Quiet() { --window.quiet_; }
+    Win32Window& window;
+  };
+
+  HWND Item(int id) const { return hwnd_ != nullptr ? GetDlgItem(hwnd_, id) : nullptr; }
+  LRESULT Send(int id, UINT message, WPARAM wParam, LPARAM lParam) {
+    HWND control = Item(id);
+    return control != nullptr ? SendMessageA(control, message, wParam, lParam) : -1;
+  }
+  // The message for a list box or for a drop-down list, by the control's kind.
+  UINT List(int id, UINT listMessage, UINT comboMessage) const {
+    const ui::ControlResource* control = resource_.Control(id);
+    return control != nullptr && control->kind == ui::ControlKind::kComboBox ? comboMessage
+                                                                             : listMessage;
+  }
+  bool Known(ui::TreeItem item) const { return item != ui::kNoTreeItem && items_.count(item); }
+  // Forgets an item and everything below it.
+  void Forget(int id, ui::TreeItem item) {
+    for (auto child = static_cast<ui::TreeItem>(
+             Send(id, TVM_GETNEXTITEM, TVGN_CHILD, static_cast<LPARAM>(item)));
+         child != ui::kNoTreeItem;
+         child = static_cast<ui::TreeItem>(
+             Send(id, TVM_GETNEXTITEM, TVGN_NEXT, static_cast<LPARAM>(child)))) {
+      Forget(id, child);
+    }
+    items_.erase(item);
+  }
+  bool ReadItem(int id, ui::TreeItem item, UINT mask, TVITEMA* entry) {
+    if (!Known(item)) return false;
+    entry->mask = TVIF_HANDLE | mask;
+    entry->hItem = reinterpret_cast<HTREEITEM>(item);
+    return Send(id, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(entry)) != 0;
+  }
+
+  // Runs one call into the dialog class, between its command-update
+  // rules; a failure escaping from it ends the dialog and is passed on by
+  // RunModal once the window has gone.
+  template <typename Call>
+  void Deliver(Call call, bool updateFirst = true) {
+    if (ended_ || dialog_ == nullptr) return;
+    try {
+      if (updateFirst) dialog_->OnCommandUpdate();
+      if (ended_) return;
+      call(*dialog_);
+      if (!ended_) dialog_->OnCommandUpdate();
+    } catch (...) {
+      if (!failure_) failure_ = std::current_exception();
+      EndNow(ui::kResultCancel);
+    }
+  }
+
+  void EndNow(int result) {
+    ended_ = true;
+    ::EndDialog(hwnd_, result);
+  }
+
+  // The end posted by the driver: the dialog ends with the result, and a
+  // message box it is showing is answered with its negative button.
+  void EndByPost(int result) {
+    endedByPost_ = true;
+    if (messageBoxes_ > 0) {
+      EnumThreadWindows(GetCurrentThreadId(), &AnswerMessageBox, reinterpret_cast<LPARAM>(hwnd_));
+    }
+    EndNow(result);
+  }
+
+  // A message box owned by the dialog (not a nested driver dialog) gets
+  // its negative answer.
+  static BOOL CALLBACK AnswerMessageBox(HWND candidate, LPARAM owner) {
+    char className[16] = {};
+    GetClassNameA(candidate, className, sizeof className);
+    if (GetWindow(candidate, GW_OWNER) == reinterpret_cast<HWND>(owner) &&
+        std::string(className) == "#32770" && !IsDriverDialog(candidate)) {
+      const int answer = GetDlgItem(candidate, IDNO) != nullptr ? IDNO : IDOK;
+      PostMessageA(candidate, WM_COMMAND, MAKEWPARAM(answer, BN_CLICKED), 0);
+    }
+    return TRUE;
+  }
+
+  BOOL OnInitDialog(HWND hwnd) {
+    hwnd_ = hwnd;
+    {
+      std::lock_guard<std::mutex> hold(gLiveLock);
+      gLive.push_back(hwnd);
+    }
+    for (const ui::ControlResource& control : resource_.controls) {
+      if (control.kind == ui::ControlKind::kTreeView) {
+        HIMAGELIST images = MakeTreeImages();
+        if (images != nullptr) {
+          imageLists_.push_back(images);
+          Send(control.id, TVM_SETIMAGELIST, TVSIL_NORMAL, reinterpret_cast<LPARAM>(images));
+        }
+      }
+      for (const char* entry : control.entries) AddEntry(control.id, entry);
+    }
+    Centre();
+    dialog_->Attach(this);
+    int focus = 1;
+    Deliver([&focus](ui::CDialog& d) { focus = d.OnInitDialog(); }, false);
+    return focus != 0 ? TRUE : FALSE;
+  }
+
+  // Over the owner, or in the middle of the screen's work area.
+  void Centre() {
+    RECT area{};
+    HWND owner = GetWindow(hwnd_, GW_OWNER);
+    if (owner == nullptr || !IsWindowVisible(owner) || !GetWindowRect(owner, &area))
+      SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    RECT self{};
+    GetWindowRect(hwnd_, &self);
+    const int width = self.right - self.left, height = self.bottom - self.top;
+    const int x = std::max(0L, area.left + (area.right - area.left - width) / 2);
+    const int y = std::max(0L, area.top + (area.bottom - area.top - height) / 2);
+    SetWindowPos(hwnd_, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+
+  void OnCommand(int id, int code) {
+    if (id == IDOK && code == BN_CLICKED) {
+      Deliver([](ui::CDialog& d) { d.OnOk(); });
+      return;
+    }
+    if (id == IDCANCEL && code == BN_CLICKED) {
+      Deliver([](ui::CDialog& d) { d.OnCancel(); });
+      return;
+    }
+    const ui::ControlResource* control = resource_.Control(id);
+    if (control == nullptr) return;
+    ui::Notify notify;
+    switch (control->kind) {
+      case ui::ControlKind::kButton:
+      case ui::ControlKind::kCheckBox:
+      case ui::ControlKind::kRadioButton:
+        if (code != BN_CLICKED) return;
+        notify = ui::Notify::kClicked;
+        break;
+      case ui::ControlKind::kListBox:
+        if (code == LBN_SELCHANGE) {
+          notify = ui::Notify::kSelChange;
+        } else if (code == LBN_DBLCLK) {
+          notify = ui::Notify::kDoubleClick;
+        } else {
+          return;
+        }
+        break;
+      case ui::ControlKind::kComboBox:
+        if (code != CBN_SELCHANGE) return;
+        notify = ui::Notify::kSelChange;
+        break;
+      default:
+        return;
+    }
+    Deliver([id, notify](ui::CDialog& d) { d.OnCommand(id, notify); });
+  }
+
+  void OnNotify(const NMHDR* header) {
+    if (header == nullptr || quiet_ > 0) return;
+    if (header->code != TVN_SELCHANGEDA && header->code != TVN_SELCHANGEDW) return;
+    const int id = static_cast<int>(header->idFrom);
+    Deliver([id](ui::CDialog& d) { d.OnCommand(id, ui::Notify::kTreeSelChange); });
+  }
+
+  void OnDestroy() {
+    for (int timerId : timers_) ::KillTimer(hwnd_, static_cast<UINT_PTR>(timerId));
+    timers_.clear();
+    if (dialog_ != nullptr) {
+      try {
+        dialog_->OnDestroy();
+      } catch (...) {
+        if (!failure_) failure_ = std::current_exception();
+      }
+      // No post reaches this window from now on.
+      dialog_->Attach(nullptr);
+      dialog_ = nullptr;
+    }
+    std::lock_guard<std::mutex> hold(gLiveLock);
+    gLive.erase(std::remove(gLive.begin(), gLive.end(), hwnd_), gLive.end());
+  }
+
+  ui::CDialog* dialog_;
+  const ui::DialogResource& resource_;
+  const LPARAM serial_;
+  HWND hwnd_ = nullptr;
+  bool ended_ = false;
+  bool endedByPost_ = false;
+  int quiet_ = 0;
+  int messageBoxes_ = 0;
+  std::unordered_set<ui::TreeItem> items_;
+  std::unordered_set<int> timers_;
+  std::vector<HIMAGELIST> imageLists_;
+  std::exception_ptr failure_;
+};
+
+INT_PTR CALLBACK Win32Window::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    auto* window = reinterpret_cast<Win32Window*>(lParam);
+    SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+    return window->OnInitDialog(hwnd);
+  }
+  auto* window = reinterpret_cast<Win32Window*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+  if (window == nullptr) return FALSE;
+  switch (message) {
+    case WM_COMMAND:
+      window->OnCommand(LOWORD(wParam), HIWORD(wParam));
+      return TRUE;
+    case WM_NOTIFY:
+      window->OnNotify(reinterpret_cast<const NMHDR*>(lParam));
+      return TRUE;
+    case WM_TIMER:
+      window->Deliver([wParam](ui::CDialog& d) { d.OnTimer(static_cast<int>(wParam)); });
+      return TRUE;
+    case kPostedEnd:
+      if (lParam == window->serial_) window->EndByPost(static_cast<int>(wParam));
+      return TRUE;
+    case WM_DESTROY:
+      window->OnDestroy();
+      SetWindowLongPtrA(hwnd, DWLP_USER, 0);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+HINSTANCE ModuleInstance() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&Win32Window::DialogProc), &module);
+  return module;
+}
+
+}  // namespace
+
+Win32Toolkit::Win32Toolkit() {
+  INITCOMMONCONTROLSEX classes{};
+  classes.dwSize = sizeof classes;
+  classes.dwICC = ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES;
+  InitCommonControlsEx(&classes);
+}
+
+int Win32Toolkit::RunModal(ui::CDialog& dialog, ui::CDialog* parent, void* hostParent) {
+  const ui::DialogResource* resource = dialog.Resource();
+  if (resource == nullptr) return ui::kResultCancel;
+  HWND owner = static_cast<HWND>(hostParent);
+  if (parent != nullptr) {
+    if (auto* window = dynamic_cast<Win32Window*>(parent->Window())) owner = window->Handle();
+  }
+  // A handle that names no window (a host's mistake) owns nothing.
+  if (owner != nullptr && !IsWindow(owner)) owner = nullptr;
+  const std::vector<std::uint32_t> layout = BuildDialogTemplate(*resource);
+  Win32Window window(dialog, *resource);
+  const INT_PTR result =
+      DialogBoxIndirectParamA(ModuleInstance(), reinterpret_cast<LPCDLGTEMPLATEA>(layout.data()),
+                              owner, &Win32Window::DialogProc, reinterpret_cast<LPARAM>(&window));
+  window.ReleaseImages();
+  dialog.Attach(nullptr);
+  // The owner's own loop may have been ended meanwhile; the message that
+  // wakes it went to this dialog's loop, so it gets another.
+  if (owner != nullptr && IsDriverDialog(owner)) PostMessageA(owner, WM_NULL, 0, 0);
+  if (std::exception_ptr failure = window.TakeFailure()) std::rethrow_exception(failure);
+  // -1: the window could not be made; the dialog counts as cancelled.
+  return result == -1 ? ui::kResultCancel : static_cast<int>(result);
+}
+
+}  // namespace uiwin32
