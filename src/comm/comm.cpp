@@ -75,7 +75,10 @@ int CVRTComm::Close() {
 
 int CVRTComm::Acquire() {
   std::lock_guard<std::mutex> hold(openLock_);
-  if (openCount_ == 0) {
+  // A port that failed under the cameras still open on it (the device went
+  // away and came back) is opened afresh by the next camera's open, so that
+  // the line works again without every camera on it being closed first.
+  if (openCount_ == 0 || PortState() == CVRTSerial::kFailed) {
     const int result = Open();
     if (result != 1) return result;
   }

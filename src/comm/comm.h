@@ -53,7 +53,7 @@ class CVRTComm {
   // Opens the port and starts the worker: 1, -1 (no port object) or -8.
   int Open();
   int Close();
-  int Acquire();  // a camera is opened: the first opens the port
+  int Acquire();  // a camera is opened: the first opens the port, as does one finding it failed
   int Release();  // a camera is closed: the last closes the port
   int IsOpen() const { return open_.load(); }
   void SetOpen(int flag) { open_.store(flag); }

@@ -27,6 +27,11 @@
 // mode applies again; they are sent byte for byte (an empty one means no
 // answer). An optional delay is waited before each answer.
 //
+// Babble. Independently of the answers, a babbling dome sends bytes nobody
+// asked for at a fixed interval (SetBabble): a chunk given by the caller, or
+// random printable bytes mixed with carriage returns. Babble pauses while an
+// answer is being delayed and stops with SetBabble(0).
+//
 // The dome acts on a well-formed line unless its answer is "OL" (the line never
 // reached the dome) or "ER" (the dome refused it); a lost, garbled or short
 // answer (silent, garbage, short, cr) does not undo what the dome did.
@@ -218,6 +223,22 @@ struct ReceivedLine {
 // "@7,70,1  speed pan 70% tilt 1%  -> "OK\r"".
 std::string FormatReceivedLine(const ReceivedLine& line);
 
+class DomeSimulator;
+
+// One control command for a running simulator, as the quaro7-domesim tool
+// reads them from its standard input:
+//   reply MODE      answer mode (ok, silent, ni, ol, er, garbage, short, cr)
+//   delay MS        wait before each answer
+//   babble MS       send random bytes unasked every MS ms (0 stops)
+//   hangup          the port vanishes (pty closed, link removed)
+//   reopen          a fresh pty published under the same link
+//   outage MS       hangup, MS ms later reopen
+//   status          the current settings
+// Returns what was done ("reply silent"); throws std::invalid_argument for a
+// command it does not know or a bad argument. Blank lines and lines starting
+// with '#' do nothing and return "".
+std::string RunControlCommand(DomeSimulator& sim, std::string_view line);
+
 class DomeSimulator {
  public:
   // Opens the pty and starts answering. Throws std::system_error on failure.
@@ -262,6 +283,13 @@ class DomeSimulator {
   void ClearQueuedReplies();
   // Answer to "@55" in ok mode, sent as given (include the CR).
   void SetVersionReply(std::string raw);
+  // Sends `chunk` unasked every interval_ms (0 or less stops); an empty chunk
+  // means 8 random bytes each time (printable, about one in six a CR). Takes
+  // effect within about 50 ms. Bytes that do not fit the line are lost.
+  void SetBabble(int interval_ms, std::string chunk = {});
+  int BabbleIntervalMs() const;
+  // Chunks babbled so far.
+  size_t BabbleCount() const;
 
   // Lines received since the last TakeLines()/ClearLines().
   std::vector<std::string> Lines() const;
@@ -292,6 +320,9 @@ class DomeSimulator {
   // overlong one.
   void HandleLine(int master_fd, const std::string& line, size_t length);
   std::string ReplyFor(const Command& command);  // mu_ held
+  // Writes a babble chunk when one is due; the poll time-out until the next
+  // (at most 50 ms, so that a new babble setting is seen soon).
+  int Babble(int master_fd, std::chrono::steady_clock::time_point* next);
 
   // Serialises open/close/publish; taken before mu_, never while mu_ is held.
   mutable std::mutex lifecycle_mu_;
@@ -311,6 +342,9 @@ class DomeSimulator {
   int delay_ms_ = 0;
   std::deque<std::string> script_;
   std::string version_reply_ = "OK1,23,4,56\r";
+  int babble_ms_ = 0;
+  std::string babble_chunk_;
+  size_t babbled_ = 0;
   std::vector<ReceivedLine> lines_;
   DomeModel model_;
   std::minstd_rand rng_{7};

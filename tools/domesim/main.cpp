@@ -5,10 +5,15 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <exception>
+#include <iostream>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -49,6 +54,8 @@ int main(int argc, char** argv) {
   std::string reply = "ok";
   int delay_ms = 0;
   bool trace = false;
+  bool control = false;
+  int babble_ms = 0;
   std::string version;
   app.add_option("--port-dir", port_dir, "Directory whose ports/ sub-directory gets the COM link")
       ->required();
@@ -64,6 +71,13 @@ int main(int argc, char** argv) {
   app.add_option("--delay", delay_ms, "Milliseconds to wait before each answer")
       ->check(CLI::Range(0, 600000))
       ->capture_default_str();
+  app.add_option("--babble", babble_ms,
+                 "Send random bytes unasked every this many milliseconds (0: never)")
+      ->check(CLI::Range(0, 600000))
+      ->capture_default_str();
+  app.add_flag("--control", control,
+               "Read control commands from standard input: reply MODE, delay MS, babble MS, "
+               "hangup, reopen, outage MS, status");
   app.add_option("--version-reply", version,
                  "Answer to the version query @55 without the CR (default OK1,23,4,56)");
   app.add_flag("--trace", trace, "Print every line received with its meaning and the answer");
@@ -81,6 +95,7 @@ int main(int argc, char** argv) {
     domesim::DomeSimulator sim;
     sim.SetReplyMode(*domesim::ParseReplyMode(reply));
     sim.SetDelayMs(delay_ms);
+    sim.SetBabble(babble_ms);
     if (!version.empty()) sim.SetVersionReply(version + "\r");
     if (trace) sim.SetTraceSink([](const std::string& line) { Print(TimeStamp() + line); });
     sim.Publish(port_dir, com);
@@ -88,11 +103,47 @@ int main(int argc, char** argv) {
     Print("quaro7-domesim: reply " + reply + ", delay " + std::to_string(delay_ms) +
           " ms; Ctrl-C ends");
 
+    // Commands from standard input, one a line, run by the loop below. The
+    // reader only queues them; it is detached, since a read that blocks
+    // cannot be interrupted at exit.
+    struct Commands {
+      std::mutex mu;
+      std::deque<std::string> lines;
+    };
+    auto commands = std::make_shared<Commands>();
+    if (control) {
+      std::thread([commands] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+          std::lock_guard<std::mutex> lock(commands->mu);
+          commands->lines.push_back(line);
+        }
+      }).detach();
+    }
+    auto run_commands = [&] {
+      for (;;) {
+        std::string line;
+        {
+          std::lock_guard<std::mutex> lock(commands->mu);
+          if (commands->lines.empty()) return;
+          line = std::move(commands->lines.front());
+          commands->lines.pop_front();
+        }
+        try {
+          std::string done = domesim::RunControlCommand(sim, line);
+          if (!done.empty()) Print("quaro7-domesim: " + done);
+        } catch (const std::exception& error) {
+          Print(std::string("quaro7-domesim: ") + error.what());
+        }
+      }
+    };
+
     // Status of each dome, printed when anything but its position changed.
     std::map<std::pair<int, int>, std::string> shown;
     timespec tick{0, 100 * 1000 * 1000};
     int signal_number = 0;
     while ((signal_number = sigtimedwait(&signals, nullptr, &tick)) < 0) {
+      run_commands();
       for (const domesim::DomeState& dome : sim.Domes()) {
         std::string& last = shown[{dome.node, dome.camera}];
         std::string now = domesim::FormatStatus(dome, false);

@@ -137,9 +137,13 @@ void DomeSimulator::ReaderLoop(int master_fd, int wake_fd) {
   std::string pending;
   size_t pending_length = 0;  // including bytes dropped from an overlong line
   char buffer[256];
+  auto next_babble = std::chrono::steady_clock::time_point::max();
   for (;;) {
+    const int timeout_ms = Babble(master_fd, &next_babble);
     pollfd fds[2] = {{master_fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
+    const int ready = ::poll(fds, 2, timeout_ms);
+    if (ready == 0) continue;
+    if (ready < 0) {
       if (errno == EINTR) continue;
       return;
     }
@@ -166,6 +170,46 @@ void DomeSimulator::ReaderLoop(int master_fd, int wake_fd) {
       ++pending_length;
     }
   }
+}
+
+int DomeSimulator::Babble(int master_fd, std::chrono::steady_clock::time_point* next) {
+  constexpr int kSettingCheckMs = 50;
+  using std::chrono::milliseconds;
+  const auto now = std::chrono::steady_clock::now();
+  std::string chunk;
+  int interval_ms = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    interval_ms = babble_ms_;
+    if (interval_ms <= 0) {
+      *next = std::chrono::steady_clock::time_point::max();
+      return kSettingCheckMs;
+    }
+    if (*next == std::chrono::steady_clock::time_point::max() ||
+        *next > now + milliseconds(interval_ms))
+      *next = now;  // babble just started, or sooner than before
+    if (now < *next) {
+      auto left = std::chrono::duration_cast<milliseconds>(*next - now).count() + 1;
+      return static_cast<int>(left < kSettingCheckMs ? left : kSettingCheckMs);
+    }
+    chunk = babble_chunk_;
+    if (chunk.empty()) {
+      std::uniform_int_distribution<int> byte(0x20, 0x7e);
+      std::uniform_int_distribution<int> six(0, 5);
+      for (int i = 0; i < 8; ++i) chunk += six(rng_) == 0 ? '\r' : static_cast<char>(byte(rng_));
+    }
+    ++babbled_;
+    *next = now + milliseconds(interval_ms);
+  }
+  // Non-blocking: what does not fit the line is lost.
+  size_t sent = 0;
+  while (sent < chunk.size()) {
+    ssize_t n = ::write(master_fd, chunk.data() + sent, chunk.size() - sent);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    sent += static_cast<size_t>(n);
+  }
+  return interval_ms < kSettingCheckMs ? interval_ms : kSettingCheckMs;
 }
 
 std::string DomeSimulator::ReplyFor(const Command& command) {
@@ -384,6 +428,22 @@ void DomeSimulator::ClearQueuedReplies() {
 void DomeSimulator::SetVersionReply(std::string raw) {
   std::lock_guard<std::mutex> lock(mu_);
   version_reply_ = std::move(raw);
+}
+
+void DomeSimulator::SetBabble(int interval_ms, std::string chunk) {
+  std::lock_guard<std::mutex> lock(mu_);
+  babble_ms_ = interval_ms < 0 ? 0 : interval_ms;
+  babble_chunk_ = std::move(chunk);
+}
+
+int DomeSimulator::BabbleIntervalMs() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return babble_ms_;
+}
+
+size_t DomeSimulator::BabbleCount() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return babbled_;
 }
 
 std::vector<std::string> DomeSimulator::Lines() const {
