@@ -82,6 +82,11 @@ int CVRTSerial::Write(const void* data, size_t length) {
     std::memcpy(lastLine_, data, length);
     lastLine_[length] = 0;
   }
+  // Whatever waits in the receive buffer now came before this line: an
+  // answer that arrived after its own read gave up (a dome answering late).
+  // Read after this line, it would pass for this line's answer, and every
+  // later command would take the answer of the one before.
+  if (device_->IsOpen()) device_->PurgeReceive();
   size_t written = 0;
   if (!device_->IsOpen() || !device_->Write(data, length, &written)) {
     state_ = kFailed;

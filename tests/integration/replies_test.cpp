@@ -2,6 +2,7 @@
 // a silent dome, a node off line, and a port that vanishes under an open
 // camera.
 #include <chrono>
+#include <thread>
 
 #include "host_fixture.h"
 
@@ -34,6 +35,34 @@ TEST_F(ReplyTest, ErrorsAndGarbageAreResentThreeTimes) {
   EXPECT_EQ(api().VRT_CamSetRelay(handle, 0, 1, 0), 1);
   EXPECT_EQ(Wire(), Lines(2, "@5,18"));
   EXPECT_TRUE(Simulator(1).State(128, 5).aux1);
+}
+
+// The open sequence reads the lens-slow answer once and goes on without it.
+// When that answer comes after the read gave up, it waits in the receive
+// buffer: the next command must not take it for its own answer, or every
+// later call of the line returns before the dome has acted on its command.
+TEST_F(ReplyTest, AnAnswerLaterThanItsReadIsNotTakenForTheNextLines) {
+  WriteSettings({{"Line 1", 1, "96,E,8,1", {Camera("Gate", 0, 5)}}});
+  // The open sequence: the selection twice, function 23, the lens-slow state
+  // last. Its answer comes 300 ms after the driver's 2 s read gave up.
+  for (int i = 0; i < 5; ++i) Simulator(1).QueueReply("OK\r");
+  Simulator(1).QueueReply("OK\r", 2300);
+  ASSERT_EQ(Init(), 1);
+  const int handle = Open(0);
+  ASSERT_EQ(Wire(), (Lines{"@2,1", "@3,5", "@5,23", "@2,1", "@3,5", "@6,22"}));
+  ASSERT_EQ(Simulator(1).QueuedReplies(), 0u);
+  // Until the late answer is surely in.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  // The pan start is refused once: it is sent again, not answered by the
+  // late "OK" of the lens-slow line.
+  Simulator(1).QueueReply("ER\r");
+  EXPECT_EQ(api().VRT_CamLeft(handle, 12), 1);
+  EXPECT_EQ(Wire(), (Lines{"@5,3", "@5,3", "@7,70,1", "@5,23"}));
+  // Each call returns once the dome has its command.
+  EXPECT_EQ(Simulator(1).State(128, 5).pan, domesim::PanMotion::kLeft);
+  EXPECT_EQ(api().VRT_CamLeft(handle, 0), 1);
+  EXPECT_EQ(Simulator(1).State(128, 5).pan, domesim::PanMotion::kStopped);
+  EXPECT_EQ(Wire(), (Lines{"@6,3"}));
 }
 
 TEST_F(ReplyTest, ShortRepliesAreResentWithoutWaitingOutTheTimeOut) {

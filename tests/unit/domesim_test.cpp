@@ -207,6 +207,26 @@ TEST(DomeSimulator, DelaysTheAnswer) {
   EXPECT_EQ(sim.DelayMs(), 0);
 }
 
+TEST(DomeSimulator, AScriptedReplyKeepsItsOwnDelay) {
+  DomeSimulator sim;
+  Port port(sim.SlavePath());
+  sim.SetDelayMs(1200);
+  sim.QueueReply("NI\r", 0);
+  sim.QueueReply("OK\r", 150);
+  auto start = steady_clock::now();
+  EXPECT_EQ(port.Ask("@3,1"), "NI\r");
+  EXPECT_LT(steady_clock::now() - start, milliseconds(1000));
+  start = steady_clock::now();
+  EXPECT_EQ(port.Ask("@3,2"), "OK\r");
+  const auto delayed = steady_clock::now() - start;
+  EXPECT_GE(delayed, milliseconds(140));
+  EXPECT_LT(delayed, milliseconds(1000));
+  // Then the delay set for all lines again.
+  start = steady_clock::now();
+  EXPECT_EQ(port.Ask("@3,3", 3000), "OK\r");
+  EXPECT_GE(steady_clock::now() - start, milliseconds(1190));
+}
+
 TEST(DomeSimulator, ClosingDuringALongDelayDoesNotWaitForIt) {
   auto sim = std::make_unique<DomeSimulator>();
   Port port(sim->SlavePath());

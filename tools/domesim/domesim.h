@@ -25,7 +25,8 @@
 //   cr      "\r" alone.
 // Scripted replies, queued with QueueReply(), are used one per line before the
 // mode applies again; they are sent byte for byte (an empty one means no
-// answer). An optional delay is waited before each answer.
+// answer). An optional delay is waited before each answer; a scripted reply
+// may bring its own delay instead (a dome that answers one line late).
 //
 // Babble. Independently of the answers, a babbling dome sends bytes nobody
 // asked for at a fixed interval (SetBabble): a chunk given by the caller, or
@@ -279,6 +280,8 @@ class DomeSimulator {
   // Bytes answered to the next line not yet covered by earlier queued
   // replies; "" means no answer. Example: QueueReply("XX\r").
   void QueueReply(std::string raw);
+  // The same, answered after delay_ms instead of the delay set for all lines.
+  void QueueReply(std::string raw, int delay_ms);
   size_t QueuedReplies() const;
   void ClearQueuedReplies();
   // Answer to "@55" in ok mode, sent as given (include the CR).
@@ -340,7 +343,11 @@ class DomeSimulator {
   std::string link_path_;  // the link currently on disk
   ReplyMode mode_ = ReplyMode::kOk;
   int delay_ms_ = 0;
-  std::deque<std::string> script_;
+  struct ScriptedReply {
+    std::string raw;
+    int delay_ms = -1;  // -1: the delay set for all lines
+  };
+  std::deque<ScriptedReply> script_;
   std::string version_reply_ = "OK1,23,4,56\r";
   int babble_ms_ = 0;
   std::string babble_chunk_;

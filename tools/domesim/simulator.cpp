@@ -214,7 +214,7 @@ int DomeSimulator::Babble(int master_fd, std::chrono::steady_clock::time_point* 
 
 std::string DomeSimulator::ReplyFor(const Command& command) {
   if (!script_.empty()) {
-    std::string reply = std::move(script_.front());
+    std::string reply = std::move(script_.front().raw);
     script_.pop_front();
     return reply;
   }
@@ -263,13 +263,14 @@ void DomeSimulator::HandleLine(int master_fd, const std::string& line, size_t le
   int delay_ms = 0;
   {
     std::lock_guard<std::mutex> lock(mu_);
+    delay_ms =
+        !script_.empty() && script_.front().delay_ms >= 0 ? script_.front().delay_ms : delay_ms_;
     record.reply = ReplyFor(command);
     record.acted =
         command.valid && !StartsWith(record.reply, "OL") && !StartsWith(record.reply, "ER");
     if (record.acted) model_.Apply(command, now);
     lines_.push_back(record);
     sink = sink_;
-    delay_ms = delay_ms_;
   }
   changed_.notify_all();
   if (sink) {
@@ -412,7 +413,12 @@ int DomeSimulator::DelayMs() const {
 
 void DomeSimulator::QueueReply(std::string raw) {
   std::lock_guard<std::mutex> lock(mu_);
-  script_.push_back(std::move(raw));
+  script_.push_back({std::move(raw), -1});
+}
+
+void DomeSimulator::QueueReply(std::string raw, int delay_ms) {
+  std::lock_guard<std::mutex> lock(mu_);
+  script_.push_back({std::move(raw), delay_ms < 0 ? 0 : delay_ms});
 }
 
 size_t DomeSimulator::QueuedReplies() const {
