@@ -396,12 +396,30 @@ void CVRTDriver::EndDialogSession() {
     if (sessions_.empty()) {
       closingWindows_ = false;
       destroy = destroyAfterSessions_;
-      destroyAfterSessions_ = false;
     }
   }
-  sessionsDone_.notify_all();
-  // The module was ended while this call's dialogs were open.
+  // The module was ended while this call's dialogs were open. The end stays
+  // pending until the connections are gone, so that a new start waits.
   if (destroy) DestroyConnections();
+  {
+    std::lock_guard<std::mutex> hold(windowLock_);
+    if (destroy) destroyAfterSessions_ = false;
+  }
+  sessionsDone_.notify_all();
+}
+
+bool CVRTDriver::WaitForEndedModule(int timeoutMs) {
+  std::unique_lock<std::mutex> hold(windowLock_);
+  if (!destroyAfterSessions_) return true;
+  const std::thread::id self = std::this_thread::get_id();
+  bool onDialogThread = std::find(sessions_.begin(), sessions_.end(), self) != sessions_.end();
+  for (const OpenWindow& w : windows_)
+    if (w.thread == self) onDialogThread = true;
+  if (!onDialogThread) {
+    sessionsDone_.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                           [this] { return !destroyAfterSessions_; });
+  }
+  return !destroyAfterSessions_;
 }
 
 bool CVRTDriver::EndDialogsForExit(int timeoutMs) {

@@ -105,6 +105,12 @@ class CVRTDriver {
   // when called on a dialog's own thread); the connections are then
   // destroyed when the last configure call returns.
   bool EndDialogsForExit(int timeoutMs);
+  // Before a new start of the module: waits (at most timeoutMs) until a
+  // module end that is still waiting for configure calls has destroyed its
+  // connections. False when it still waits (or when called on a dialog's
+  // own thread): loading now would put a second set of connections beside
+  // the old ones, which go when the last configure call returns.
+  bool WaitForEndedModule(int timeoutMs);
   // A message of the driver's own objects (a refused camera, a node off
   // line): shown by the innermost dialog open on the calling thread, else
   // as the platform's warning. Returns the answer.

@@ -52,6 +52,14 @@ int VRT_CALL VRT_CamInitModule(int logSwitch, void* /*reserved*/, const char* lo
       return pathResult;
     }
     log.WriteLog("DRIVER SESSION STARTED. Version 0x%x\n", kVersion);
+    // An end of the module that still waits for open setup dialogs keeps
+    // its connections until they have returned: nothing is loaded beside
+    // them.
+    if (!driver.WaitForEndedModule(kExitDialogWaitMs)) {
+      log.WriteLine(
+          "VRT_CamInitModule: The module's last end still waits for its setup dialogs.\n");
+      return QUARO7_CAMERA_BUSY;
+    }
     const int xml = driver.InitXML();
     if (xml != 1) {
       log.WriteLine("VRT_CamInitModule: Couldn't init xml configuration.\n");

@@ -652,6 +652,25 @@ TEST_F(SetupDialogConcurrencyTest, ExitModuleOnTheDialogsOwnThreadDestroysWhenTh
   EXPECT_EQ(CameraNumbered(4), nullptr);
 }
 
+// A new start of the module while its last end still waits for a dialog
+// loads nothing beside the connections that are to go: those would
+// otherwise be taken along when the dialog returns.
+TEST_F(SetupDialogConcurrencyTest, StartWhileTheLastEndWaitsForADialogLoadsNothing) {
+  toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
+    EXPECT_EQ(VRT_CamExitModule(), 1);
+    EXPECT_FALSE(Driver().WaitForEndedModule(0));
+    EXPECT_EQ(VRT_CamInitModule(1, nullptr, dir_.Path.c_str()), QUARO7_CAMERA_BUSY);
+    EXPECT_EQ(Driver().ConnectionCount(), 2);
+    w.DeliverPostedEnd();
+  });
+  EXPECT_EQ(Configure(-1), -12);
+  EXPECT_EQ(Driver().ConnectionCount(), 0);
+  EXPECT_TRUE(Driver().WaitForEndedModule(0));
+  EXPECT_NE(LogText().find("VRT_CamInitModule: The module's last end still waits for its setup "
+                           "dialogs.\r\n"),
+            std::string::npos);
+}
+
 TEST_F(SetupDialogConcurrencyTest, CamerasComeAndGoWhileHostThreadsSaveAndWalkTheList) {
   CVRTComm* line = Connections()[1];
   std::atomic<bool> done{false};
