@@ -31,6 +31,12 @@ class XmlDomNode {
   virtual bool AddAttribute(const std::string& name, const std::string& value) = 0;
   // Names of the child elements, in document order.
   virtual std::vector<std::string> ChildElementNames() const = 0;
+  // The sibling before or after this node; null for none.
+  virtual std::unique_ptr<XmlDomNode> PreviousSibling() const = 0;
+  virtual std::unique_ptr<XmlDomNode> NextSibling() const = 0;
+  // True for a text node of blanks, tabs and line ends only; *lineEnd tells
+  // whether it holds a line end.
+  virtual bool IsWhitespaceText(bool* lineEnd) const = 0;
 };
 
 class XmlDomDocument {

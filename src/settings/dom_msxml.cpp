@@ -524,6 +524,30 @@ class MsxmlNode : public XmlDomNode {
     return names;
   }
 
+  std::unique_ptr<XmlDomNode> PreviousSibling() const override {
+    ComRef<IXMLDOMNode> sibling;
+    Check(Node->get_previousSibling(sibling.Put()), "get_previousSibling");
+    if (!sibling) return nullptr;
+    return std::make_unique<MsxmlNode>(std::move(sibling), Owner.Get());
+  }
+
+  std::unique_ptr<XmlDomNode> NextSibling() const override {
+    ComRef<IXMLDOMNode> sibling;
+    Check(Node->get_nextSibling(sibling.Put()), "get_nextSibling");
+    if (!sibling) return nullptr;
+    return std::make_unique<MsxmlNode>(std::move(sibling), Owner.Get());
+  }
+
+  bool IsWhitespaceText(bool* lineEnd) const override {
+    if (TypeOf(Node.Get()) != NODE_TEXT) return false;
+    OwnedBstr value;
+    ValueOf(Node.Get(), &value);
+    const std::wstring text(value.Get() != nullptr ? value.Get() : L"", value.Length());
+    if (text.find_first_not_of(L" \t\r\n") != std::wstring::npos) return false;
+    *lineEnd = text.find(L'\n') != std::wstring::npos;
+    return true;
+  }
+
   IXMLDOMNode* Get() const { return Node.Get(); }
 
  private:

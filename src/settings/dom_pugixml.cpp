@@ -199,6 +199,26 @@ class PugiNode : public XmlDomNode {
     return names;
   }
 
+  std::unique_ptr<XmlDomNode> PreviousSibling() const override {
+    const pugi::xml_node sibling = Node.previous_sibling();
+    if (!sibling) return nullptr;
+    return std::make_unique<PugiNode>(sibling);
+  }
+
+  std::unique_ptr<XmlDomNode> NextSibling() const override {
+    const pugi::xml_node sibling = Node.next_sibling();
+    if (!sibling) return nullptr;
+    return std::make_unique<PugiNode>(sibling);
+  }
+
+  bool IsWhitespaceText(bool* lineEnd) const override {
+    if (Node.type() != pugi::node_pcdata) return false;
+    const std::string text = Node.value();
+    if (text.find_first_not_of(" \t\r\n") != std::string::npos) return false;
+    *lineEnd = text.find('\n') != std::string::npos;
+    return true;
+  }
+
   pugi::xml_node Node;
 };
 

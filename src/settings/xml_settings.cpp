@@ -342,7 +342,38 @@ int CXMLSettingsAPI::DeleteKey(const std::string& path) {
   std::unique_ptr<XmlDomNode> node = Select(key);
   if (!node) return 0;
   std::unique_ptr<XmlDomNode> parent = node->Parent();
-  if (!parent || !Document->RemoveChild(*parent, *node)) return 0;
+  if (!parent) return 0;
+  // The whitespace that laid out the key's line goes with it, or every key
+  // made and deleted again would leave a blank line behind: of the
+  // whitespace text right before and after the key, what comes before the
+  // last line end (which indents whatever follows) is removed.
+  std::vector<std::unique_ptr<XmlDomNode>> blanks;
+  size_t keep = 0;
+  bool found = false;
+  auto add = [&](std::unique_ptr<XmlDomNode> text, bool lineEnd) {
+    blanks.push_back(std::move(text));
+    if (lineEnd) {
+      keep = blanks.size() - 1;
+      found = true;
+    }
+  };
+  std::vector<std::pair<std::unique_ptr<XmlDomNode>, bool>> before;
+  bool lineEnd = false;
+  for (auto at = node->PreviousSibling(); at && at->IsWhitespaceText(&lineEnd);) {
+    auto next = at->PreviousSibling();
+    before.emplace_back(std::move(at), lineEnd);
+    at = std::move(next);
+  }
+  for (auto it = before.rbegin(); it != before.rend(); ++it) add(std::move(it->first), it->second);
+  for (auto at = node->NextSibling(); at && at->IsWhitespaceText(&lineEnd);) {
+    auto next = at->NextSibling();
+    add(std::move(at), lineEnd);
+    at = std::move(next);
+  }
+  if (!Document->RemoveChild(*parent, *node)) return 0;
+  if (found) {
+    for (size_t i = 0; i < keep; ++i) Document->RemoveChild(*parent, *blanks[i]);
+  }
   return SaveIfAutoSave();
 }
 

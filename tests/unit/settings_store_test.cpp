@@ -92,6 +92,35 @@ TEST_F(SettingsStoreTest, DeleteKeyRemovesTheSubtreeAndLeavesTheWhitespace) {
                         "</settings>\n");
 }
 
+// A key made and deleted again leaves the file as it was, in the document
+// as made and as read back from the file: no blank line stays behind for
+// each round, as it would for every preset stored and deleted by a host.
+TEST_F(SettingsStoreTest, KeysMadeAndDeletedAgainLeaveTheFileAsItWas) {
+  ASSERT_EQ(Store.SetValue("Line A", "settings/comm1/Name"), 1);
+  ASSERT_EQ(Store.SetValue("3", "settings/comm1/ComPort"), 1);
+  ASSERT_EQ(Store.CreateKey("settings/comm1/cam1/positions"), 1);
+  const std::string before = Text();
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(Store.SetValue("x", "settings/comm1/cam2/Name"), 1);
+    ASSERT_EQ(Store.SetValue("y", "settings/comm1/cam1/positions/PrePos1/Name"), 1);
+    ASSERT_EQ(Store.DeleteKey("settings/comm1/cam1/positions/PrePos1"), 1);
+    ASSERT_EQ(Store.DeleteKey("settings/comm1/cam2"), 1);
+    EXPECT_EQ(Text(), before);
+    EXPECT_EQ(Store.CloseDocument(), 0);
+    ASSERT_EQ(Store.OpenDocument(kName, 1, 1), kSettingsOk);
+  }
+  // A key between others, in a document read from the file.
+  ASSERT_EQ(Store.DeleteKey("settings/comm1/ComPort"), 1);
+  EXPECT_EQ(Text(), std::string(kDeclaration) +
+                        "<settings><comm1>\n"
+                        "\t\t<Name value=\"Line A\">\n\t\t</Name>\n"
+                        "\t\t<cam1>\n"
+                        "\t\t\t\t<positions>\n\t\t\t</positions>\n"
+                        "\t\t</cam1>\n"
+                        "\t</comm1>\n</settings>\n");
+}
+
 TEST_F(SettingsStoreTest, UnchangedDocumentIsNotWritten) {
   ASSERT_EQ(Store.SetValue("x", "settings/comm1/Name"), 1);
   const std::string text = Text();
