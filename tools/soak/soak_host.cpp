@@ -686,6 +686,10 @@ int main(int argc, char** argv) {
       }
     }
     if (hung) break;
+    // The domes record every line they receive; at thousands of lines a
+    // second even one report's worth is tens of megabytes, so they are
+    // cleared on every tick.
+    for (auto& dome : domes) dome->ClearLines();
     const Sample s = Take(start);
     peakRss = std::max(peakRss, s.rssKb);
     peakFds = std::max(peakFds, s.fds);
@@ -698,7 +702,6 @@ int main(int argc, char** argv) {
       samples.push_back(s);
       lastCalls = calls;
       lastReport = now;
-      for (auto& dome : domes) dome->ClearLines();  // the domes' own records stay small
       struct stat st {};
       if (stat(log.c_str(), &st) == 0 && st.st_size > 64L * 1024 * 1024)
         std::ofstream(log, std::ios::trunc);  // the driver opens the log for each line
