@@ -144,6 +144,9 @@ int main(int argc, char** argv) {
     int signal_number = 0;
     while ((signal_number = sigtimedwait(&signals, nullptr, &tick)) < 0) {
       run_commands();
+      // The program reads no line records (the trace is printed as lines
+      // come): without this a long run keeps every line it ever received.
+      sim.ClearLines();
       for (const domesim::DomeState& dome : sim.Domes()) {
         std::string& last = shown[{dome.node, dome.camera}];
         std::string now = domesim::FormatStatus(dome, false);
