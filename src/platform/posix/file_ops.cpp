@@ -13,6 +13,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/temporary_name.h"
+
 namespace platform {
 
 namespace {
@@ -51,26 +53,10 @@ std::string TargetOf(const std::string& path) {
   return target;
 }
 
-const char kTemporaryMark[] = ".~";
-const char kTemporaryEnd[] = ".tmp";
-
 // The process id in a temporary name "<file>.~<pid>-<n>.tmp"; 0 when the
 // name is not one.
 pid_t TemporaryOwner(const std::string& name, const std::string& file) {
-  const std::string prefix = file + kTemporaryMark;
-  const std::string end = kTemporaryEnd;
-  if (name.size() <= prefix.size() + end.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-      name.compare(name.size() - end.size(), end.size(), end) != 0) {
-    return 0;
-  }
-  const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - end.size());
-  const size_t dash = middle.find('-');
-  if (dash == 0 || dash == std::string::npos || dash > 9 || dash + 1 == middle.size() ||
-      middle.find_first_not_of("0123456789-") != std::string::npos ||
-      middle.find('-', dash + 1) != std::string::npos) {
-    return 0;
-  }
-  return static_cast<pid_t>(std::atol(middle.substr(0, dash).c_str()));
+  return static_cast<pid_t>(platform::TemporaryOwner(name, file, 9));
 }
 
 void RemoveStaleIn(const std::string& path) {

@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/temporary_name.h"
+
 namespace platform {
 
 namespace {
@@ -49,26 +51,10 @@ DWORD MoveOver(const std::string& temporary, const std::string& path) {
   }
 }
 
-const char kTemporaryMark[] = ".~";
-const char kTemporaryEnd[] = ".tmp";
-
 // The process id in a temporary name "<file>.~<pid>-<n>.tmp"; 0 when the
 // name is not one.
 DWORD TemporaryOwner(const std::string& name, const std::string& file) {
-  const std::string prefix = file + kTemporaryMark;
-  const std::string end = kTemporaryEnd;
-  if (name.size() <= prefix.size() + end.size() || name.compare(0, prefix.size(), prefix) != 0 ||
-      name.compare(name.size() - end.size(), end.size(), end) != 0) {
-    return 0;
-  }
-  const std::string middle = name.substr(prefix.size(), name.size() - prefix.size() - end.size());
-  const size_t dash = middle.find('-');
-  if (dash == 0 || dash == std::string::npos || dash > 10 || dash + 1 == middle.size() ||
-      middle.find_first_not_of("0123456789-") != std::string::npos ||
-      middle.find('-', dash + 1) != std::string::npos) {
-    return 0;
-  }
-  return static_cast<DWORD>(std::strtoul(middle.substr(0, dash).c_str(), nullptr, 10));
+  return static_cast<DWORD>(platform::TemporaryOwner(name, file, 10));
 }
 
 bool ProcessRuns(DWORD id) {
