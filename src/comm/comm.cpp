@@ -154,6 +154,17 @@ int CVRTComm::GetCameras(std::vector<CVRTCamera*>* cameras) {
   return static_cast<int>(cameras->size());
 }
 
+int CVRTComm::PinCameras(std::vector<CVRTCamera*>* cameras) {
+  if (cameras == nullptr) return 0;
+  std::lock_guard<std::recursive_mutex> hold(camerasLock_);
+  cameras->clear();
+  for (auto& camera : cameras_) {
+    camera->Pin();
+    cameras->push_back(camera.get());
+  }
+  return static_cast<int>(cameras->size());
+}
+
 int CVRTComm::AddCamera(std::unique_ptr<CVRTCamera> camera) {
   if (!camera) return 0;
   std::lock_guard<std::recursive_mutex> hold(camerasLock_);
@@ -174,6 +185,9 @@ std::unique_ptr<CVRTCamera> CVRTComm::RemoveCamera(CVRTCamera* camera) {
     removed = std::move(*it);
     cameras_.erase(it);
   }
+  // A save of another thread may have taken the camera from the list just
+  // before it left; it pins it until it is done with it.
+  camera->WaitUntilReleased();
   if (camera->GetOpenState() == 1) camera->Close();
   ForgetTasksOf(camera, nullptr);
   return removed;

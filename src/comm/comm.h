@@ -35,7 +35,9 @@ class CVRTComm {
   int Load(const std::string& key);
   int Save(const std::string& key = std::string());
   int LoadCameras(const std::string& key);
-  int SaveKeys(const std::string& key);
+  // Writes the connection's keys and those of the cameras in held (taken
+  // by the caller, see CameraHolds); the caller runs it as a change.
+  int SaveKeys(const std::string& key, const std::vector<CVRTCamera*>& held);
 
   std::string GetKey() const { return key_; }
   void SetKey(const std::string& key) { key_ = key; }
@@ -78,9 +80,13 @@ class CVRTComm {
 
   // --- cameras (comm.cpp) ---
   int GetCameras(std::vector<CVRTCamera*>* cameras);
+  // The cameras, each pinned while the list is held, so that none is
+  // destroyed before the caller unpins it (CameraHolds does).
+  int PinCameras(std::vector<CVRTCamera*>* cameras);
   int AddCamera(std::unique_ptr<CVRTCamera> camera);
-  // Removes the camera from the list (closing it when open) and hands it
-  // back to the caller; nullptr when it is not on this connection.
+  // Removes the camera from the list, waits until nothing pins it any more
+  // (closing it when open) and hands it back to the caller; nullptr when it
+  // is not on this connection.
   std::unique_ptr<CVRTCamera> RemoveCamera(CVRTCamera* camera);
   CVRTCamera* FindCamera(int sysId);
   int MakeCameraKey(int kind, std::string* key);

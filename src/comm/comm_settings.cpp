@@ -1,5 +1,7 @@
 // The connection's subtree of the settings document: name, COM port, port
 // mode and one subtree per camera.
+#include <algorithm>
+
 #include "camera/camera.h"
 #include "comm/comm.h"
 #include "comm/comm_keys.h"
@@ -32,15 +34,13 @@ int CVRTComm::LoadCameras(const std::string& key) {
 int CVRTComm::Save(const std::string& key) {
   // The cameras are held while their values are read; the connection with
   // all its cameras is one change of the file.
-  std::vector<CVRTCamera*> cameras;
-  GetCameras(&cameras);
-  CameraHolds holds(cameras);
+  CameraHolds holds(this);
   int result = -3;
-  SettingsChange([&] { result = SaveKeys(key); });
+  SettingsChange([&] { result = SaveKeys(key, holds.Cameras()); });
   return result;
 }
 
-int CVRTComm::SaveKeys(const std::string& key) {
+int CVRTComm::SaveKeys(const std::string& key, const std::vector<CVRTCamera*>& held) {
   if (!key.empty()) key_ = key;
   if (key_.empty()) return QUARO7_BAD_ARGUMENT;
   const std::string base = "settings/" + key_;
@@ -50,7 +50,13 @@ int CVRTComm::SaveKeys(const std::string& key) {
            portMode_.empty() ? std::string(kDefaultPortMode) : portMode_);
   std::lock_guard<std::recursive_mutex> hold(camerasLock_);
   for (size_t i = 0; i < cameras_.size(); ++i) {
-    const int result = cameras_[i]->Save(key_ + "/cam" + std::to_string(i + 1));
+    // A camera that joined the list after the holds were taken is not
+    // held, and its lock may not be waited for with the document held (a
+    // host call holding it may be waiting for the document): whoever added
+    // it wrote its node before it joined.
+    CVRTCamera* camera = cameras_[i].get();
+    if (std::find(held.begin(), held.end(), camera) == held.end()) continue;
+    const int result = camera->Save(key_ + "/cam" + std::to_string(i + 1));
     if (result != 1) return result;
   }
   // Camera nodes above the count are cameras saved under other numbers (or

@@ -59,23 +59,12 @@ int CVRTDriver::LoadConnections() {
   return result;
 }
 
-// The cameras of the connections, in list order, for CameraHolds.
-static std::vector<CVRTCamera*> CamerasOf(const std::vector<CVRTComm*>& connections) {
-  std::vector<CVRTCamera*> all;
-  for (CVRTComm* connection : connections) {
-    std::vector<CVRTCamera*> cameras;
-    connection->GetCameras(&cameras);
-    all.insert(all.end(), cameras.begin(), cameras.end());
-  }
-  return all;
-}
-
 // For callers that hold no camera (the setup dialog): every camera is held
 // while the connections are written.
 int CVRTDriver::Save() {
   std::vector<CVRTComm*> connections;
   GetConnections(&connections);
-  CameraHolds holds(CamerasOf(connections));
+  CameraHolds holds(connections);
   int result = 1;
   SettingsChange([&] {
     for (CVRTComm* connection : connections) {
@@ -115,18 +104,17 @@ int CVRTDriver::DeleteCamera(CVRTCamera* camera) {
   if (camera == nullptr || camera->Connection == nullptr) return 0;
   CVRTComm* connection = camera->Connection;
   const int number = camera->TavoID;
-  // The camera leaves the tables first, so no host call can reach it, and
-  // is destroyed only after any call that still holds it has returned.
+  // The camera leaves the tables first, so no host call can reach it, then
+  // the connection's list, which waits for any call or save that still
+  // holds it; only then is it destroyed.
   RemoveCamera(camera);
-  camera->WaitUntilReleased();
   std::unique_ptr<CVRTCamera> removed = connection->RemoveCamera(camera);
   removed.reset();
   // The others are renumbered from their state in memory: held, so that no
   // host call changes one while it is read. Their old nodes go and their new
   // ones come in one change of the file.
-  std::vector<CVRTCamera*> remaining;
-  connection->GetCameras(&remaining);
-  CameraHolds holds(remaining);
+  CameraHolds holds(connection);
+  const std::vector<CVRTCamera*>& remaining = holds.Cameras();
   SettingsChange([&] {
     DeleteCameraKeys(connection);
     for (size_t i = 0; i < remaining.size(); ++i)
@@ -148,7 +136,7 @@ int CVRTDriver::DeleteConnection(CVRTComm* connection) {
   Destroy(std::move(removed));
   std::vector<CVRTComm*> connections;
   GetConnections(&connections);
-  CameraHolds holds(CamerasOf(connections));
+  CameraHolds holds(connections);
   SettingsChange([&] {
     if (listed && !key.empty()) Settings.DeleteKey("settings/" + key);
     DeleteAllConnectionKeys();

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "camera/camera.h"
+#include "comm/comm.h"
 #include "driver/driver.h"
 
 namespace {
@@ -49,13 +50,18 @@ void LogWhenWritten(const char* format, ...) {
 }
 
 CameraHolds::~CameraHolds() {
-  for (auto it = held_.rbegin(); it != held_.rend(); ++it) (*it)->Unlock();
+  for (auto it = held_.rbegin(); it != held_.rend(); ++it) {
+    (*it)->Unlock();
+    (*it)->Unpin();
+  }
 }
 
-void CameraHolds::Add(const std::vector<CVRTCamera*>& cameras) {
+void CameraHolds::Add(CVRTComm* connection) {
+  if (connection == nullptr) return;
+  std::vector<CVRTCamera*> cameras;
+  connection->PinCameras(&cameras);
   held_.reserve(held_.size() + cameras.size());
   for (CVRTCamera* camera : cameras) {
-    if (camera == nullptr) continue;
     camera->Lock();
     held_.push_back(camera);
   }

@@ -15,6 +15,7 @@
 #include "camera/camera.h"
 #include "comm/comm.h"
 #include "driver/driver.h"
+#include "driver/settings_change.h"
 #include "driver/settings_values.h"
 #include "quaro7k7_ptz.h"
 #include "settings_test_util.h"
@@ -669,6 +670,30 @@ TEST_F(SetupDialogConcurrencyTest, StartWhileTheLastEndWaitsForADialogLoadsNothi
   EXPECT_NE(LogText().find("VRT_CamInitModule: The module's last end still waits for its setup "
                            "dialogs.\r\n"),
             std::string::npos);
+}
+
+// A save that took a camera from the list holds it until it is done: the
+// camera's removal waits for that before it hands the camera over to be
+// destroyed.
+TEST_F(SetupDialogConcurrencyTest, ARemovedCameraIsHandedOverOnlyOnceASaveHoldingItIsDone) {
+  CVRTComm* line = Connections()[1];
+  auto camera = std::make_unique<CVRTCamera>(line);
+  camera->Name = "Temp";
+  camera->SysID = 3;
+  CVRTCamera* raw = camera.get();
+  ASSERT_EQ(line->AddCamera(std::move(camera)), 1);
+  std::promise<std::unique_ptr<CVRTCamera>> removed;
+  std::future<std::unique_ptr<CVRTCamera>> handedOver = removed.get_future();
+  std::thread remover;
+  {
+    CameraHolds holds(line);
+    ASSERT_EQ(holds.Cameras().size(), 2u);
+    remover = std::thread([&] { removed.set_value(line->RemoveCamera(raw)); });
+    EXPECT_EQ(handedOver.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+    EXPECT_EQ(line->CameraCount(), 1);  // off the list at once
+  }
+  remover.join();
+  EXPECT_EQ(handedOver.get().get(), raw);
 }
 
 TEST_F(SetupDialogConcurrencyTest, CamerasComeAndGoWhileHostThreadsSaveAndWalkTheList) {
