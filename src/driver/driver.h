@@ -127,6 +127,10 @@ class CVRTDriver {
   int DeleteConnection(CVRTComm* connection);
   int DeleteAllConnectionKeys();
   int DeleteCameraKeys(CVRTComm* connection);
+  // Removes the node of a camera that never joined the connection (a setup
+  // dialog's OK wrote it, a later check refused the camera and the user
+  // cancelled); a node a listed camera uses stays. 1 removed, else 0.
+  int DeleteUnlistedCameraKeys(CVRTComm* connection, const std::string& keyPath);
   int DeletePrePositionKeys(CVRTCamera* camera);
   int DeleteRelayKeys(CVRTCamera* camera);
 

@@ -352,7 +352,12 @@ int CVRTSetupDlg::SetupNewCamera() {
     CVRTCameraSetupDlg dialog(driver_, GetToolkit(), connection);
     dialog.Camera = camera.get();
     const int result = dialog.DoModal(this);
-    if (result == ui::kResultCancel) return 0;
+    if (result == ui::kResultCancel) {
+      // An earlier OK may have written the camera (a changed relay count is
+      // saved at once) before its number or address was refused.
+      driver_.DeleteUnlistedCameraKeys(connection, key);
+      return 0;
+    }
     if (result != ui::kResultOk) continue;
     if (driver_.IsCameraNumberFree(camera.get()) == 0) {
       Win().MessageBox(ui::LoadString(12), ui::MsgButtons::kOk, ui::MsgIcon::kInformation);

@@ -302,6 +302,33 @@ TEST_F(SetupDialogTest, ANewNumberCreatesTheCameraOnTheChosenConnectionUnderItsF
   EXPECT_EQ(CameraNumbered(20)->Connection, Connections()[1]);
 }
 
+// The camera dialog's OK writes a changed relay count at once; when the
+// driver setup dialog then refuses the number and the user cancels, the new
+// camera must not be left in the file (it would come back at the next start).
+TEST_F(SetupDialogTest, ANewCameraCancelledAfterARefusedOkLeavesNothingInTheFile) {
+  using Dlg = CVRTCameraSetupDlg;
+  toolkit_.Queue(ui::kDlgCameraSetup, [](FakeWindow& w) {
+    w.Type(Dlg::kNameEdit, "New");
+    w.Type(Dlg::kNumberEdit, "12");  // Yard's
+    w.Type(Dlg::kAddressEdit, "40");
+    w.Type(Dlg::kRelayCountEdit, "5");
+    w.Click(1);
+    ASSERT_TRUE(w.Ended());
+  });
+  toolkit_.Queue(ui::kDlgCameraSetup, [](FakeWindow& w) { w.Close(); });
+  toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
+    w.ClickTreeItemText(kTree, "[COM3]  Line Z");
+    w.Click(1013);
+    w.Close();
+  });
+  EXPECT_EQ(Configure(-1), -12);
+  EXPECT_EQ(toolkit_.Runs(ui::kDlgCameraSetup), 2);
+  EXPECT_EQ(SetupMessageTexts(), std::vector<std::string>{ui::LoadString(12)});
+  EXPECT_EQ(FileText().find("<cam3>"), std::string::npos) << FileText();
+  Reopen();
+  EXPECT_EQ(Connections()[0]->CameraCount(), 2);
+}
+
 TEST_F(SetupDialogTest, AddCameraLoopsUntilTheNumberAndAddressAreFree) {
   toolkit_.Queue(ui::kDlgCameraSetup, CameraDialogEnds(
                                           [](CVRTCamera& c) {
