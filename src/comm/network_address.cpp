@@ -81,6 +81,8 @@ bool ParseAddress(const std::string& line, Address* out, std::string* why) {
                       "the host has a character no name or IPv4 address has (an IPv6 "
                       "address goes in brackets)");
     pos += address.host.size();
+    if (text.find(':', pos + 1) != std::string::npos)
+      return Refuse(why, "an IPv6 address goes in brackets ([fd00::1]:4001)");
   }
   if (address.host.size() > kMaxHostLength) return Refuse(why, "the host name is too long");
   if (pos >= text.size() || text[pos] != ':') return Refuse(why, "no port after the host");

@@ -36,7 +36,7 @@ std::string ErrnoText(int err) {
   char buffer[128] = {0};
   // The GNU strerror_r returns the text, the POSIX one fills the buffer.
   const auto result = strerror_r(err, buffer, sizeof buffer);
-  if constexpr (std::is_same_v<decltype(result), char*>) {
+  if constexpr (std::is_same_v<std::decay_t<decltype(result)>, char*>) {
     return result != nullptr ? std::string(result) : std::string("error ") + std::to_string(err);
   } else {
     return result == 0 ? std::string(buffer) : std::string("error ") + std::to_string(err);
