@@ -6,21 +6,10 @@
 #include <memory>
 #include <string>
 
-#include "comm/network_address.h"
+#include "comm/line_entry.h"
 #include "platform/serial_device.h"
 
 namespace netline {
-
-// What COM port n's entry says. kLocal: no network line file; kNetwork:
-// *address is the line; kMalformed: a file that names no line (*why says
-// why, *text is what its first line says).
-enum class EntryKind { kLocal, kNetwork, kMalformed };
-EntryKind LookUpPort(int comPort, Address* address, std::string* text, std::string* why,
-                     std::string* path);
-
-// Printable form of a file's text for the log: control bytes and bytes
-// above 0x7e as \xNN, cut at 120 characters with "...".
-std::string Quoted(const std::string& text);
 
 class LineDevice final : public platform::SerialDevice {
  public:

@@ -1,4 +1,5 @@
-// Network line files among the COM<n> entries of the ports directory.
+// The ports directory beside the library and the network line files among
+// its COM<n> entries.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -7,15 +8,20 @@
 
 #include <algorithm>
 #include <cctype>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/module_path.h"
 #include "platform/port_entry.h"
 
 namespace platform {
 namespace {
 
 constexpr int kHighestPort = 255;
+
+std::mutex gPortDirectoryMutex;
+std::string gPortDirectoryOverride;
 
 // n of an entry name "COM<n>" (no leading zeros, 1..255); 0 otherwise.
 int PortOfName(const char* name) {
@@ -35,6 +41,23 @@ bool IsRegularFile(const std::string& path) {
 }
 
 }  // namespace
+
+std::string PortDirectory() {
+  {
+    std::lock_guard<std::mutex> lock(gPortDirectoryMutex);
+    if (!gPortDirectoryOverride.empty()) return gPortDirectoryOverride;
+  }
+  std::string library;
+  if (!LibraryFileName(&library)) return std::string();
+  const size_t slash = library.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  return library.substr(0, slash) + "/ports";
+}
+
+void SetPortDirectoryForTesting(const std::string& dir) {
+  std::lock_guard<std::mutex> lock(gPortDirectoryMutex);
+  gPortDirectoryOverride = dir;
+}
 
 bool ReadNetworkLineFile(int comPort, std::string* path, std::string* firstLine, bool* readable) {
   if (comPort < 1) return false;
