@@ -266,7 +266,7 @@ TEST_F(CommSetupLineTest, NetworkLinesAreListedWithTheirAddressAndProbedByConnec
                               "COM4 (network tcp://127.0.0.1:1) Not Accessible",
                               "COM5 (network line file not valid) Not Accessible"}));
   // The probe's connection came and went; the entry's port is the one taken.
-  EXPECT_EQ(server.Connections(), 1u);
+  EXPECT_TRUE(server.WaitForConnections(1, 2000));
   EXPECT_EQ(line_->GetComPort(), 3);
 }
 
