@@ -211,7 +211,7 @@ TEST_F(NetworkLineTest, BothModesGiveTheResultsAndLinesOfALocalPort) {
   const int local = Open(0);
   const int raw = Open(1);
   const int telnet = Open(2);
-  ASSERT_NE(local * raw * telnet, 0);
+  ASSERT_TRUE(local != 0 && raw != 0 && telnet != 0);
   const Lines opening = Wire(33);
   EXPECT_FALSE(opening.empty());
   EXPECT_EQ(DomeWire(34), opening);
@@ -506,7 +506,7 @@ TEST_F(NetworkLineTest, TwoCamerasShareANetworkLineUnderLoad) {
   const Api& a = api();
   const int gate = Open(0);
   const int yard = Open(1);
-  ASSERT_NE(gate * yard, 0);
+  ASSERT_TRUE(gate != 0 && yard != 0);
   constexpr int kCalls = 40;
   std::atomic<int> failures{0};
   auto drive = [&](int handle, bool pan) {
@@ -546,7 +546,7 @@ TEST_F(NetworkLineTest, Ser2netCarriesBothModesAndTakesTheLineSettings) {
   const Api& a = api();
   const int local = Open(0);
   const int far = Open(1);
-  ASSERT_NE(local * far, 0);
+  ASSERT_TRUE(local != 0 && far != 0);
   const domesim::PtyLineSettings pty = Dome(35).LineSettings();
   EXPECT_EQ(pty.baud, 4800u);
   EXPECT_TRUE(pty.parity_odd);
