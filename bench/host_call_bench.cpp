@@ -1,5 +1,7 @@
 // Cost of a host call against a simulated dome, next to the same bytes
-// written and read by hand on the same pseudo-terminal in the same run.
+// written and read by hand on the same pseudo-terminal in the same run; and
+// the same over a loopback network line (the simulator served over TCP),
+// next to the same bytes written and read by hand on a raw socket.
 //
 //   benchmarks --benchmark_filter=HostCall
 //
@@ -7,7 +9,10 @@
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -38,7 +43,8 @@ using PresetFn = int (*)(int, int, int);
 // on a simulated line.
 class Host {
  public:
-  explicit Host(bool log) {
+  // network: -1 a pty, else the dome served over TCP in that mode.
+  explicit Host(bool log, int network = -1) {
     char pattern[] = "/tmp/q7-bench-XXXXXX";
     dir_ = mkdtemp(pattern);
     fs::copy_file(QUARO7_LIBRARY_PATH, dir_ / "QUARO7K7_PTZ.so");
@@ -51,7 +57,13 @@ class Host {
            "<NofStorageLocations value=\"99\"/><ControlMonitor value=\"1\"/>"
            "<NofRelays value=\"3\"/><positions><PrePos1><Name value=\"P\"/><ID value=\"0\"/>"
            "<MemId value=\"1\"/></PrePos1></positions></cam1></comm1></settings>\n";
-    sim_.Publish(dir_.string(), 1);
+    if (network < 0) {
+      sim_.Publish(dir_.string(), 1);
+    } else {
+      server_ = std::make_unique<domesim::NetworkServer>(
+          sim_, network == 0 ? domesim::NetMode::kRaw : domesim::NetMode::kRfc2217);
+      server_->Publish(dir_.string(), 1);
+    }
     lib_ = dlopen((dir_ / "QUARO7K7_PTZ.so").c_str(), RTLD_NOW | RTLD_LOCAL);
     if (lib_ == nullptr) throw std::runtime_error(dlerror());
     init_ = Sym<InitFn>("VRT_CamInitModule");
@@ -67,6 +79,7 @@ class Host {
     close_(handle_);
     exit_();
     dlclose(lib_);
+    server_.reset();
     sim_.Close();
     fs::remove_all(dir_);
   }
@@ -83,6 +96,7 @@ class Host {
   }
   fs::path dir_;
   domesim::DomeSimulator sim_;
+  std::unique_ptr<domesim::NetworkServer> server_;
   void* lib_ = nullptr;
   InitFn init_;
   ExitFn exit_;
@@ -160,6 +174,64 @@ void HostCall_Driver_PresetRecall(benchmark::State& state) {
 }
 BENCHMARK(HostCall_Driver_PresetRecall)->Arg(0)->Arg(1)->ArgName("log")->UseRealTime();
 
+// The same lines on a TCP connection to the simulator's raw server.
+class RawSocket {
+ public:
+  explicit RawSocket(int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+      throw std::runtime_error("connect");
+  }
+  ~RawSocket() { close(fd_); }
+  bool RoundTrip(const char* line) {
+    const size_t length = std::strlen(line);
+    if (send(fd_, line, length, MSG_NOSIGNAL) != static_cast<ssize_t>(length)) return false;
+    char reply[3];
+    size_t got = 0;
+    while (got < sizeof reply) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 2000) <= 0) return false;
+      const ssize_t n = recv(fd_, reply + got, sizeof reply - got, 0);
+      if (n <= 0) return false;
+      got += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+ private:
+  int fd_;
+};
+
+void NetLine_RawSocket_MoveStartStop(benchmark::State& state) {
+  domesim::DomeSimulator sim;
+  domesim::NetworkServer server(sim, domesim::NetMode::kRaw);
+  RawSocket line(server.Port());
+  for (auto _ : state) {
+    bool ok = line.RoundTrip("@5,3\r") && line.RoundTrip("@7,70,1\r") && line.RoundTrip("@6,3\r");
+    if (!ok) state.SkipWithError("raw round trip failed");
+  }
+}
+BENCHMARK(NetLine_RawSocket_MoveStartStop)->UseRealTime();
+
+// Arg 0: a tcp:// line, 1: an rfc2217:// line (with a purge before each line).
+void NetLine_Driver_MoveStartStop(benchmark::State& state) {
+  Host host(false, static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    if (host.MoveStartStop() != 2) state.SkipWithError("driver call failed");
+    host.Sim().ClearLines();
+  }
+}
+BENCHMARK(NetLine_Driver_MoveStartStop)->Arg(0)->Arg(1)->ArgName("rfc2217")->UseRealTime();
+
+static const bench::CompareTo kNetRatios({"NetLine_Driver_MoveStartStop/rfc2217:0/real_time",
+                                          "NetLine_Driver_MoveStartStop/rfc2217:1/real_time"},
+                                         "NetLine_RawSocket_MoveStartStop/real_time");
 static const bench::CompareTo kMoveRatios({"HostCall_Driver_MoveStartStop/log:0/real_time",
                                            "HostCall_Driver_MoveStartStop/log:1/real_time"},
                                           "HostCall_Raw_MoveStartStop/real_time");

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "camera/camera.h"
+#include "comm/line_device.h"
 #include "comm/protocol.h"
 #include "driver/log.h"
 #include "platform/tick_clock.h"
@@ -17,7 +18,8 @@ constexpr uint32_t kReadFailurePauseMs = 100;
 // The port's own log lines get a time stamp and a line end like every other
 // line, so that they do not run into the next one.
 
-CVRTSerial::CVRTSerial() : CVRTSerial(platform::SerialDevice::Create()) {}
+// COM port n is a network line when its entry beside the library says so.
+CVRTSerial::CVRTSerial() : CVRTSerial(std::make_unique<netline::LineDevice>()) {}
 
 CVRTSerial::CVRTSerial(std::unique_ptr<platform::SerialDevice> device)
     : device_(std::move(device)) {}

@@ -14,6 +14,13 @@ namespace platform {
 
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorAccessDenied = 5;
+// Network lines (the Windows codes, on every system): the port's entry is
+// no line the driver can open (a malformed network line file), the device
+// server does not take the line settings, or it did not answer in time.
+constexpr uint32_t kErrorInvalidHandle = 6;
+constexpr uint32_t kErrorInvalidData = 13;
+constexpr uint32_t kErrorNotSupported = 50;
+constexpr uint32_t kErrorTimeout = 1460;
 
 class SerialDevice {
  public:

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "comm/comm.h"
+#include "comm/port_survey.h"
 #include "comm/serial.h"
 #include "driver/driver.h"
 #include "platform/serial_port_list.h"
@@ -23,7 +24,9 @@ SerialPortSource CurrentPortSource() {
   std::lock_guard<std::mutex> hold(gPortSourceLock);
   SerialPortSource source = gPortSource;
   if (!source.Names) source.Names = platform::SerialPortNames;
-  if (!source.Probe) source.Probe = platform::ProbePort;
+  // Network lines are probed by connecting with a short time-out.
+  if (!source.Probe) source.Probe = netline::ProbeAnyPort;
+  if (!source.Label) source.Label = netline::PortLabel;
   return source;
 }
 
@@ -80,6 +83,8 @@ void CVRTCommSetupDlg::FillPortList() {
     const int index = static_cast<int>(i);
     if (name.empty()) break;
     std::string entry = name;
+    const int numbered = name.size() > 3 ? ui::LeadingDigits(name, 3, 999) : 0;
+    if (numbered > 0) entry += ports.Label(std::to_string(numbered));
     // "COM<n>": the number from the fourth character on. A name too short
     // to carry one, or with an absurd number, names no port the driver can
     // open; it is listed as the system reports it, not accessible.

@@ -12,11 +12,13 @@
 class CVRTComm;
 class CVRTDriver;
 
-// The system's serial ports as the port list shows them, and the probe of
-// one port by its number text ("3" for COM3).
+// The system's serial ports as the port list shows them, the probe of one
+// port by its number text ("3" for COM3), and what the list shows after a
+// port's name (a network line's address).
 struct SerialPortSource {
   std::function<std::vector<std::string>()> Names;
   std::function<bool(const std::string& digits)> Probe;
+  std::function<std::string(const std::string& digits)> Label;
 };
 // Replaces the system's ports (for tests); an empty source restores them.
 void SetSerialPortSourceForTesting(SerialPortSource source);

@@ -110,9 +110,9 @@ TEST_F(WineHostTest, DllExportsExactlyTheHostsNamesAndImportsOnlySystemDlls) {
 
   // Windows' own DLLs only: the C and C++ runtimes and the thread library
   // are linked in.
-  const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll", "ole32.dll",
-                                        "oleaut32.dll", "user32.dll", "winmm.dll",
-                                        "advapi32.dll", "gdi32.dll",  "comctl32.dll"};
+  const std::set<std::string> system = {
+      "kernel32.dll", "msvcrt.dll",   "ole32.dll", "oleaut32.dll", "user32.dll",
+      "winmm.dll",    "advapi32.dll", "gdi32.dll", "comctl32.dll", "ws2_32.dll"};
   EXPECT_FALSE(imports.empty());
   for (const std::string& name : imports) EXPECT_TRUE(system.count(name)) << "imports " << name;
   // The setup dialogs: common controls, and the icons' bitmaps.

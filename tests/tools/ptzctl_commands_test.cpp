@@ -57,6 +57,30 @@ TEST_F(PtzctlTest, ListShowsTheModuleAndEveryCameraWithItsProperties) {
   EXPECT_TRUE(Contains(r.out, "VRT_CamExitModule()  ->  1 success"));
 }
 
+TEST_F(PtzctlTest, PortsListsSerialPortsAndNetworkLinesWithTheirState) {
+  domesim::DomeSimulator far;
+  domesim::NetworkServer server(far, domesim::NetMode::kRaw);
+  server.Publish(dir_.Path().string(), 4);
+  std::ofstream((dir_.Path() / "ports" / "COM5").string()) << "rfc2217://127.0.0.1:1\n";
+  std::ofstream((dir_.Path() / "ports" / "COM6").string()) << "COM6\n";
+  const RunResult r = Ptzctl({"ports"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string ports = (dir_.Path() / "ports").string();
+  EXPECT_TRUE(Contains(r.out, "COM1   serial   " + ports + "/COM1  free")) << r.out;
+  EXPECT_TRUE(Contains(r.out, "COM4   tcp      " + server.Url() + "  reachable")) << r.out;
+  EXPECT_TRUE(Contains(r.out,
+                       "COM5   rfc2217  rfc2217://127.0.0.1:1  not reachable: Connection "
+                       "refused"))
+      << r.out;
+  EXPECT_TRUE(Contains(r.out, "COM6   invalid  " + ports +
+                                  "/COM6  not a network line (it starts with neither "
+                                  "rfc2217:// nor tcp://): \"COM6\""))
+      << r.out;
+  // The listing opens no camera and leaves the lines alone.
+  EXPECT_TRUE(sim_.Lines().empty());
+  EXPECT_TRUE(far.Lines().empty());
+}
+
 TEST_F(PtzctlTest, OneShotMoveInitialisesOpensCallsClosesAndExits) {
   const RunResult r = Ptzctl({"right", "0", "8"});
   ASSERT_EQ(r.status, 0) << r.out << r.err;

@@ -247,6 +247,29 @@ TEST_F(CommSetupLineTest, TheProbeOpensThePortAsTheDriverDoes) {
   EXPECT_NE(std::find(names.begin(), names.end(), "COM2"), names.end());
 }
 
+TEST_F(CommSetupLineTest, NetworkLinesAreListedWithTheirAddressAndProbedByConnecting) {
+  domesim::DomeSimulator far;
+  domesim::NetworkServer server(far, domesim::NetMode::kRfc2217);
+  server.Publish(dir_, 3);
+  settings_test::WriteFile(dir_ + "/ports/COM4", "tcp://127.0.0.1:1\n");
+  settings_test::WriteFile(dir_ + "/ports/COM5", "tcp:/127.0.0.1:1\n");
+  SerialPortSource source;
+  source.Names = [] { return Strings{"COM2", "COM3", "COM4", "COM5"}; };
+  SetSerialPortSourceForTesting(source);  // the system's probe and labels
+  Strings entries;
+  Run(line_, 0, [&](FakeWindow& w) {
+    entries = w.EntryTexts(1029);
+    w.Choose(1029, 1);
+    w.Click(1);
+  });
+  EXPECT_EQ(entries, (Strings{"COM2", "COM3 (network " + server.Url() + ")",
+                              "COM4 (network tcp://127.0.0.1:1) Not Accessible",
+                              "COM5 (network line file not valid) Not Accessible"}));
+  // The probe's connection came and went; the entry's port is the one taken.
+  EXPECT_TRUE(server.WaitForConnections(1, 2000));
+  EXPECT_EQ(line_->GetComPort(), 3);
+}
+
 // ---------------------------------------------------------------- selection
 
 class SelectCommDialogTest : public uitest::DialogTest {

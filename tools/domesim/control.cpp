@@ -32,7 +32,7 @@ std::string Status(const DomeSimulator& sim) {
 
 }  // namespace
 
-std::string RunControlCommand(DomeSimulator& sim, std::string_view line) {
+std::string RunControlCommand(DomeSimulator& sim, std::string_view line, NetworkServer* net) {
   std::istringstream in{std::string(line)};
   std::string command, argument, extra;
   in >> command;
@@ -40,9 +40,14 @@ std::string RunControlCommand(DomeSimulator& sim, std::string_view line) {
   in >> argument >> extra;
   const bool wants_argument =
       command == "reply" || command == "delay" || command == "babble" || command == "outage";
-  if (!wants_argument && command != "hangup" && command != "reopen" && command != "status")
-    throw std::invalid_argument("unknown command '" + command +
-                                "' (reply, delay, babble, hangup, reopen, outage, status)");
+  const bool network = command == "drop" || command == "refuse" || command == "accept";
+  if (network && net == nullptr)
+    throw std::invalid_argument(command + ": the dome is not served over TCP (--listen)");
+  if (!wants_argument && !network && command != "hangup" && command != "reopen" &&
+      command != "status")
+    throw std::invalid_argument(
+        "unknown command '" + command +
+        "' (reply, delay, babble, hangup, reopen, outage, status, drop, refuse, accept)");
   if (wants_argument && argument.empty())
     throw std::invalid_argument(command + ": an argument is missing");
   if (!extra.empty() || (!wants_argument && !argument.empty()))
@@ -63,6 +68,18 @@ std::string RunControlCommand(DomeSimulator& sim, std::string_view line) {
     sim.SetBabble(ms);
     return ms > 0 ? "babble every " + std::to_string(ms) + " ms" : "babble off";
   }
+  if (command == "drop") {
+    net->Drop();
+    return "connection dropped";
+  }
+  if (command == "refuse") {
+    net->SetRefusing(true);
+    return "refusing connections";
+  }
+  if (command == "accept") {
+    net->SetRefusing(false);
+    return "accepting connections on port " + std::to_string(net->Port());
+  }
   if (command == "hangup") {
     sim.Hangup();
     return "hung up";
@@ -78,7 +95,13 @@ std::string RunControlCommand(DomeSimulator& sim, std::string_view line) {
     sim.Reopen();
     return "back after " + std::to_string(ms) + " ms: " + Status(sim);
   }
-  return Status(sim);
+  std::string status = Status(sim);
+  if (net != nullptr)
+    status += ", " + net->Url() +
+              (net->Refusing()          ? " refusing"
+               : net->ClientConnected() ? " connected"
+                                        : " listening");
+  return status;
 }
 
 }  // namespace domesim

@@ -65,6 +65,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -225,6 +226,7 @@ struct ReceivedLine {
 std::string FormatReceivedLine(const ReceivedLine& line);
 
 class DomeSimulator;
+class NetworkServer;
 
 // One control command for a running simulator, as the quaro7-domesim tool
 // reads them from its standard input:
@@ -235,10 +237,26 @@ class DomeSimulator;
 //   reopen          a fresh pty published under the same link
 //   outage MS       hangup, MS ms later reopen
 //   status          the current settings
+// and, when the dome is also served over TCP (net not null):
+//   drop            the server ends the client's connection
+//   refuse          connections are refused from now on (and the current
+//                   one is dropped)
+//   accept          connections are taken again
 // Returns what was done ("reply silent"); throws std::invalid_argument for a
 // command it does not know or a bad argument. Blank lines and lines starting
 // with '#' do nothing and return "".
-std::string RunControlCommand(DomeSimulator& sim, std::string_view line);
+std::string RunControlCommand(DomeSimulator& sim, std::string_view line,
+                              NetworkServer* net = nullptr);
+
+// The line settings of the pty as the far side set them. A pseudo-terminal
+// keeps no character size and no parity enable bit, but it keeps the speed,
+// odd parity, mark/space parity and two stop bits.
+struct PtyLineSettings {
+  unsigned baud = 0;  // 0 when the speed is none of the standard ones
+  bool parity_odd = false;
+  bool mark_space = false;
+  bool two_stop_bits = false;
+};
 
 class DomeSimulator {
  public:
@@ -311,6 +329,9 @@ class DomeSimulator {
   // Called with FormatReceivedLine() of every line received; empty clears.
   void SetTraceSink(std::function<void(const std::string&)> sink);
 
+  // The pty's current line settings (all zero while hung up).
+  PtyLineSettings LineSettings() const;
+
  private:
   void OpenPty();   // lifecycle_mu_ held
   void ClosePty();  // lifecycle_mu_ held, reader stopped
@@ -356,6 +377,110 @@ class DomeSimulator {
   DomeModel model_;
   std::minstd_rand rng_{7};
   std::function<void(const std::string&)> sink_;
+};
+
+// ---------------------------------------------------------------- network
+
+// The dome served over TCP, as a serial device server serves the line it is
+// attached to: the server takes one client at a time (a new one replaces
+// the one before) and passes bytes between it and the simulator's pty, so
+// the dome answers, records and misbehaves exactly as on its pty.
+//
+//   kRaw      bytes as they are (a raw TCP server)
+//   kRfc2217  telnet with the COM port control option: the server asks for
+//             the option and takes BINARY and SUPPRESS-GO-AHEAD both ways;
+//             it sets the pty's speed, character size, parity and stop bits
+//             from the client's commands, purges the pty's input on request
+//             and answers each command with the value set. IAC is doubled
+//             on the way out and undoubled on the way in.
+//
+// Dropping (the client's connection ends now) and refusing (the listening
+// socket closes: connections are refused until accepting again, on the same
+// port) are there for tests of a server that goes away and comes back.
+// While the dome's pty is hung up a client is taken and dropped at once.
+enum class NetMode { kRaw, kRfc2217 };
+
+// What the client set through the COM port option; -1 for never.
+struct RemoteLineSettings {
+  int64_t baud = -1;
+  int data_size = -1;
+  int parity = -1;            // 1 none, 2 odd, 3 even, 4 mark, 5 space
+  int stop_size = -1;         // 1 one, 2 two, 3 one and a half
+  std::vector<int> controls;  // every SET-CONTROL value, in order
+  int purges = 0;
+  bool option_agreed = false;  // the client said WILL COM-PORT-OPTION
+};
+
+class NetworkServer {
+ public:
+  // Listens on host:port (port 0: a free one). Throws std::system_error.
+  NetworkServer(DomeSimulator& sim, NetMode mode, int port = 0,
+                const std::string& host = "127.0.0.1");
+  ~NetworkServer();
+  NetworkServer(const NetworkServer&) = delete;
+  NetworkServer& operator=(const NetworkServer&) = delete;
+
+  int Port() const { return port_; }
+  NetMode Mode() const { return mode_; }
+  // "rfc2217://127.0.0.1:4001" or "tcp://127.0.0.1:4001".
+  std::string Url() const;
+  // Writes <dir>/ports/COM<com>, a network line file with Url(), in place
+  // of whatever entry was there.
+  void Publish(const std::string& dir, int com);
+
+  void Drop();
+  void SetRefusing(bool refusing);
+  bool Refusing() const;
+  // A plain telnet server: the COM port option is declined.
+  void SetDeclineComPort(bool decline);
+
+  bool ClientConnected() const;
+  // Connections taken so far.
+  size_t Connections() const;
+  bool WaitForConnections(size_t n, int timeout_ms) const;
+  RemoteLineSettings Settings() const;
+
+ private:
+  void Listen();  // opens the listening socket on port_
+  void Loop();    // the server thread
+  void Wake();
+  void CloseClient();  // thread only
+  void Accept();       // thread only
+  void FromClient(const unsigned char* bytes, size_t n);
+  void ToClient(const char* bytes, size_t n);
+  void SendToClient(const std::string& bytes);
+  void ClientCommand(unsigned char verb, unsigned char option);
+  void ClientSubnegotiation();
+  void ApplyToPty();
+
+  DomeSimulator& sim_;
+  const NetMode mode_;
+  const std::string host_;
+  int port_ = 0;
+  std::thread thread_;
+  int wake_[2] = {-1, -1};
+
+  // The server thread's own.
+  int client_fd_ = -1;
+  int pty_fd_ = -1;
+  int state_ = 0;  // telnet receive state
+  unsigned char verb_ = 0;
+  std::string sb_;
+  bool sent_do_[256] = {};
+  bool sent_will_[256] = {};
+  bool client_binary_ = false;
+  bool cr_seen_ = false;
+
+  mutable std::mutex mu_;
+  mutable std::condition_variable changed_;
+  int listen_fd_ = -1;
+  bool stopping_ = false;
+  bool drop_ = false;
+  bool refusing_ = false;
+  bool decline_ = false;
+  bool connected_ = false;
+  size_t connections_ = 0;
+  RemoteLineSettings settings_;
 };
 
 }  // namespace domesim

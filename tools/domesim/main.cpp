@@ -77,10 +77,20 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--control", control,
                "Read control commands from standard input: reply MODE, delay MS, babble MS, "
-               "hangup, reopen, outage MS, status");
+               "hangup, reopen, outage MS, status; with --listen also drop, refuse, accept");
   app.add_option("--version-reply", version,
                  "Answer to the version query @55 without the CR (default OK1,23,4,56)");
   app.add_flag("--trace", trace, "Print every line received with its meaning and the answer");
+  int listen_port = -1;
+  std::string net_mode = "rfc2217";
+  app.add_option("--listen", listen_port,
+                 "Serve the dome over TCP on 127.0.0.1:PORT (0: any free port) and publish "
+                 "COM<n> as a network line file naming it")
+      ->check(CLI::Range(0, 65535));
+  app.add_option("--net", net_mode,
+                 "With --listen: rfc2217 (telnet with the COM port option) or tcp (raw bytes)")
+      ->check(CLI::IsMember({"rfc2217", "tcp"}))
+      ->capture_default_str();
   CLI11_PARSE(app, argc, argv);
 
   // SIGINT and SIGTERM are taken with sigtimedwait below; blocked before any
@@ -98,8 +108,21 @@ int main(int argc, char** argv) {
     sim.SetBabble(babble_ms);
     if (!version.empty()) sim.SetVersionReply(version + "\r");
     if (trace) sim.SetTraceSink([](const std::string& line) { Print(TimeStamp() + line); });
-    sim.Publish(port_dir, com);
-    Print("quaro7-domesim: dome on " + sim.SlavePath() + ", published as " + sim.PublishedPath());
+    std::unique_ptr<domesim::NetworkServer> net;
+    std::string published;
+    if (listen_port >= 0) {
+      net = std::make_unique<domesim::NetworkServer>(
+          sim, net_mode == "tcp" ? domesim::NetMode::kRaw : domesim::NetMode::kRfc2217,
+          listen_port);
+      net->Publish(port_dir, com);
+      published = port_dir + "/ports/COM" + std::to_string(com);
+      Print("quaro7-domesim: dome on " + sim.SlavePath() + ", served as " + net->Url() +
+            ", published in " + published);
+    } else {
+      sim.Publish(port_dir, com);
+      published = sim.PublishedPath();
+      Print("quaro7-domesim: dome on " + sim.SlavePath() + ", published as " + published);
+    }
     Print("quaro7-domesim: reply " + reply + ", delay " + std::to_string(delay_ms) +
           " ms; Ctrl-C ends");
 
@@ -130,7 +153,7 @@ int main(int argc, char** argv) {
           commands->lines.pop_front();
         }
         try {
-          std::string done = domesim::RunControlCommand(sim, line);
+          std::string done = domesim::RunControlCommand(sim, line, net.get());
           if (!done.empty()) Print("quaro7-domesim: " + done);
         } catch (const std::exception& error) {
           Print(std::string("quaro7-domesim: ") + error.what());
@@ -155,7 +178,9 @@ int main(int argc, char** argv) {
         Print(TimeStamp() + domesim::FormatStatus(dome, true));
       }
     }
-    std::string link = sim.PublishedPath();
+    std::string link = published;
+    net.reset();
+    if (listen_port >= 0) std::remove(published.c_str());
     sim.Close();
     Print(std::string("quaro7-domesim: ") + (signal_number == SIGINT ? "SIGINT" : "SIGTERM") +
           ", removed " + link);

@@ -505,6 +505,23 @@ void DomeSimulator::ResetModel() {
   model_.Clear();
 }
 
+PtyLineSettings DomeSimulator::LineSettings() const {
+  std::lock_guard<std::mutex> lifecycle(lifecycle_mu_);
+  PtyLineSettings settings;
+  termios now{};
+  if (slave_fd_ < 0 || ::tcgetattr(slave_fd_, &now) != 0) return settings;
+  static const std::pair<speed_t, unsigned> kSpeeds[] = {
+      {B110, 110},     {B300, 300},     {B600, 600},       {B1200, 1200},
+      {B2400, 2400},   {B4800, 4800},   {B9600, 9600},     {B19200, 19200},
+      {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400}};
+  for (const auto& [speed, baud] : kSpeeds)
+    if (::cfgetospeed(&now) == speed) settings.baud = baud;
+  settings.parity_odd = (now.c_cflag & PARODD) != 0;
+  settings.mark_space = (now.c_cflag & CMSPAR) != 0;
+  settings.two_stop_bits = (now.c_cflag & CSTOPB) != 0;
+  return settings;
+}
+
 void DomeSimulator::SetTraceSink(std::function<void(const std::string&)> sink) {
   std::lock_guard<std::mutex> lock(mu_);
   sink_ = std::move(sink);

@@ -3,9 +3,12 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <istream>
 #include <thread>
 
+#include "comm/port_survey.h"
+#include "platform/port_entry.h"
 #include "ptzctl/host_calls.h"
 
 namespace ptzctl {
@@ -141,6 +144,22 @@ int RelayList(Session& s, const std::string& camera) {
   });
 }
 
+// The COM ports as the library in its directory sees them: the system's
+// serial ports and the network lines of its ports directory, each probed.
+int Ports(Session& s) {
+  const char separator = s.LibraryPath().find('\\') != std::string::npos ? '\\' : '/';
+  platform::SetPortDirectoryForTesting(s.LibraryDir() + separator + "ports");
+  const std::vector<netline::PortReport> reports = netline::SurveyPorts();
+  platform::SetPortDirectoryForTesting("");
+  if (reports.empty()) s.Print("no COM ports");
+  for (const netline::PortReport& port : reports) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%-6s %-8s ", port.name.c_str(), netline::KindName(port.kind));
+    s.Print(line + port.where + "  " + port.state);
+  }
+  return 0;
+}
+
 CLI::App* Sub(CLI::App* app, const std::string& name, const std::string& help) {
   CLI::App* sub = app->add_subcommand(name, help);
   sub->fallthrough(false);
@@ -160,6 +179,10 @@ CommandSet::CommandSet(CLI::App* app) {
 void CommandSet::AddModuleCommands(CLI::App* app) {
   Sub(app, "list", "Module properties, every configured camera with its name and properties")
       ->callback([this] { action_ = [](Session& s) { return List(s); }; });
+  Sub(app, "ports",
+      "The COM ports as the driver in the library's directory sees them: serial ports and "
+      "network lines (ports/COM<n> files), with their kind, where they lead and their state")
+      ->callback([this] { action_ = [](Session& s) { return Ports(s); }; });
   Sub(app, "version", "VRT_CamGetVersion (needs no initialisation)")->callback([this] {
     action_ = [](Session& s) { return CallVersion(s); };
   });

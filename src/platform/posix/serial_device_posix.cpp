@@ -18,15 +18,11 @@
 #include <mutex>
 #include <string>
 
-#include "platform/module_path.h"
 #include "platform/posix/mode_string.h"
 #include "platform/serial_device.h"
 
 namespace platform {
 namespace {
-
-std::mutex gPortDirectoryMutex;
-std::string gPortDirectoryOverride;
 
 // Total time-outs: a read of k bytes gives up after 2000 + k ms, a write of
 // k bytes after 300 + k ms.
@@ -367,23 +363,6 @@ class PosixSerialDevice final : public SerialDevice {
 };
 
 }  // namespace
-
-std::string PortDirectory() {
-  {
-    std::lock_guard<std::mutex> lock(gPortDirectoryMutex);
-    if (!gPortDirectoryOverride.empty()) return gPortDirectoryOverride;
-  }
-  std::string library;
-  if (!LibraryFileName(&library)) return std::string();
-  const size_t slash = library.rfind('/');
-  if (slash == std::string::npos) return std::string();
-  return library.substr(0, slash) + "/ports";
-}
-
-void SetPortDirectoryForTesting(const std::string& dir) {
-  std::lock_guard<std::mutex> lock(gPortDirectoryMutex);
-  gPortDirectoryOverride = dir;
-}
 
 std::unique_ptr<SerialDevice> NewPosixSerialDevice() {
   return std::make_unique<PosixSerialDevice>();

@@ -10,17 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/port_entry.h"
 #include "platform/serial_device.h"
 
 namespace platform {
-
-// The directory holding the COM<n> entries: "<library directory>/ports", or
-// the directory set for testing. Empty when the library's location is unknown.
-std::string PortDirectory();
-
-// Makes PortDirectory() return dir instead; an empty dir restores the
-// default. Only for tests.
-void SetPortDirectoryForTesting(const std::string& dir);
 
 // The terminal device behind SerialDevice::Create.
 std::unique_ptr<SerialDevice> NewPosixSerialDevice();

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/port_entry.h"
 #include "platform/serial_port_list.h"
 
 namespace platform {
@@ -65,6 +66,7 @@ std::vector<int> ListSerialPorts() {
     if (n > 0) ports.push_back(n);
   }
   RegCloseKey(key);
+  for (int n : NetworkLinePorts()) ports.push_back(n);
   std::sort(ports.begin(), ports.end());
   ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
   return ports;
@@ -115,6 +117,15 @@ std::vector<std::string> SerialPortNames() {
   std::string name;
   for (int i = 0; i < kMaxListedPorts && ReadRegistryValue(kSerialDeviceMap, i, &name); ++i) {
     if (!name.empty()) names.push_back(name);
+  }
+  // The network lines beside the DLL, after the system's ports; a line file
+  // takes the place of a system port of the same number.
+  for (int n : NetworkLinePorts()) {
+    const std::string line = "COM" + std::to_string(n);
+    bool listed = false;
+    for (const std::string& other : names)
+      listed = listed || _stricmp(other.c_str(), line.c_str()) == 0;
+    if (!listed) names.push_back(line);
   }
   return names;
 }
