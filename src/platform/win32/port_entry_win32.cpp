@@ -65,9 +65,15 @@ bool ReadNetworkLineFile(int comPort, std::string* path, std::string* firstLine,
   if (dir.empty()) return false;
   const std::string name = dir + "\\COM" + std::to_string(comPort);
   if (!IsRegularFile(name)) return false;
-  if (path != nullptr) *path = name;
   HANDLE file = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // An entry that leads to a device (a link to a serial device or a
+  // pseudo-terminal, which Wine shows with the attributes of a plain file)
+  // is no line file: reading it would wait for the device's input.
+  if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
+    CloseHandle(file);
+    return false;
+  }
   bool ok = file != INVALID_HANDLE_VALUE;
   std::string line;
   if (ok) {
@@ -87,6 +93,7 @@ bool ReadNetworkLineFile(int comPort, std::string* path, std::string* firstLine,
     while (end < total && buffer[end] != '\n' && buffer[end] != '\r') ++end;
     line.assign(buffer, end);
   }
+  if (path != nullptr) *path = name;
   if (firstLine != nullptr) *firstLine = ok ? line : std::string();
   if (readable != nullptr) *readable = ok;
   return true;
@@ -101,7 +108,9 @@ std::vector<int> NetworkLinePorts() {
   if (search == INVALID_HANDLE_VALUE) return ports;
   do {
     const int n = PortOfName(found.cFileName);
-    if (n > 0 && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) ports.push_back(n);
+    if (n > 0 && (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        ReadNetworkLineFile(n, nullptr, nullptr, nullptr))
+      ports.push_back(n);
   } while (FindNextFileA(search, &found));
   FindClose(search);
   std::sort(ports.begin(), ports.end());
