@@ -55,10 +55,12 @@ void PrintCamerasText(std::ostream& out, const Json& cameras) {
     out << "  camera " << camera["TavoID"].get<int>() << " "
         << TextQuoted(camera["Name"].get<std::string>()) << " (" << camera["key"].get<std::string>()
         << "):";
+    const char* separator = " ";
     for (int i = 0; i < camera_keys::kCount; ++i) {
       const char* key = camera_keys::ElementName(static_cast<camera_keys::Index>(i));
       if (i == camera_keys::TavoID) continue;
-      out << " " << key << " " << camera[key].get<int>();
+      out << separator << key << " " << camera[key].get<int>();
+      separator = ", ";
     }
     out << "\n    relays:";
     int number = 1;

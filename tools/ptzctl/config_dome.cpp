@@ -91,6 +91,14 @@ int Reset(Context& context, const Request& request) {
   if (!test.Found()) return 1;
   CVRTCamera* camera = test.Camera();
   const int presets = camera->PresetCount();
+  // The reset goes to the dome the line has selected, which another host
+  // may have changed: the camera is selected first (the ping does that),
+  // and a dome that does not answer is not reset.
+  if (test.Line()->Ping(camera->NodeAddress, camera->SysID) < 0) {
+    context.err << "ptzctl config: camera " << request.camera
+                << " does not answer (Request timed out): not reset\n";
+    return 1;
+  }
   if (test.Line()->ResetCamera(camera->NodeAddress, camera->SysID) != 1) {
     context.err << "ptzctl config: the dome did not answer the reset with OK\n";
     return 1;
