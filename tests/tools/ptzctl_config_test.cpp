@@ -158,6 +158,16 @@ TEST_F(ConfigTest, ShowPrintsEveryLineCameraAndRelay) {
   EXPECT_TRUE(sim_.Lines().empty());
 }
 
+TEST_F(ConfigTest, ShowNamesWhereANetworkLineLeads) {
+  std::ofstream(dir_.Path() / "ports" / "COM5") << "rfc2217://127.0.0.1:4000\n";
+  ASSERT_EQ(Config({"add-line", "--port", "5", "--name", "Net"}).status, 0);
+  const Json doc = Show();
+  EXPECT_EQ(doc["lines"][1]["network"], "rfc2217://127.0.0.1:4000");
+  EXPECT_FALSE(doc["lines"][0].contains("network"));
+  EXPECT_TRUE(Contains(Config({"show"}).out, "port " + (dir_.Path() / "ports" / "COM5").string() +
+                                                 " (network rfc2217://127.0.0.1:4000)\n"));
+}
+
 TEST_F(ConfigTest, PingVersionAndResetAskTheDomeAsTheCameraSetupsButtonsDo) {
   RunResult r = Config({"ping", "1"});
   EXPECT_EQ(r.status, 0) << r.err;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "comm/comm.h"
+#include "comm/port_survey.h"
 #include "driver/driver.h"
 #include "platform/serial_device.h"
 #include "ptzctl/config_context.h"
@@ -26,6 +27,11 @@ Json LineDocument(CVRTComm* line) {
   doc["PortMode"] = ToUtf8(line->GetPortMode());
   const std::unique_ptr<platform::SerialDevice> device = platform::SerialDevice::Create();
   doc["port"] = device != nullptr ? device->DevicePath(line->GetComPort()) : std::string();
+  // A network line: where it leads, as the connection setup dialog says it.
+  const std::string label = netline::PortLabel(std::to_string(line->GetComPort()));
+  const std::string prefix = " (network ";
+  if (label.size() > prefix.size() + 1 && label.compare(0, prefix.size(), prefix) == 0)
+    doc["network"] = label.substr(prefix.size(), label.size() - prefix.size() - 1);
   doc["cameras"] = CamerasDocument(line);
   return doc;
 }
@@ -36,8 +42,9 @@ void PrintText(std::ostream& out, const Json& doc) {
   for (const Json& line : doc["lines"]) {
     out << "line " << line["key"].get<std::string>() << ": COM" << line["ComPort"].get<int>() << " "
         << TextQuoted(line["Name"].get<std::string>()) << ", mode "
-        << line["PortMode"].get<std::string>() << ", port " << line["port"].get<std::string>()
-        << "\n";
+        << line["PortMode"].get<std::string>() << ", port " << line["port"].get<std::string>();
+    if (line.contains("network")) out << " (network " << line["network"].get<std::string>() << ")";
+    out << "\n";
     PrintCamerasText(out, line["cameras"]);
   }
 }
