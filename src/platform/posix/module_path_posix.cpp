@@ -40,8 +40,9 @@ bool ReadProgramFileName(std::string* out) {
 // directory is relative to the working directory.
 std::string Absolute(const std::string& name) {
   const size_t slash = name.rfind('/');
-  const std::string dir =
-      slash == std::string::npos ? std::string(".") : slash == 0 ? "/" : name.substr(0, slash);
+  const std::string dir = slash == std::string::npos ? std::string(".")
+                          : slash == 0               ? "/"
+                                                     : name.substr(0, slash);
   const std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
   char resolved[PATH_MAX];
   if (realpath(dir.c_str(), resolved) == nullptr) {
