@@ -3,6 +3,7 @@
 // settings file, what it prints, and that a refused command changes nothing.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -261,6 +262,42 @@ TEST_F(ConfigTest, AChangeWhileAnotherProcessHasTheModuleStartedSaysWhenItIsSeen
   r = Config({"set-line", "COM3", "--name", "After the host"});
   EXPECT_FALSE(Contains(r.out, "Note:")) << r.out;
   EXPECT_EQ(host.Finish(), 0);
+}
+
+}  // namespace
+}  // namespace ptzctl_test
+
+namespace ptzctl_test {
+namespace {
+
+// The dialog-flow session of the setup dialogs (tests/unit/
+// ui_dialog_flow_test.cpp), step by step through ptzctl config: each step
+// leaves the settings file the dialogs left, byte for byte. The dialogs'
+// files come from QUARO7_DIALOG_REFERENCE (ctest runs the session first).
+TEST(ConfigDialogParity, TheDialogSessionsStepsWriteTheSameFiles) {
+  const char* reference = std::getenv("QUARO7_DIALOG_REFERENCE");
+  if (reference == nullptr || *reference == '\0')
+    GTEST_SKIP() << "QUARO7_DIALOG_REFERENCE names no directory of the dialogs' files";
+  HostDir dir;
+  std::ofstream(dir.Settings(), std::ios::trunc)
+      << "<?xml version='1.0' encoding='iso-8859-1'?>\n<settings/>\n";
+  domesim::DomeSimulator sim;
+  sim.Publish(dir.Path().string(), 7);
+  auto config = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {"--lib", dir.Library(), "config"});
+    const RunResult r = RunProgram(PTZCTL_PATH, args);
+    EXPECT_EQ(r.status, 0) << Join(args) << "\n" << r.out << r.err;
+  };
+  auto step = [&](int n) {
+    const std::string expected =
+        ReadBytes(std::string(reference) + "/step" + std::to_string(n) + ".xml");
+    ASSERT_FALSE(expected.empty()) << "no step" << n << ".xml in " << reference;
+    EXPECT_EQ(ReadBytes(dir.Settings()), expected) << "after step " << n;
+  };
+  config({"add-line", "--port", "7", "--name", "Line A"});
+  step(1);
+  config({"remove-line", "COM7", "--with-cameras"});
+  step(6);
 }
 
 }  // namespace
