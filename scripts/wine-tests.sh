@@ -328,6 +328,28 @@ echo "$ptzctl_out"
 echo "(status $ptzctl_status)"
 check "ptzctl.exe without --lib loads QUARO7K7_PTZ.dll beside itself" \
   eval '[ "$ptzctl_status" = 0 ] && has "VRT_CamGetVersion()  ->  0x12000"'
+# Configuration without a window: the driver core inside ptzctl.exe works
+# on the DLL's settings file (MSXML), with the dialogs' checks.
+settings_before=$(md5sum <"$ptzctl_dir/QUARO7K7_PTZ.xml")
+ptzctl config add-line --port 8 --name Twice
+check "ptzctl.exe config add-line on a port in use: the dialog's message, status 1, the file unchanged" \
+  eval '[ "$ptzctl_status" = 1 ] && has "Checked COM-port is reserved to the another connection" &&
+        [ "$(md5sum <"$ptzctl_dir/QUARO7K7_PTZ.xml")" = "$settings_before" ]'
+ptzctl config add-line --port COM9 --name "Line 9" --mode 19,N,8,1
+check "ptzctl.exe config add-line: the line is saved as comm2" \
+  eval '[ "$ptzctl_status" = 0 ] && has "added line comm2: COM9 \"Line 9\", mode 19,N,8,1" &&
+        grep -q "<Name value=\"Line 9\"" "$ptzctl_dir/QUARO7K7_PTZ.xml"'
+ptzctl config show --json
+check "ptzctl.exe config show --json: both lines with their keys" \
+  eval '[ "$ptzctl_status" = 0 ] && has "\"Name\": \"Line 9\"" && has "\"PortMode\": \"19,N,8,1\"" &&
+        has "\"Name\": \"Dome\""'
+ptzctl config remove-line COM9
+check "ptzctl.exe config remove-line: the line is gone" \
+  eval '[ "$ptzctl_status" = 0 ] && ! grep -q "Line 9" "$ptzctl_dir/QUARO7K7_PTZ.xml"'
+reset_line
+ptzctl config ping 0
+check "ptzctl.exe config ping 0: the dome answers the camera's address (@3,3)" \
+  eval '[ "$ptzctl_status" = 0 ] && has "Found. Delay " && [ "$ptzctl_wire" = "@3,3" ]'
 ptzctl drive 0
 check "ptzctl.exe drive: not available in the Windows build, status 2" \
   eval '[ "$ptzctl_status" = 2 ] && has "drive is not available in the Windows build"'

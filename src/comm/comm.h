@@ -19,6 +19,7 @@
 class CVRTCamera;
 class CVRTPrePosition;
 class CVRTRelay;
+struct ConnectionSettings;
 
 class CVRTComm {
  public:
@@ -47,6 +48,10 @@ class CVRTComm {
   int GetComPort() const { return comPort_; }
   void SetPortMode(const std::string& mode) { portMode_ = mode; }
   std::string GetPortMode() const { return portMode_; }
+  // Takes settings that passed their checks (CheckConnectionSettings): the
+  // name, the COM port and the port mode (an empty one the default). Writes
+  // nothing to the file: Save does.
+  void Apply(const ConnectionSettings& settings);
   void SetTreeItem(void* item) { treeItem_ = item; }
   void* GetTreeItem() const { return treeItem_; }
   void SetOption(int value) { option_ = value; }

@@ -5,6 +5,7 @@
 #include "camera/camera.h"
 #include "comm/comm.h"
 #include "comm/comm_keys.h"
+#include "comm/connection_settings.h"
 #include "driver/driver.h"
 #include "driver/settings_change.h"
 #include "driver/settings_values.h"
@@ -18,6 +19,12 @@ int CVRTComm::Load(const std::string& key) {
   portMode_ = ReadTextKey(base + comm_keys::kPortMode);
   if (portMode_.empty()) portMode_ = kDefaultPortMode;
   return LoadCameras(key);
+}
+
+void CVRTComm::Apply(const ConnectionSettings& settings) {
+  name_ = settings.Name;
+  comPort_ = settings.ComPort;
+  portMode_ = settings.PortMode.empty() ? std::string(kDefaultPortMode) : settings.PortMode;
 }
 
 int CVRTComm::LoadCameras(const std::string& key) {

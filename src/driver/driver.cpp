@@ -66,6 +66,8 @@ CVRTDriver::~CVRTDriver() {
   } else {
     DestroyConnections();
   }
+  // A process that ends drops its mark with its handles anyway.
+  if (!platform::ProcessIsEnding()) UnmarkInUse();
   DriverLog().WriteLine("DRV: Driver library freed.\n");
   DriverLog().WriteLog("%s", kSeparatorLine);
 }

@@ -19,6 +19,9 @@
 
 class CVRTCamera;
 class CVRTComm;
+namespace platform {
+struct UserMark;
+}
 namespace ui {
 class CDialog;
 }
@@ -118,6 +121,17 @@ class CVRTDriver {
                   ui::MsgButtons buttons = ui::MsgButtons::kOk);
   int SetCallback(VRT_Callback callback, uint32_t value);
 
+  // --- other processes (driver_users.cpp) ---
+  // While the module is started, this process is marked as a user of the
+  // library's files, so that another process changing the settings (an
+  // installer) can tell that a running host will not see the change before
+  // its next module start. Marking twice keeps one mark.
+  void MarkInUse();
+  void UnmarkInUse();
+  // True when a process has the module started on the library's files:
+  // asked by a process that has not started it itself.
+  static bool LibraryInUse();
+
   // --- settings document (driver_settings.cpp) ---
   int InitXML();
   int Load();
@@ -166,6 +180,9 @@ class CVRTDriver {
   std::vector<std::thread::id> sessions_;
   bool closingWindows_ = false;
   bool destroyAfterSessions_ = false;
+
+  std::mutex userMarkLock_;
+  platform::UserMark* userMark_ = nullptr;
 };
 
 // The one driver object of the process.

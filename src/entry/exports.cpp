@@ -67,6 +67,7 @@ int VRT_CALL VRT_CamInitModule(int logSwitch, void* /*reserved*/, const char* lo
     }
     const int loaded = driver.Load();
     if (loaded == 1) {
+      driver.MarkInUse();
       log.WriteLine("VRT_CamInitModule: Load OK.\n");
       return 1;
     }
@@ -82,6 +83,7 @@ int VRT_CALL VRT_CamExitModule(void) {
     // the configure calls have returned.
     int result = 1;
     if (driver.EndDialogsForExit(kExitDialogWaitMs)) result = driver.DestroyConnections();
+    driver.UnmarkInUse();
     VRT_LOG_LINE("VRT_CamExitModule: Cleaned up, unloaded.\n");
     VRT_LOG_LINE("DRIVER SESSION ENDED\n");
     return result;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "comm/comm.h"
+#include "comm/connection_settings.h"
 #include "comm/port_survey.h"
 #include "comm/serial.h"
 #include "driver/driver.h"
@@ -13,9 +14,7 @@
 namespace {
 
 constexpr char kNotAccessible[] = " Not Accessible";
-constexpr int kStringNameMissing = 8;
 constexpr int kStringIllegalPort = 9;
-constexpr int kStringPortReserved = 11;
 
 std::mutex gPortSourceLock;
 SerialPortSource gPortSource;
@@ -124,30 +123,19 @@ void CVRTCommSetupDlg::FillPortList() {
 
 int CVRTCommSetupDlg::GetData() {
   if (Connection == nullptr) return 0;
-  const std::string name = Win().GetText(kNameEdit);
+  ConnectionSettings settings = ConnectionSettings::Of(*Connection);
+  settings.Name = Win().GetText(kNameEdit);
+  // "COM3 Not Accessible" is port 3; a text without a number none.
   const std::string portText = Win().GetText(kPortCombo);
-  int port = -1;
-  if (portText.size() >= 3) port = ui::LeadingDigits(portText, 3, kHighestComPort);
-  if (name.empty()) {
-    Win().MessageBox(ui::LoadString(kStringNameMissing), ui::MsgButtons::kOk,
-                     ui::MsgIcon::kInformation);
+  settings.ComPort = -1;
+  if (portText.size() >= 3) settings.ComPort = ui::LeadingDigits(portText, 3, kHighestComPort);
+  const ConnectionSettingsCheck check =
+      CheckConnectionSettings(settings, Connections(driver_), Connection);
+  if (!check.Accepted()) {
+    Win().MessageBox(check.message, ui::MsgButtons::kOk, ui::MsgIcon::kInformation);
     return 0;
   }
-  // A port above the highest the settings keep would come back as COM1.
-  if (port <= 0 || port > kHighestComPort) {
-    Win().MessageBox(ui::LoadString(kStringIllegalPort), ui::MsgButtons::kOk,
-                     ui::MsgIcon::kInformation);
-    return 0;
-  }
-  for (CVRTComm* other : Connections(driver_)) {
-    if (other != nullptr && other != Connection && other->GetComPort() == port) {
-      Win().MessageBox(ui::LoadString(kStringPortReserved), ui::MsgButtons::kOk,
-                       ui::MsgIcon::kInformation);
-      return 0;
-    }
-  }
-  Connection->SetName(name);
-  Connection->SetComPort(port);
+  Connection->Apply(settings);
   return 1;
 }
 

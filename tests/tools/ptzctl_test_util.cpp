@@ -89,6 +89,63 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   return result;
 }
 
+ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args) {
+  int in[2], out[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0)
+    throw std::runtime_error("pipe failed");
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_ = fork();
+  if (pid_ == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(out[1], 2);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  in_ = in[1];
+  out_ = out[0];
+  static const bool sigpipe_ignored = signal(SIGPIPE, SIG_IGN) != SIG_ERR;
+  (void)sigpipe_ignored;
+}
+
+ChildProcess::~ChildProcess() {
+  if (Finish() < 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  if (out_ >= 0) close(out_);
+}
+
+void ChildProcess::Write(const std::string& text) {
+  if (in_ >= 0) (void)!write(in_, text.data(), text.size());
+}
+
+const std::string& ChildProcess::ReadUntil(const std::string& until, int timeout_ms) {
+  ptzctl_test::ReadUntil(out_, &output_, until, timeout_ms);
+  return output_;
+}
+
+int ChildProcess::Finish() {
+  if (status_ >= 0 || pid_ <= 0) return status_;
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+  const long long end = NowMs() + 10000;
+  int status = 0;
+  while (NowMs() < end) {
+    ReadUntil("\x01never", 50);
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return status_;
+    }
+  }
+  return -1;
+}
+
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }

@@ -50,6 +50,29 @@ class HostDir {
   std::filesystem::path dir_;
 };
 
+// A program running beside the test, fed through its standard input, its
+// standard output read as it comes (standard error goes with it).
+class ChildProcess {
+ public:
+  ChildProcess(const std::string& program, const std::vector<std::string>& args);
+  ~ChildProcess();  // closes the input, then waits (killing it after 10 s)
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  void Write(const std::string& text);
+  // What it printed so far, once `until` is among it (or timeout_ms passed).
+  const std::string& ReadUntil(const std::string& until, int timeout_ms = 10000);
+  // Closes its input and waits for it: the exit status.
+  int Finish();
+
+ private:
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+  std::string output_;
+  int status_ = -1;
+};
+
 // Reads what arrives on `fd` for up to timeout_ms, or until `until` appears
 // in what was read so far (counted from `from`).
 std::string ReadUntil(int fd, std::string* so_far, const std::string& until, int timeout_ms,

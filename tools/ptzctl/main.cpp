@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "ptzctl/commands.h"
+#include "ptzctl/config.h"
 #include "ptzctl/demo.h"
 #include "ptzctl/drive.h"
 #include "ptzctl/host_os.h"
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 3600000));
 
   ptzctl::CommandSet commands(&app);
+  ptzctl::ConfigCommands config(&app);
 
   ptzctl::DriveOptions drive;
   CLI::App* drive_command = app.add_subcommand(
@@ -106,6 +108,18 @@ int main(int argc, char** argv) {
   }
 
   if (library.empty()) library = ptzctl::DefaultLibrary();
+
+  if (config.Parsed()) {
+    if (!script.empty() || expected) {
+      std::fprintf(stderr, "ptzctl: config takes neither --script nor --expect\n");
+      return 2;
+    }
+    ptzctl::ConfigOptions options;
+    options.library = library;
+    options.log_dir = log_dir;
+    options.log_switch = log_switch;
+    return config.Run(options, std::cout, std::cerr, std::cin);
+  }
 
   if (demo_command->parsed()) {
     demo.library = library;

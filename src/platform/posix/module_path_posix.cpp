@@ -3,8 +3,10 @@
 #include <dlfcn.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -33,31 +35,36 @@ bool ReadProgramFileName(std::string* out) {
   }
 }
 
-// The loader's name for the object holding this code, made absolute: the
-// directory resolved, the file's own name kept (a symlink to the library
-// keeps its name). Without a directory the object is the main program, which
-// the loader knows only by argv[0]; /proc names it better.
-std::string FindLibraryFileName() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&AnchorInThisLibrary), &info) == 0 ||
-      info.dli_fname == nullptr || info.dli_fname[0] == '\0') {
-    std::string program;
-    return ReadProgramFileName(&program) ? program : std::string();
-  }
-  const std::string name = info.dli_fname;
+// A file name made absolute: the directory resolved, the file's own name
+// kept (a symlink to the library keeps its name). A name without a
+// directory is relative to the working directory.
+std::string Absolute(const std::string& name) {
   const size_t slash = name.rfind('/');
-  if (slash == std::string::npos) {
-    std::string program;
-    return ReadProgramFileName(&program) ? program : std::string();
-  }
-  const std::string dir = slash == 0 ? std::string("/") : name.substr(0, slash);
+  const std::string dir = slash == std::string::npos ? std::string(".")
+                          : slash == 0               ? "/"
+                                                     : name.substr(0, slash);
+  const std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
   char resolved[PATH_MAX];
   if (realpath(dir.c_str(), resolved) == nullptr) {
     return name[0] == '/' ? name : std::string();
   }
   std::string full = resolved;
   if (full.back() != '/') full += '/';
-  return full + name.substr(slash + 1);
+  return full + file;
+}
+
+// The loader's name for the object holding this code, made absolute.
+// Without a directory the object is the main program, which the loader
+// knows only by argv[0]; /proc names it better.
+std::string FindLibraryFileName() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&AnchorInThisLibrary), &info) == 0 ||
+      info.dli_fname == nullptr || info.dli_fname[0] == '\0' ||
+      std::string(info.dli_fname).find('/') == std::string::npos) {
+    std::string program;
+    return ReadProgramFileName(&program) ? program : std::string();
+  }
+  return Absolute(info.dli_fname);
 }
 
 // Worked out once, while the library loads: a library loaded by a relative
@@ -69,13 +76,36 @@ const std::string& CachedLibraryFileName() {
 
 [[maybe_unused]] const bool kLibraryFileNameAtLoad = !CachedLibraryFileName().empty();
 
+std::mutex gActingLock;
+std::string gActingAs;  // ActAsLibrary's name; empty: this object's own
+
 }  // namespace
 
 bool LibraryFileName(std::string* out) {
   if (out == nullptr) return false;
+  {
+    std::lock_guard<std::mutex> hold(gActingLock);
+    if (!gActingAs.empty()) {
+      *out = gActingAs;
+      return true;
+    }
+  }
   const std::string& name = CachedLibraryFileName();
   if (name.empty()) return false;
   *out = name;
+  return true;
+}
+
+bool ActAsLibrary(const std::string& path) {
+  std::string name;
+  if (!path.empty()) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    name = Absolute(path);
+    if (name.empty()) return false;
+  }
+  std::lock_guard<std::mutex> hold(gActingLock);
+  gActingAs = name;
   return true;
 }
 
