@@ -11,7 +11,11 @@ LineDevice::LineDevice() : LineDevice(platform::SerialDevice::Create()) {}
 
 LineDevice::LineDevice(std::unique_ptr<platform::SerialDevice> local) : local_(std::move(local)) {}
 
-LineDevice::~LineDevice() { Close(); }
+// Only a port that is open is closed: the driver's own close reports a
+// failure to close, and a close of nothing has none to report.
+LineDevice::~LineDevice() {
+  if (IsOpen()) Close();
+}
 
 std::string LineDevice::DevicePath(int comPort) const {
   Address address;
@@ -28,7 +32,7 @@ std::string LineDevice::DevicePath(int comPort) const {
 }
 
 uint32_t LineDevice::Open(int comPort) {
-  Active().Close();
+  if (Active().IsOpen()) Active().Close();
   network_.reset();
   lastError_ = 0;
   Address address;
