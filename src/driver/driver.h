@@ -19,6 +19,8 @@
 
 class CVRTCamera;
 class CVRTComm;
+struct CameraSettings;
+struct CameraSettingsCheck;
 namespace platform {
 struct UserMark;
 }
@@ -76,6 +78,21 @@ class CVRTDriver {
   int RemoveCamera(CVRTCamera* camera);
   int BuildCameraTable();
   int CameraCount();
+
+  // --- a camera's settings as one value (driver_camera_settings.cpp) ---
+  // Everything settings must pass before a camera takes them, in the camera
+  // setup dialog's order: their own checks (CheckCameraSettings), then the
+  // host number among all the driver's cameras, then the number, address
+  // and name among the cameras of connection. camera is the one the
+  // settings are for (its own values are no conflict); nullptr for a camera
+  // that is not made yet. Holds no camera lock while it looks.
+  CameraSettingsCheck CheckCamera(const CameraSettings& settings, CVRTComm* connection,
+                                  const CVRTCamera* camera);
+  // Gives a camera checked settings (CVRTCamera::Apply), moves it to its new
+  // host number in the camera table when it is in there, and saves it once:
+  // the save's result. A new camera joins its connection and the table
+  // after this (CVRTComm::AddCamera, AddCamera).
+  int ApplyCameraSettings(CVRTCamera* camera, const CameraSettings& settings);
 
   // --- connections (driver.cpp) ---
   int DestroyConnections();
@@ -141,10 +158,6 @@ class CVRTDriver {
   int DeleteConnection(CVRTComm* connection);
   int DeleteAllConnectionKeys();
   int DeleteCameraKeys(CVRTComm* connection);
-  // Removes the node of a camera that never joined the connection (a setup
-  // dialog's OK wrote it, a later check refused the camera and the user
-  // cancelled); a node a listed camera uses stays. 1 removed, else 0.
-  int DeleteUnlistedCameraKeys(CVRTComm* connection, const std::string& keyPath);
   int DeletePrePositionKeys(CVRTCamera* camera);
   int DeleteRelayKeys(CVRTCamera* camera);
 
