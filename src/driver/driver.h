@@ -1,6 +1,9 @@
 // The driver's single application object: owns the connections (each owning
 // its cameras), the settings store and the log, keeps the two tables through
 // which the host reaches a camera, and hands out camera handles.
+//
+// Threads and locks: src/driver/LOCKS.md says which lock guards what and the
+// one order every thread takes them in.
 #pragma once
 
 #include <condition_variable>
