@@ -183,6 +183,10 @@ class CVRTCamera {
   // i) or "Relay<i + 1>". The line lock is held meanwhile: the worker ends
   // pulses of these relays.
   void MatchRelays(const std::vector<std::string>* names);
+  // NofRelays within 0 .. kMaxRelays: the relays the camera has.
+  int WantedRelays() const {
+    return NofRelays < 0 ? 0 : (NofRelays > kMaxRelays ? kMaxRelays : NofRelays);
+  }
   int StorePreset(int id, const std::string& name, std::unique_ptr<CVRTPrePosition>* stored);
   // Appends a stored preset and writes the presets' nodes in list order;
   // a failing write takes it out again and passes the failure on.

@@ -24,7 +24,7 @@ int CVRTCamera::CreateRelays(const std::string& keyPath, std::vector<std::string
   // The new relays' nodes are one change of the file. A camera has no more
   // than NofRelays relays: the ones it lacks are made.
   SettingsChange([&] {
-    for (int i = RelayCount(); i < NofRelays && i < kMaxRelays; ++i) {
+    for (int i = RelayCount(); i < WantedRelays(); ++i) {
       std::unique_ptr<CVRTRelay> relay;
       try {
         relay = std::make_unique<CVRTRelay>(this);
@@ -49,7 +49,7 @@ int CVRTCamera::CreateRelays(const std::string& keyPath, std::vector<std::string
 }
 
 void CVRTCamera::MatchRelays(const std::vector<std::string>* names) {
-  const int count = NofRelays < 0 ? 0 : (NofRelays > kMaxRelays ? kMaxRelays : NofRelays);
+  const int count = WantedRelays();
   auto given = [names](int i, std::string* name) {
     if (names == nullptr || i >= static_cast<int>(names->size())) return false;
     *name = (*names)[static_cast<size_t>(i)].substr(0, kNameLength);

@@ -113,7 +113,7 @@ int CVRTCamera::LoadRelays(const std::string& keyPath) {
   // them gives a relay of the default name, written at once. Nodes above
   // the count are no relays of this camera; they stay in the file as read.
   const std::string parent = "settings/" + keyPath + "/relays";
-  const int count = NofRelays < 0 ? 0 : (NofRelays > kMaxRelays ? kMaxRelays : NofRelays);
+  const int count = WantedRelays();
   bool any = false;
   otherRelayNodes_.clear();
   for (int n : NumberedKeys(parent, "Relay")) {
@@ -151,8 +151,8 @@ int CVRTCamera::LoadRelays(const std::string& keyPath) {
 
 int CVRTCamera::SaveRelays(const std::string& keyPath) {
   // Exactly NofRelays relays, as Relay1 .. Relay<NofRelays>.
-  if (RelayCount() < NofRelays && CreateRelays(keyPath, nullptr) == -1) return QUARO7_FAILED;
-  if (RelayCount() > NofRelays) MatchRelays(nullptr);
+  if (RelayCount() < WantedRelays() && CreateRelays(keyPath, nullptr) == -1) return QUARO7_FAILED;
+  if (RelayCount() > WantedRelays()) MatchRelays(nullptr);
   for (size_t i = 0; i < Relays.size(); ++i) {
     CVRTRelay& relay = *Relays[i];
     relay.KeyPath = keyPath + "/relays/Relay" + std::to_string(i + 1);
