@@ -75,7 +75,6 @@ class CVRTDriver {
   int CloseCamera(int handle);
   HeldCamera FindCameraByHandle(int handle);
   HeldCamera FindCameraByNumber(int number);
-  int IsCameraNumberFree(CVRTCamera* camera);
   int AddCamera(CVRTCamera* camera);
   int RenumberCamera(int oldNumber, int newNumber);
   int RemoveCamera(CVRTCamera* camera);

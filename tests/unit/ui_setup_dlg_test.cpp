@@ -444,7 +444,7 @@ TEST_F(SetupDialogTest, ANewCameraGetsEveryRelayOfItsCount) {
   ASSERT_TRUE(dock);
   VRT_RelayRecord count{};
   count.relay = -1;
-  EXPECT_EQ(dock->GetRelayState(&count), 5);
+  ASSERT_EQ(dock->GetRelayState(&count), 5);
   EXPECT_EQ(dock->GetRelayAt(3)->Name, "Relay4");
 }
 
