@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "camera/camera_settings_value.h"
 #include "comm/comm.h"
 #include "comm/protocol.h"
 #include "driver/log.h"
@@ -59,11 +60,17 @@ int CVRTCamera::Close() {
 
 namespace {
 // Holds a connection's line lock for a whole exchange: a selection and every
-// command the line sends on the strength of it.
+// command the line sends on the strength of it. Also held while the camera
+// changes what the line's worker reads of it. Without a connection it holds
+// nothing.
 class LineExchange {
  public:
-  explicit LineExchange(CVRTComm* connection) : connection_(connection) { connection_->Lock(); }
-  ~LineExchange() { connection_->Unlock(); }
+  explicit LineExchange(CVRTComm* connection) : connection_(connection) {
+    if (connection_ != nullptr) connection_->Lock();
+  }
+  ~LineExchange() {
+    if (connection_ != nullptr) connection_->Unlock();
+  }
   LineExchange(const LineExchange&) = delete;
   LineExchange& operator=(const LineExchange&) = delete;
 
@@ -98,18 +105,45 @@ int CVRTCamera::Initialize() {
 }
 
 void CVRTCamera::SelectOnMonitor(int monitor) {
-  // Also called by the line's worker (a pulse ending), which only reads.
-  if (ControlMonitor != monitor) ControlMonitor = monitor;
-  if (Connection == nullptr) return;
   // The line has this camera selected from the note on, so that the next
   // command for another camera selects that one again. The note and both
   // lines are one exchange: another camera's selection must not come
   // between them, nor its commands after the note (they would reach this
   // dome), and the caller's commands that follow belong to it as well.
   LineExchange exchange(Connection);
+  // Also called by the line's worker (a pulse ending), which only reads it;
+  // a new monitor is stored with the line held, as the worker reads it.
+  if (ControlMonitor != monitor) ControlMonitor = monitor;
+  if (Connection == nullptr) return;
   Connection->NoteSelected(SysID);
   Connection->SendMsg(quaro7::Line(NodeAddress, quaro7::kSelectMonitor, monitor), this);
   Connection->SendMsg(quaro7::Line(NodeAddress, quaro7::kSelectCamera, SysID), this);
+}
+
+void CVRTCamera::SetWaitForResponse(int value) {
+  std::lock_guard<std::recursive_mutex> hold(lock_);
+  LineExchange line(Connection);
+  WaitForResponse = value;
+}
+
+void CVRTCamera::Apply(const CameraSettings& settings) {
+  std::lock_guard<CVRTCamera> hold(*this);
+  // What the setup dialog's OK puts on the line, in its order: the answers
+  // of the selection and the lens-slow line are awaited as the settings say.
+  SetWaitForResponse(settings.WaitForResponse);
+  const camera_keys::NumberKey& monitors = camera_keys::Of(camera_keys::ControlMonitor);
+  SelectOnMonitor(monitors.InRange(settings.ControlMonitor) ? settings.ControlMonitor : 1);
+  const int32_t monitor = ControlMonitor;
+  SetDefaultLensSlow(settings.DefaultLensSlow);
+  // The line's worker ends relay pulses with the addresses, the relay
+  // functions and the relays themselves: they change with the line held.
+  LineExchange line(Connection);
+#define QUARO7_CAMERA_TAKE_SETTING(member, ...) member = settings.member;
+  QUARO7_CAMERA_NUMBER_KEYS(QUARO7_CAMERA_TAKE_SETTING)
+#undef QUARO7_CAMERA_TAKE_SETTING
+  ControlMonitor = monitor;
+  Name = settings.Name;
+  MatchRelays(&settings.RelayNames);
 }
 
 int CVRTCamera::Move(MoveFn move, int speed, const char* okLine, const char* failedLine) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "camera/camera_keys.h"
@@ -15,6 +16,7 @@
 #include "driver/numbers.h"
 
 class CVRTComm;
+struct CameraSettings;
 struct VRT_CameraProperties;
 struct VRT_PresetRecord;
 struct VRT_RelayRecord;
@@ -74,6 +76,17 @@ class CVRTCamera {
   int SetDefaultLensSlow(int state);
   void SetKeyPath(const std::string& keyPath) { KeyPath = keyPath; }
   void SetName(const std::string& name) { Name = name; }
+  // Sets WaitForResponse with the line lock held too (the line's worker
+  // reads it).
+  void SetWaitForResponse(int value);
+  // Takes settings that passed their checks (CVRTDriver::CheckCamera): on
+  // the line, selects the camera on the control monitor the settings name
+  // (monitor 1 for one outside 1 .. 16) under the addresses it has until
+  // now and sends the lens-slow state; then takes every value, and has
+  // exactly NofRelays relays (the first ones keep their state, new ones get
+  // the default name unless the settings name them). Writes nothing to the
+  // file: CVRTDriver::ApplyCameraSettings saves the camera after it.
+  void Apply(const CameraSettings& settings);
 
   // --- presets (camera_presets.cpp) ---
   CVRTPrePosition* GetPrePositionAt(int index);
@@ -108,6 +121,8 @@ class CVRTCamera {
   void SetAux1Func(int value) { Aux1Func = value; }
   void SetAux2Func(int value) { Aux2Func = value; }
   void SetAux3Func(int value) { Aux3Func = value; }
+  // Gives the camera count relays (keeping the names of those it keeps)
+  // and saves it: 1, or -3 for a count outside 0 .. kMaxRelays.
   int SetNofRelays(int count);
   int RelayCount() const { return static_cast<int>(Relays.size()); }
 
@@ -129,11 +144,9 @@ class CVRTCamera {
   std::vector<std::unique_ptr<CVRTPrePosition>> PrePositions;
   CVRTComm* Connection;
   std::atomic<int32_t> AccessCount{0};
-  int32_t PreviousTavoID = -1;
   uint8_t StateFlags = 0;
   int32_t SysID = camera_keys::Of(camera_keys::SysID).initial;
   int32_t NodeAddress = camera_keys::Of(camera_keys::NodeAddress).initial;
-  int32_t PreviousSysID = -1;
   std::string KeyPath;
   std::string Name;
   int32_t OpenState = 0;
@@ -165,6 +178,15 @@ class CVRTCamera {
   int32_t CameraIdentifier() const { return Handle; }
 
  private:
+  // Makes Relays exactly NofRelays long: relays above go (with their
+  // pending pulse ends), new ones are named from names (relay i at index
+  // i) or "Relay<i + 1>". The line lock is held meanwhile: the worker ends
+  // pulses of these relays.
+  void MatchRelays(const std::vector<std::string>* names);
+  // NofRelays within 0 .. kMaxRelays: the relays the camera has.
+  int WantedRelays() const {
+    return NofRelays < 0 ? 0 : (NofRelays > kMaxRelays ? kMaxRelays : NofRelays);
+  }
   int StorePreset(int id, const std::string& name, std::unique_ptr<CVRTPrePosition>* stored);
   // Appends a stored preset and writes the presets' nodes in list order;
   // a failing write takes it out again and passes the failure on.
@@ -173,6 +195,11 @@ class CVRTCamera {
   int WritePrePositions(const std::string& keyPath);
   using MoveFn = int (CVRTComm::*)(CVRTCamera*, int);
   int Move(MoveFn move, int speed, const char* okLine, const char* failedLine);
+
+  // Relay nodes of the file above NofRelays (number, name) when the camera
+  // was loaded: not relays of the camera, but written back as they were by
+  // every save, so that a count below them loses nothing of the file.
+  std::vector<std::pair<int, std::string>> otherRelayNodes_;
 
   std::recursive_mutex lock_;
   std::atomic<int> pins_{0};

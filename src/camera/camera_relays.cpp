@@ -21,9 +21,10 @@ CVRTRelay* CVRTCamera::GetRelayAt(int index) {
 
 int CVRTCamera::CreateRelays(const std::string& keyPath, std::vector<std::string>* names) {
   bool made = true;
-  // The new relays' nodes are one change of the file.
+  // The new relays' nodes are one change of the file. A camera has no more
+  // than NofRelays relays: the ones it lacks are made.
   SettingsChange([&] {
-    for (int i = 0; i < NofRelays; ++i) {
+    for (int i = RelayCount(); i < WantedRelays(); ++i) {
       std::unique_ptr<CVRTRelay> relay;
       try {
         relay = std::make_unique<CVRTRelay>(this);
@@ -31,12 +32,12 @@ int CVRTCamera::CreateRelays(const std::string& keyPath, std::vector<std::string
         made = false;
         return;
       }
-      relay->Index.store(RelayCount());
-      relay->Name = "Relay" + std::to_string(i + 1);
+      relay->Index.store(i);
+      relay->Name = RelayNodeName(i);
       if (names != nullptr) names->push_back(relay->Name);
       // Relays are stored under their number; the name is only a value, so a
       // renamed relay is found again on reload.
-      relay->KeyPath = keyPath + "/relays/" + RelayNodeName(RelayCount());
+      relay->KeyPath = keyPath + "/relays/" + RelayNodeName(i);
       relay->Save();
       Relays.push_back(std::move(relay));
     }
@@ -45,6 +46,31 @@ int CVRTCamera::CreateRelays(const std::string& keyPath, std::vector<std::string
   VRT_LOG_LINE("Cam.CreateRelays: %d relay object succesfully created to TAVO camera %d \n",
                NofRelays, OneBased(TavoID));
   return NofRelays;
+}
+
+void CVRTCamera::MatchRelays(const std::vector<std::string>* names) {
+  const int count = WantedRelays();
+  auto given = [names](int i, std::string* name) {
+    if (names == nullptr || i >= static_cast<int>(names->size())) return false;
+    *name = (*names)[static_cast<size_t>(i)].substr(0, kNameLength);
+    return true;
+  };
+  if (Connection != nullptr) Connection->Lock();
+  while (RelayCount() > count) {
+    if (Connection != nullptr) Connection->ForgetTasksOf(this, Relays.back().get());
+    Relays.pop_back();
+  }
+  std::string name;
+  for (int i = 0; i < RelayCount(); ++i)
+    if (given(i, &name)) Relays[static_cast<size_t>(i)]->Name = name;
+  for (int i = RelayCount(); i < count; ++i) {
+    auto relay = std::make_unique<CVRTRelay>(this);
+    relay->Index.store(i);
+    relay->Name = given(i, &name) ? name : RelayNodeName(i);
+    relay->KeyPath = KeyPath + "/relays/" + RelayNodeName(i);
+    Relays.push_back(std::move(relay));
+  }
+  if (Connection != nullptr) Connection->Unlock();
 }
 
 int CVRTCamera::SetRelay(int relay, int mode, int time) {
@@ -92,33 +118,11 @@ int CVRTCamera::GetRelayState(VRT_RelayRecord* record) {
 int CVRTCamera::SetNofRelays(int count) {
   if (count < 0 || count > kMaxRelays) return QUARO7_BAD_ARGUMENT;
   std::lock_guard<CVRTCamera> hold(*this);
-  if (count == NofRelays) return 1;
-  if (count < NofRelays) {
-    if (Connection != nullptr) {
-      for (auto& relay : Relays) Connection->ForgetTasksOf(this, relay.get());
-      Connection->Lock();
-    }
-    Relays.clear();
-    if (Connection != nullptr) Connection->Unlock();
-    NofRelays = count;
-    // The old relay nodes go and the new ones come in one change of the
-    // file, with the camera's other values.
-    SettingsChange([&] {
-      Driver().DeleteRelayKeys(this);
-      SaveRelays(KeyPath);
-      Save();
-    });
-    return 1;
-  }
-  for (int i = NofRelays; i < count; ++i) {
-    if (KeyPath.empty() && Connection != nullptr) Connection->MakeCameraKey(1, &KeyPath);
-    auto relay = std::make_unique<CVRTRelay>(this);
-    relay->Index.store(i);
-    relay->Name = "Relay" + std::to_string(i + 1);
-    relay->KeyPath = KeyPath + "/relays/" + RelayNodeName(i);
-    Relays.push_back(std::move(relay));
-  }
+  if (count == NofRelays && count == RelayCount()) return 1;
+  if (KeyPath.empty() && Connection != nullptr) Connection->MakeCameraKey(1, &KeyPath);
   NofRelays = count;
+  MatchRelays(nullptr);
+  // The relays' nodes above the new count go with the save.
   Save();
   return 1;
 }

@@ -1,5 +1,7 @@
 // The camera's subtree of the settings document: its keys, its presets
 // ("positions") and its relays ("relays").
+#include <algorithm>
+
 #include "camera/camera.h"
 #include "comm/comm.h"
 #include "driver/driver.h"
@@ -106,17 +108,41 @@ int CVRTCamera::WritePrePositions(const std::string& keyPath) {
 }
 
 int CVRTCamera::LoadRelays(const std::string& keyPath) {
-  const std::vector<int> numbers = NumberedKeys("settings/" + keyPath + "/relays", "Relay");
-  if (numbers.empty()) {
+  // Relay i is node Relay<i + 1>, for the first NofRelays of them (the
+  // relay number decides the function a relay drives); a node missing among
+  // them gives a relay of the default name, written at once. Nodes above
+  // the count are no relays of this camera; they stay in the file as read.
+  const std::string parent = "settings/" + keyPath + "/relays";
+  const int count = WantedRelays();
+  bool any = false;
+  otherRelayNodes_.clear();
+  for (int n : NumberedKeys(parent, "Relay")) {
+    if (n <= count)
+      any = true;
+    else
+      otherRelayNodes_.emplace_back(n,
+                                    ReadTextKey(parent + "/Relay" + std::to_string(n) + "/Name"));
+  }
+  if (!any) {
     if (CreateRelays(keyPath, nullptr) == -1) return QUARO7_FAILED;
   } else {
-    for (int n : numbers) {
-      auto relay = std::make_unique<CVRTRelay>(this);
-      const int result = relay->Load(keyPath + "/relays/Relay" + std::to_string(n));
-      if (result != 1) return result;
-      relay->Index.store(RelayCount());
-      Relays.push_back(std::move(relay));
-    }
+    int result = 1;
+    SettingsChange([&] {
+      for (int i = RelayCount(); i < count && result == 1; ++i) {
+        auto relay = std::make_unique<CVRTRelay>(this);
+        const std::string node = keyPath + "/relays/Relay" + std::to_string(i + 1);
+        if (KeyExists("settings/" + node)) {
+          result = relay->Load(node);
+        } else {
+          relay->Name = "Relay" + std::to_string(i + 1);
+          relay->KeyPath = node;
+          relay->Save();
+        }
+        relay->Index.store(i);
+        if (result == 1) Relays.push_back(std::move(relay));
+      }
+    });
+    if (result != 1) return result;
   }
   VRT_LOG_LINE("CAM.LoadRelays: TAVO Camera %d relay load OK (%d relays).\n", OneBased(TavoID),
                RelayCount());
@@ -124,18 +150,35 @@ int CVRTCamera::LoadRelays(const std::string& keyPath) {
 }
 
 int CVRTCamera::SaveRelays(const std::string& keyPath) {
-  if (Relays.empty() && CreateRelays(keyPath, nullptr) == -1) return QUARO7_FAILED;
+  // Exactly NofRelays relays, as Relay1 .. Relay<NofRelays>.
+  if (RelayCount() < WantedRelays() && CreateRelays(keyPath, nullptr) == -1) return QUARO7_FAILED;
+  if (RelayCount() > WantedRelays()) MatchRelays(nullptr);
   for (size_t i = 0; i < Relays.size(); ++i) {
     CVRTRelay& relay = *Relays[i];
     relay.KeyPath = keyPath + "/relays/Relay" + std::to_string(i + 1);
     const int result = relay.Save();
     if (result != 1) return result;
   }
-  // Relay nodes above the count belong to no relay: a reload would make
-  // relays of them.
+  // The file's relay nodes above the count when the camera was loaded stay
+  // as they were (also under a new key path), unless the count has grown
+  // over them; the camera's own nodes above its count go.
   const std::string parent = "settings/" + keyPath + "/relays";
+  const int count = RelayCount();
+  otherRelayNodes_.erase(std::remove_if(otherRelayNodes_.begin(), otherRelayNodes_.end(),
+                                        [count](const std::pair<int, std::string>& node) {
+                                          return node.first <= count;
+                                        }),
+                         otherRelayNodes_.end());
+  auto isOther = [this](int n) {
+    for (const auto& node : otherRelayNodes_)
+      if (node.first == n) return true;
+    return false;
+  };
+  for (const auto& node : otherRelayNodes_)
+    WriteKey(parent + "/Relay" + std::to_string(node.first) + "/Name", node.second);
   for (int n : NumberedKeys(parent, "Relay"))
-    if (n > RelayCount()) Driver().Settings.DeleteKey(parent + "/Relay" + std::to_string(n));
+    if (n > count && !isOther(n))
+      Driver().Settings.DeleteKey(parent + "/Relay" + std::to_string(n));
   LogWhenWritten("CAM.SaveRelays: TAVO Camera %d relays save OK (%d programs).\n", OneBased(TavoID),
                  RelayCount());
   return 1;

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "camera/camera.h"
+#include "camera/camera_settings_value.h"
 #include "driver/driver.h"
 #include "driver/log.h"
 #include "driver/text.h"
@@ -216,22 +217,28 @@ int CVRTComm::MakeCameraKey(int kind, std::string* key) {
   return 0;
 }
 
+int CVRTComm::CameraConflict(const CameraSettings& settings, const CVRTCamera* camera) {
+  std::lock_guard<std::recursive_mutex> line(*lineLock_);
+  std::lock_guard<std::recursive_mutex> hold(camerasLock_);
+  for (auto& other : cameras_) {
+    if (other.get() == camera) continue;
+    if (other->TavoID == settings.TavoID) return 12;
+    if (other->SysID == settings.SysID) return 13;
+    if (SameTextIgnoringCase(other->Name, settings.Name)) return 14;
+  }
+  return 0;
+}
+
 int CVRTComm::CheckCameraUnique(CVRTCamera* camera) {
   if (camera == nullptr) return 0;
-  int message = 0;  // string table id
+  CameraSettings own;
   {
-    std::lock_guard<std::recursive_mutex> hold(camerasLock_);
-    for (auto& other : cameras_) {
-      if (other.get() == camera) continue;
-      if (other->TavoID == camera->TavoID)
-        message = 12;
-      else if (other->SysID == camera->SysID)
-        message = 13;
-      else if (SameTextIgnoringCase(other->Name, camera->Name))
-        message = 14;
-      if (message != 0) break;
-    }
+    std::lock_guard<CVRTCamera> hold(*camera);
+    own.TavoID = camera->TavoID;
+    own.SysID = camera->SysID;
+    own.Name = camera->Name;
   }
+  const int message = CameraConflict(own, camera);
   if (message == 0) return 1;
   // Shown without the list held: the box waits for the user.
   Driver().ShowMessage(ui::LoadString(message), ui::MsgIcon::kExclamation);

@@ -18,6 +18,7 @@
 
 class CVRTCamera;
 class CVRTPrePosition;
+struct CameraSettings;
 class CVRTRelay;
 struct ConnectionSettings;
 
@@ -95,6 +96,14 @@ class CVRTComm {
   std::unique_ptr<CVRTCamera> RemoveCamera(CVRTCamera* camera);
   CVRTCamera* FindCamera(int sysId);
   int MakeCameraKey(int kind, std::string* key);
+  // What settings for camera (nullptr: one not made yet) would share with
+  // another camera on this line, as the string-table id of the setup
+  // dialog's message: 12 the host number, 13 the address, 14 the name (the
+  // first camera that shares any, in list order); 0 for none. Looks with the
+  // line lock held, which every change of these values holds too.
+  int CameraConflict(const CameraSettings& settings, const CVRTCamera* camera);
+  // CameraConflict for the camera's own values, shown as a message: 1 when
+  // it shares none, else 0.
   int CheckCameraUnique(CVRTCamera* camera);
   int CameraCount() const {
     std::lock_guard<std::recursive_mutex> hold(camerasLock_);

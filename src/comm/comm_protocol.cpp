@@ -1,6 +1,7 @@
 // The QUARO7 operations of a connection: what each host request puts on the
 // line, in which order, and how the camera's motion state follows.
 #include <cstring>
+#include <mutex>
 
 #include "camera/camera.h"
 #include "comm/comm.h"
@@ -362,7 +363,11 @@ int CVRTComm::ResetCamera(int nodeAddress, int cameraAddress) {
         nodeAddress, cameraAddress);
     return QUARO7_LINE_ERROR;
   }
-  camera->ClearPrePositions();
+  {
+    // Host calls store and delete presets with the camera's lock held.
+    std::lock_guard<CVRTCamera> hold(*camera);
+    camera->ClearPrePositions();
+  }
   VRT_LOG_LINE("COMM.ResetCamera: Ok. Node address = %d, camera address = %d\n", nodeAddress,
                cameraAddress);
   return 1;

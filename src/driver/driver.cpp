@@ -205,12 +205,6 @@ int CVRTDriver::CloseCamera(int handle) {
   return 1;
 }
 
-int CVRTDriver::IsCameraNumberFree(CVRTCamera* camera) {
-  if (camera == nullptr) return 0;
-  HeldCamera found = FindCameraByNumber(camera->TavoID);
-  return !found || found.get() == camera ? 1 : 0;
-}
-
 int CVRTDriver::AddCamera(CVRTCamera* camera) {
   if (camera == nullptr) return 0;
   std::lock_guard<std::mutex> hold(tableLock_);

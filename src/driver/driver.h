@@ -1,6 +1,9 @@
 // The driver's single application object: owns the connections (each owning
 // its cameras), the settings store and the log, keeps the two tables through
 // which the host reaches a camera, and hands out camera handles.
+//
+// Threads and locks: src/driver/LOCKS.md says which lock guards what and the
+// one order every thread takes them in.
 #pragma once
 
 #include <condition_variable>
@@ -19,6 +22,8 @@
 
 class CVRTCamera;
 class CVRTComm;
+struct CameraSettings;
+struct CameraSettingsCheck;
 namespace platform {
 struct UserMark;
 }
@@ -70,12 +75,26 @@ class CVRTDriver {
   int CloseCamera(int handle);
   HeldCamera FindCameraByHandle(int handle);
   HeldCamera FindCameraByNumber(int number);
-  int IsCameraNumberFree(CVRTCamera* camera);
   int AddCamera(CVRTCamera* camera);
   int RenumberCamera(int oldNumber, int newNumber);
   int RemoveCamera(CVRTCamera* camera);
   int BuildCameraTable();
   int CameraCount();
+
+  // --- a camera's settings as one value (driver_camera_settings.cpp) ---
+  // Everything settings must pass before a camera takes them, in the camera
+  // setup dialog's order: their own checks (CheckCameraSettings), then the
+  // host number among all the driver's cameras, then the number, address
+  // and name among the cameras of connection. camera is the one the
+  // settings are for (its own values are no conflict); nullptr for a camera
+  // that is not made yet. Holds no camera lock while it looks.
+  CameraSettingsCheck CheckCamera(const CameraSettings& settings, CVRTComm* connection,
+                                  const CVRTCamera* camera);
+  // Gives a camera checked settings (CVRTCamera::Apply), moves it to its new
+  // host number in the camera table when it is in there, and saves it once:
+  // the save's result. A new camera joins its connection and the table
+  // after this (CVRTComm::AddCamera, AddCamera).
+  int ApplyCameraSettings(CVRTCamera* camera, const CameraSettings& settings);
 
   // --- connections (driver.cpp) ---
   int DestroyConnections();
@@ -141,10 +160,6 @@ class CVRTDriver {
   int DeleteConnection(CVRTComm* connection);
   int DeleteAllConnectionKeys();
   int DeleteCameraKeys(CVRTComm* connection);
-  // Removes the node of a camera that never joined the connection (a setup
-  // dialog's OK wrote it, a later check refused the camera and the user
-  // cancelled); a node a listed camera uses stays. 1 removed, else 0.
-  int DeleteUnlistedCameraKeys(CVRTComm* connection, const std::string& keyPath);
   int DeletePrePositionKeys(CVRTCamera* camera);
   int DeleteRelayKeys(CVRTCamera* camera);
 

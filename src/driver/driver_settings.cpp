@@ -88,14 +88,6 @@ int CVRTDriver::DeleteCameraKeys(CVRTComm* connection) {
   return 1;
 }
 
-int CVRTDriver::DeleteUnlistedCameraKeys(CVRTComm* connection, const std::string& keyPath) {
-  if (connection == nullptr || keyPath.empty()) return 0;
-  CameraHolds holds(connection);
-  for (CVRTCamera* camera : holds.Cameras())
-    if (camera->KeyPath == keyPath) return 0;
-  return Settings.DeleteKey("settings/" + keyPath);
-}
-
 int CVRTDriver::DeleteAllConnectionKeys() {
   std::vector<CVRTComm*> connections;
   GetConnections(&connections);

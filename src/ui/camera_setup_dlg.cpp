@@ -11,9 +11,7 @@
 
 namespace {
 
-constexpr int kStringFillAllFields = 3;
 constexpr int kStringCannotOpen = 16;
-constexpr int kStringIllegalNode = 17;
 constexpr int kStringResetWarning = 18;
 
 // The ranges the dialog keeps the camera's values in, and the values it
@@ -23,8 +21,6 @@ constexpr const camera_keys::NumberKey& kPresetLocations =
     camera_keys::Of(camera_keys::NofStorageLocations);
 constexpr const camera_keys::NumberKey& kPresetSpeed =
     camera_keys::Of(camera_keys::DefaultPreposSpeed);
-constexpr const camera_keys::NumberKey& kMonitor = camera_keys::Of(camera_keys::ControlMonitor);
-constexpr const camera_keys::NumberKey& kNode = camera_keys::Of(camera_keys::NodeAddress);
 constexpr const camera_keys::NumberKey& kRelayCount = camera_keys::Of(camera_keys::NofRelays);
 constexpr int kLowestSpeedLevel = kSpeedLevel.low;
 constexpr int kHighestSpeedLevel = kSpeedLevel.high;
@@ -85,8 +81,6 @@ int CVRTCameraSetupDlg::OnInitDialog() {
           "CAMERASETUPDLG.OnInitDialog: Camera %d (name: %s) setup dialog opened\n",
           Camera->TavoID + 1, Camera->Name.c_str());
     }
-    Camera->PreviousTavoID = Camera->TavoID;
-    Camera->PreviousSysID = Camera->SysID;
   }
   SetMenuButtons(false);
   Win().SetText(kVersionEdit, connection_ != nullptr ? connection_->QueryVersion() : "...");
@@ -119,20 +113,12 @@ bool CVRTCameraSetupDlg::FillControls() {
   win.SetText(kRelayCountEdit, Number(relays));
   for (int list : kRelayLists) win.Enable(list, false);
   for (int i = 0; i < relays && i < 3; ++i) {
-    int function = i == 0   ? camera.GetAux1Func()
-                   : i == 1 ? camera.GetAux2Func()
-                            : camera.GetAux3Func();
-    if (function == -1) {
-      function = 0;
-      if (i == 0)
-        camera.SetAux1Func(0);
-      else if (i == 1)
-        camera.SetAux2Func(0);
-      else
-        camera.SetAux3Func(0);
-    }
+    const int function = i == 0   ? camera.GetAux1Func()
+                         : i == 1 ? camera.GetAux2Func()
+                                  : camera.GetAux3Func();
+    // An unset function shows (and, with OK, becomes) the plain output.
     win.Enable(kRelayLists[i], true);
-    win.SetSelection(kRelayLists[i], function);
+    win.SetSelection(kRelayLists[i], function == -1 ? 0 : function);
   }
 
   win.SetRange(kSpeedBar, kLowestSpeedLevel, kHighestSpeedLevel);
@@ -197,15 +183,14 @@ void CVRTCameraSetupDlg::OnSpeedChoice(int controlId) {
   Win().Enable(kSpeedBar, custom);
   Win().Enable(kSpeedMin, custom);
   Win().Enable(kSpeedMax, custom);
-  std::lock_guard<CVRTCamera> hold(*Camera);
-  Camera->CamAccDefaultState = custom ? 0 : 1;
   if (!custom) Win().SetPosition(kSpeedBar, kDefaultSpeedLevel);
 }
 
 void CVRTCameraSetupDlg::OnMenu() {
   {
+    // The menu's exchanges wait for answers as the box says, at once.
     std::lock_guard<CVRTCamera> hold(*Camera);
-    Camera->WaitForResponse = Win().GetCheck(kWaitForResponse) ? 1 : 0;
+    Camera->SetWaitForResponse(Win().GetCheck(kWaitForResponse) ? 1 : 0);
     if (connection_ != nullptr) connection_->SendMenuKey(Camera, kKeyMenu);
   }
   menuMode_ = !menuMode_;
@@ -240,112 +225,85 @@ void CVRTCameraSetupDlg::OnReset() {
   if (connection_ != nullptr) connection_->ResetCamera(node, address);
 }
 
-bool CVRTCameraSetupDlg::CheckAndApply() {
+CameraSettings CVRTCameraSetupDlg::ReadControls() {
   ui::DialogWindow& win = Win();
-  CVRTCamera& camera = *Camera;
+  CameraSettings settings = CameraSettings::Of(*Camera);
+  // The field shows the host's number counted from 1; 0 and below are no
+  // camera number.
   int number = 0;
-  if (!ui::ParseNumber(win.GetText(kNumberEdit), &number) || number <= 0) return false;
-  int address = 0, node = 0, monitor = 0;
-  const bool addressOk = ui::ParseNumber(win.GetText(kAddressEdit), &address);
-  const bool nodeOk = ui::ParseNumber(win.GetText(kNodeEdit), &node);
-  const bool monitorOk = ui::ParseNumber(win.GetText(kMonitorEdit), &monitor);
-  {
-    std::lock_guard<CVRTCamera> hold(camera);
-    camera.WaitForResponse = win.GetCheck(kWaitForResponse) ? 1 : 0;
-    camera.SelectOnMonitor(monitorOk && kMonitor.InRange(monitor) ? monitor : 1);
+  if (ui::ParseNumber(win.GetText(kNumberEdit), &number)) {
+    settings.TavoID = number > 0 ? number - 1 : -1;
+    settings.NotANumber.reset(camera_keys::TavoID);
+  } else {
+    settings.NotANumber.set(camera_keys::TavoID);
   }
-  const std::string name = win.GetText(kNameEdit).substr(0, kNameLimit);
-  if (name.empty() || !addressOk || !monitorOk) {
-    win.MessageBox(ui::LoadString(kStringFillAllFields), ui::MsgButtons::kOk,
-                   ui::MsgIcon::kExclamation);
-    return false;
-  }
-  if (!nodeOk || !kNode.InRange(node)) {
-    win.MessageBox(ui::LoadString(kStringIllegalNode), ui::MsgButtons::kOk,
-                   ui::MsgIcon::kExclamation);
-    return false;
-  }
-
-  int presets = 0;
-  if (!ui::ParseNumber(win.GetText(kPresetCountEdit), &presets) ||
-      !kPresetLocations.InRange(presets)) {
-    {
-      std::lock_guard<CVRTCamera> hold(camera);
-      camera.NofStorageLocations = kDefaultPresetLocations;
-    }
-    win.SetText(kPresetCountEdit, Number(kDefaultPresetLocations));
-    char text[100];
-    std::snprintf(text, sizeof text,
-                  "Illegal number of preset memories. Maximum values for the driver are 1 - %d",
-                  kMaxPresetLocations);
-    win.MessageBox(text, ui::MsgButtons::kOk, ui::MsgIcon::kQuestion);
-    driver_.Log().WriteLine("CAMERASETUPDLG.OnPrepPrgPartition: FAILED\n");
-    return false;
-  }
-  {
-    std::lock_guard<CVRTCamera> hold(camera);
-    camera.NofStorageLocations = presets;
-  }
-
-  int speed = 0;
-  if (!ui::ParseNumber(win.GetText(kPresetSpeedEdit), &speed) || !kPresetSpeed.InRange(speed)) {
-    {
-      std::lock_guard<CVRTCamera> hold(camera);
-      camera.DefaultPreposSpeed = kDefaultPresetSpeed;
-    }
-    win.SetText(kPresetSpeedEdit, Number(kDefaultPresetSpeed));
-    win.MessageBox("Illegal preset speed. Valid values for the driver are 1 - 100",
-                   ui::MsgButtons::kOk, ui::MsgIcon::kQuestion);
-    driver_.Log().WriteLine("CAMERASETUPDLG.GetData: FAILED\n");
-    return false;
-  }
-  {
-    std::lock_guard<CVRTCamera> hold(camera);
-    camera.DefaultPreposSpeed = speed;
-    camera.SetDefaultLensSlow(win.GetCheck(kLensSlow) ? 1 : 0);
-  }
-
-  // A count the camera cannot have (negative, or not a number) is refused
-  // like one above the maximum.
-  int relays = 0;
-  if (!ui::ParseNumber(win.GetText(kRelayCountEdit), &relays) || !kRelayCount.InRange(relays)) {
-    win.MessageBox("Illegar number of relays!", ui::MsgButtons::kOk, ui::MsgIcon::kInformation);
-    return false;
-  }
-  int h, l, m;
-  {
-    std::lock_guard<CVRTCamera> hold(camera);
-    camera.SetNofRelays(relays);
-    camera.SetAux1Func(0);
-    camera.SetAux2Func(0);
-    camera.SetAux3Func(0);
-  }
-  h = win.GetSelection(kAux1List);
-  l = win.GetSelection(kAux2List);
-  m = win.GetSelection(kAux3List);
-  if (relays > 0) {
-    bool conflict = false;
-    for (int k = 0; k < relays && k < 3 && !conflict; ++k) {
-      if (k == 0) conflict = h > 0 && (h == l || h == m);
-      if (k == 1) conflict = l > 0 && (l == h || l == m);
-      if (k == 2) conflict = m > 0 && (m == h || m == l);
-    }
-    if (conflict &&
-        win.MessageBox("Two relays performing the same function! Do you like to keep this setting?",
-                       ui::MsgButtons::kYesNo, ui::MsgIcon::kInformation) != ui::kAnswerYes) {
-      return false;
-    }
-  }
-  std::lock_guard<CVRTCamera> hold(camera);
+  settings.SetName(win.GetText(kNameEdit));
+  settings.SetNumber(camera_keys::SysID, win.GetText(kAddressEdit));
+  settings.SetNumber(camera_keys::NodeAddress, win.GetText(kNodeEdit));
+  settings.SetNumber(camera_keys::ControlMonitor, win.GetText(kMonitorEdit));
+  settings.SetNumber(camera_keys::NofStorageLocations, win.GetText(kPresetCountEdit));
+  settings.SetNumber(camera_keys::DefaultPreposSpeed, win.GetText(kPresetSpeedEdit));
+  settings.SetNumber(camera_keys::NofRelays, win.GetText(kRelayCountEdit));
+  settings.WaitForResponse = win.GetCheck(kWaitForResponse) ? 1 : 0;
+  settings.DefaultLensSlow = win.GetCheck(kLensSlow) ? 1 : 0;
+  settings.CamAccFactor = win.GetPosition(kSpeedBar);
+  // The state changes only with the choice: a stored state the buttons
+  // cannot show (neither 0 nor 1) stays as long as "Custom" stays checked.
+  const bool byDefault = win.GetCheck(kDefaultSpeed);
+  if (byDefault != (settings.CamAccDefaultState == 1)) settings.CamAccDefaultState = byDefault;
   // A list without a selection keeps its relay on the plain output.
-  camera.SetAux1Func(h < 0 ? 0 : h);
-  camera.SetAux2Func(l < 0 ? 0 : l);
-  camera.SetAux3Func(m < 0 ? 0 : m);
-  camera.CamAccFactor = win.GetPosition(kSpeedBar);
-  camera.NodeAddress = node;
-  camera.TavoID = number - 1;
-  camera.SysID = address;
-  camera.SetName(name);
+  int32_t* functions[] = {&settings.Aux1Func, &settings.Aux2Func, &settings.Aux3Func};
+  for (int i = 0; i < 3; ++i) {
+    const int selected = win.GetSelection(kRelayLists[i]);
+    *functions[i] = selected < 0 ? 0 : selected;
+  }
+  return settings;
+}
+
+void CVRTCameraSetupDlg::ShowRefusal(const CameraSettingsCheck& check) {
+  using Check = CameraSettingsCheck;
+  ui::DialogWindow& win = Win();
+  ui::MsgIcon icon = ui::MsgIcon::kExclamation;
+  switch (check.problem) {
+    case Check::kAccepted:
+    case Check::kNumber:  // refused without a word
+      return;
+    case Check::kPresetCount:
+      // The field falls back on the default; the camera keeps its value.
+      win.SetText(kPresetCountEdit, Number(kDefaultPresetLocations));
+      icon = ui::MsgIcon::kQuestion;
+      break;
+    case Check::kPresetSpeed:
+      win.SetText(kPresetSpeedEdit, Number(kDefaultPresetSpeed));
+      icon = ui::MsgIcon::kQuestion;
+      break;
+    case Check::kRelayCount:
+    case Check::kNumberTaken:
+      icon = ui::MsgIcon::kInformation;
+      break;
+    default:
+      break;
+  }
+  win.MessageBox(check.message, ui::MsgButtons::kOk, icon);
+  if (check.problem == Check::kPresetCount)
+    driver_.Log().WriteLine("CAMERASETUPDLG.OnPrepPrgPartition: FAILED\n");
+  if (check.problem == Check::kPresetSpeed)
+    driver_.Log().WriteLine("CAMERASETUPDLG.GetData: FAILED\n");
+}
+
+bool CVRTCameraSetupDlg::CheckAndApply() {
+  const CameraSettings settings = ReadControls();
+  const CameraSettingsCheck check = driver_.CheckCamera(settings, connection_, Camera);
+  if (!check.Accepted()) {
+    ShowRefusal(check);
+    return false;
+  }
+  if (SharesRelayFunction(settings) &&
+      Win().MessageBox(kSharedRelayFunctionQuestion, ui::MsgButtons::kYesNo,
+                       ui::MsgIcon::kInformation) != ui::kAnswerYes) {
+    return false;
+  }
+  driver_.ApplyCameraSettings(Camera, settings);
   return true;
 }
 
@@ -368,8 +326,7 @@ void CVRTCameraSetupDlg::OnOk() {
 void CVRTCameraSetupDlg::RestoreWaitForResponse() {
   ended_ = true;
   if (Camera == nullptr) return;
-  std::lock_guard<CVRTCamera> hold(*Camera);
-  Camera->WaitForResponse = savedWaitForResponse_;
+  Camera->SetWaitForResponse(savedWaitForResponse_);
 }
 
 void CVRTCameraSetupDlg::OnCancel() {

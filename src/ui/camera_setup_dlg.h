@@ -3,6 +3,7 @@
 #pragma once
 
 #include "camera/camera_keys.h"
+#include "camera/camera_settings_value.h"
 #include "ui/dialog.h"
 
 class CVRTCamera;
@@ -45,7 +46,7 @@ class CVRTCameraSetupDlg : public ui::CDialog {
   };
   static constexpr int kMaxRelays = camera_keys::Of(camera_keys::NofRelays).high;
   static constexpr int kMaxPresetLocations = camera_keys::Of(camera_keys::NofStorageLocations).high;
-  static constexpr int kNameLimit = 32;
+  static constexpr int kNameLimit = static_cast<int>(CameraSettings::kMaxNameLength);
   // Node addresses 0..127 name a node; 128 means the dome has none.
   static constexpr int kHighestNodeAddress = camera_keys::Of(camera_keys::NodeAddress).high;
 
@@ -71,8 +72,15 @@ class CVRTCameraSetupDlg : public ui::CDialog {
   void OnMenuKey(int key);
   void OnPing();
   void OnReset();
-  // The OK check: applies the values to the camera; false when a step
-  // refused (its message was shown) and the dialog stays open.
+  // The fields as the camera's settings (its values the dialog does not
+  // show stay as they are).
+  CameraSettings ReadControls();
+  // What the dialog shows, resets and logs for a value the check refused.
+  void ShowRefusal(const CameraSettingsCheck& check);
+  // The OK: reads the fields, checks all of them, asks about relays sharing
+  // a function, then gives the camera its settings and saves it once. False
+  // when anything refused (its message was shown; the camera is as it was)
+  // and the dialog stays open.
   bool CheckAndApply();
   void RestoreWaitForResponse();
 

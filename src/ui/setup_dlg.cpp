@@ -282,50 +282,34 @@ void CVRTSetupDlg::OnCommRemove() {
 
 // ---------------------------------------------------------------- cameras
 
-void CVRTSetupDlg::RestoreNumbers(CVRTCamera* camera) {
-  std::lock_guard<CVRTCamera> hold(*camera);
-  camera->TavoID = camera->PreviousTavoID;
-  camera->SysID = camera->PreviousSysID;
-}
-
 int CVRTSetupDlg::SetupCamera() {
   CVRTCamera* camera = GetSelectedCamera();
   if (camera == nullptr) return 0;
-  const int oldNumber = camera->TavoID;
   CVRTComm* connection = camera->Connection;
-  for (;;) {
+  // The camera setup dialog's OK has checked every value (the number and
+  // address among the other cameras too), given them to the camera, moved
+  // it to its number in the camera table and saved it.
+  int result;
+  do {
     CVRTCameraSetupDlg dialog(driver_, GetToolkit(), connection);
     dialog.Camera = camera;
-    const int result = dialog.DoModal(this);
-    if (result == ui::kResultOk) {
-      if (driver_.IsCameraNumberFree(camera) == 0) {
-        Win().MessageBox(ui::LoadString(12), ui::MsgButtons::kOk, ui::MsgIcon::kInformation);
-        RestoreNumbers(camera);
-        continue;
-      }
-      if (connection->CheckCameraUnique(camera) == 1) break;
-      RestoreNumbers(camera);
-      continue;
+    result = dialog.DoModal(this);
+  } while (result != ui::kResultOk && result != ui::kResultCancel);
+  if (result == ui::kResultCancel) {
+    if (SelectedImageIs(ui::kImageCamera)) {
+      Win().Enable(kCamAdd, false);
+      Win().Enable(kCommRemove, false);
+      Win().Enable(kCommConfigure, false);
+    } else {
+      Win().Enable(kCamAdd, true);
     }
-    if (result == ui::kResultCancel) {
-      if (SelectedImageIs(ui::kImageCamera)) {
-        Win().Enable(kCamAdd, false);
-        Win().Enable(kCommRemove, false);
-        Win().Enable(kCommConfigure, false);
-      } else {
-        Win().Enable(kCamAdd, true);
-      }
-      return 0;
-    }
-  }
-  {
-    // Host calls store presets on the camera meanwhile; the save reads them.
-    std::lock_guard<CVRTCamera> hold(*camera);
-    camera->Save();
+    return 0;
   }
   const ui::TreeItem item = Win().GetSelectedTreeItem(kTree);
-  if (item != ui::kNoTreeItem) Win().SetTreeItemText(kTree, item, CameraText(camera));
-  driver_.RenumberCamera(oldNumber, camera->TavoID);
+  if (item != ui::kNoTreeItem) {
+    std::lock_guard<CVRTCamera> hold(*camera);
+    Win().SetTreeItemText(kTree, item, CameraText(camera));
+  }
   FillTree();
   return 1;
 }
@@ -348,25 +332,16 @@ int CVRTSetupDlg::SetupNewCamera() {
   auto camera = std::make_unique<CVRTCamera>(connection);
   camera->KeyPath = key;
   camera->TavoID = StartCamera;
-  for (;;) {
+  // Nothing reaches the file before the camera setup dialog's OK has
+  // checked every value; that OK saves the camera under its key.
+  int result;
+  do {
     CVRTCameraSetupDlg dialog(driver_, GetToolkit(), connection);
     dialog.Camera = camera.get();
-    const int result = dialog.DoModal(this);
-    if (result == ui::kResultCancel) {
-      // An earlier OK may have written the camera (a changed relay count is
-      // saved at once) before its number or address was refused.
-      driver_.DeleteUnlistedCameraKeys(connection, key);
-      return 0;
-    }
-    if (result != ui::kResultOk) continue;
-    if (driver_.IsCameraNumberFree(camera.get()) == 0) {
-      Win().MessageBox(ui::LoadString(12), ui::MsgButtons::kOk, ui::MsgIcon::kInformation);
-      continue;
-    }
-    Win().Enable(kCamAdd, false);
-    if (connection->CheckCameraUnique(camera.get()) == 1) break;
-  }
-  camera->Save(key);
+    result = dialog.DoModal(this);
+  } while (result != ui::kResultOk && result != ui::kResultCancel);
+  if (result == ui::kResultCancel) return 0;
+  Win().Enable(kCamAdd, false);
   CVRTCamera* added = camera.get();
   // The connection refuses a camera whose name it has already (and the
   // camera is gone then): only a camera it took enters the table.

@@ -65,7 +65,6 @@ class CVRTSetupDlg : public ui::CDialog {
 
  private:
   bool SelectedImageIs(int image);
-  void RestoreNumbers(CVRTCamera* camera);
 
   CVRTDriver& driver_;
 };

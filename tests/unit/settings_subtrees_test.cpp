@@ -316,7 +316,10 @@ TEST_F(DriverSettingsTest, RenamedRelaysAreFoundAgainAfterASave) {
   EXPECT_EQ(cam->GetRelayAt(1)->Name, odd);
 }
 
-TEST_F(DriverSettingsTest, RelayCountChangesKeepOrRecreateNames) {
+// A camera has exactly NofRelays relays, Relay1 .. Relay<NofRelays>, in
+// memory and in the file: new ones under their default names, the others
+// keep theirs.
+TEST_F(DriverSettingsTest, RelayCountChangesKeepTheNamesOfTheRelaysThatStay) {
   Open(Document(Element("comm1", Element("cam1", Camera(0, 1)))));
   ASSERT_EQ(Driver().LoadConnections(), 1);
   CVRTCamera* cam = Cameras(Connections()[0])[0];
@@ -328,9 +331,83 @@ TEST_F(DriverSettingsTest, RelayCountChangesKeepOrRecreateNames) {
   EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay5/Name"), "Relay5");
   ASSERT_EQ(cam->SetNofRelays(2), 1);
   ASSERT_EQ(cam->RelayCount(), 2);
-  EXPECT_EQ(cam->GetRelayAt(0)->Name, "Relay1");  // recreated under default names
+  EXPECT_EQ(cam->GetRelayAt(0)->Name, "Lamp");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay1/Name"), "Lamp");
   EXPECT_FALSE(Has("comm1/cam1/relays/Relay3"));
+  EXPECT_FALSE(Has("comm1/cam1/relays/Relay5"));
   EXPECT_EQ(ReadTextKey("settings/comm1/cam1/NofRelays"), "2");
+  ASSERT_EQ(cam->SetNofRelays(0), 1);
+  EXPECT_EQ(cam->RelayCount(), 0);
+  EXPECT_FALSE(Has("comm1/cam1/relays/Relay1"));
+
+  // A camera that never had relays (made, not loaded) gets all of them.
+  CVRTCamera fresh(Connections()[0]);
+  fresh.KeyPath = "comm1/cam9";
+  ASSERT_EQ(fresh.SetNofRelays(5), 1);
+  ASSERT_EQ(fresh.RelayCount(), 5);
+  for (int i = 0; i < 5; ++i) {
+    const std::string name = "Relay" + std::to_string(i + 1);
+    EXPECT_EQ(fresh.GetRelayAt(i)->Name, name);
+    EXPECT_EQ(ReadTextKey("settings/comm1/cam9/relays/" + name + "/Name"), name);
+  }
+}
+
+TEST_F(DriverSettingsTest, ALoadedCameraHasExactlyNofRelaysRelaysByTheirNodeNumbers) {
+  auto relay = [](int n, const std::string& name) {
+    return Element("Relay" + std::to_string(n), Value("Name", name));
+  };
+  Open(Document(Element(
+      "comm1",
+      // More relays than their nodes, with a gap: relay 2 stays relay 2.
+      Element("cam1", Camera(0, 1,
+                             Value("NofRelays", "5") +
+                                 Element("relays", relay(1, "Gate") + relay(3, "Wiper")))) +
+          // Nodes above the count: not relays of the camera.
+          Element("cam2", Camera(1, 2,
+                                 Value("NofRelays", "2") +
+                                     Element("relays", relay(1, "A") + relay(2, "B") +
+                                                           relay(3, "C") + relay(9, "I")))) +
+          // Nodes only above the count: the count's default relays.
+          Element("cam3",
+                  Camera(2, 3, Value("NofRelays", "1") + Element("relays", relay(2, "Two")))))));
+  ASSERT_EQ(Driver().Load(), 1);
+  std::vector<CVRTCamera*> cams = Cameras(Connections()[0]);
+  ASSERT_EQ(cams.size(), 3u);
+  const std::vector<std::vector<std::string>> expected = {
+      {"Gate", "Relay2", "Wiper", "Relay4", "Relay5"}, {"A", "B"}, {"Relay1"}};
+  for (size_t c = 0; c < cams.size(); ++c) {
+    std::vector<std::string> names;
+    for (int i = 0; i < cams[c]->RelayCount(); ++i) names.push_back(cams[c]->GetRelayAt(i)->Name);
+    EXPECT_EQ(names, expected[c]) << c;
+    EXPECT_EQ(cams[c]->RelayCount(), cams[c]->NofRelays) << c;
+  }
+  // The relays the load made are in the file at once.
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay5/Name"), "Relay5");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam3/relays/Relay1/Name"), "Relay1");
+  for (CVRTCamera* cam : cams) ASSERT_EQ(cam->Save(), 1);
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay2/Name"), "Relay2");
+  // Nodes above the count stay as they were, also when their camera moves
+  // to another node.
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam2/relays/Relay3/Name"), "C");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam2/relays/Relay9/Name"), "I");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam3/relays/Relay2/Name"), "Two");
+  ASSERT_EQ(Driver().DeleteCamera(cams[0]), 1);
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay9/Name"), "I");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay1/Name"), "A");
+
+  // Reloaded, every camera has the relays it had.
+  const std::string text = FileText();
+  Open(text);
+  ASSERT_EQ(Driver().Load(), 1);
+  cams = Cameras(Connections()[0]);
+  ASSERT_EQ(cams.size(), 2u);
+  EXPECT_EQ(cams[0]->RelayCount(), 2);
+  EXPECT_EQ(cams[1]->RelayCount(), 1);
+  // A count raised over a kept node gives that relay its default name.
+  ASSERT_EQ(cams[0]->SetNofRelays(3), 1);
+  EXPECT_EQ(cams[0]->GetRelayAt(2)->Name, "Relay3");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay3/Name"), "Relay3");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay9/Name"), "I");
 }
 
 TEST_F(DriverSettingsTest, DeletingACameraRenumbersTheOthers) {
@@ -387,43 +464,26 @@ TEST_F(DriverSettingsTest, RelayCountIsBoundedWhenLoaded) {
   EXPECT_EQ(cams[4]->RelayCount(), 8);
 }
 
-TEST_F(DriverSettingsTest, RelayNodesInTheFileAreAllKept) {
-  // Relays the file holds load whatever NofRelays says, names and all.
+TEST_F(DriverSettingsTest, RelayNodesBeyondTheMostACameraHasKeepTheirNames) {
+  // NofRelays is read as at most 8; the nodes above stay in the file.
   std::string relays;
   for (int n = 1; n <= 12; ++n)
     relays += Element("Relay" + std::to_string(n), Value("Name", "Out" + std::to_string(n)));
-  Open(Document(Element("comm1", Element("cam1", Camera(0, 1, Element("relays", relays))))));
-  ASSERT_EQ(Driver().Load(), 1);
-  CVRTCamera* cam = Cameras(Connections()[0])[0];
-  ASSERT_EQ(cam->RelayCount(), 12);
-  ASSERT_EQ(cam->SetRelayName(11, "Last"), 1);
-  ASSERT_EQ(cam->Save(), 1);
-  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay11/Name"), "Out11");
-  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay12/Name"), "Last");
-}
-
-TEST_F(DriverSettingsTest, RelaySaveLeavesExactlyTheCamerasRelays) {
   Open(Document(Element(
       "comm1",
-      Element("cam1", Camera(0, 1,
-                             Element("relays", Element("Relay2", Value("Name", "Two")) +
-                                                   Element("Relay5", Value("Name", "Five"))))))));
+      Element("cam1", Camera(0, 1, Value("NofRelays", "12") + Element("relays", relays))))));
   ASSERT_EQ(Driver().Load(), 1);
   CVRTCamera* cam = Cameras(Connections()[0])[0];
-  ASSERT_EQ(cam->RelayCount(), 2);
-  ASSERT_EQ(cam->SetRelayName(0, "Pump"), 1);
+  ASSERT_EQ(cam->RelayCount(), 8);
+  EXPECT_EQ(cam->GetRelayAt(7)->Name, "Out8");
+  ASSERT_EQ(cam->SetRelayName(7, "Last"), 1);
+  EXPECT_EQ(cam->SetRelayName(8, "Beyond"), -27);
   ASSERT_EQ(cam->Save(), 1);
-  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay1/Name"), "Pump");
-  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay2/Name"), "Five");
-  EXPECT_FALSE(Has("comm1/cam1/relays/Relay5"));
-
-  const std::string text = FileText();
-  Open(text);
-  ASSERT_EQ(Driver().Load(), 1);
-  cam = Cameras(Connections()[0])[0];
-  ASSERT_EQ(cam->RelayCount(), 2);
-  EXPECT_EQ(cam->GetRelayAt(0)->Name, "Pump");
-  EXPECT_EQ(cam->GetRelayAt(1)->Name, "Five");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/NofRelays"), "8");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay8/Name"), "Last");
+  for (int n = 9; n <= 12; ++n)
+    EXPECT_EQ(ReadTextKey("settings/comm1/cam1/relays/Relay" + std::to_string(n) + "/Name"),
+              "Out" + std::to_string(n));
 }
 
 TEST_F(DriverSettingsTest, ConnectionSaveLeavesExactlyItsCameras) {

@@ -10,6 +10,7 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "camera/camera.h"
@@ -78,18 +79,14 @@ CVRTComm* EditedConnection(FakeWindow& w) {
   return static_cast<CVRTCommSetupDlg&>(w.Dialog()).Connection;
 }
 
-// The camera setup dialog ending with result after the user's edits, as far
-// as the driver setup dialog sees it: the camera carries the new values and
-// remembers the numbers it had when the dialog opened.
-uifake::Script CameraDialogEnds(std::function<void(CVRTCamera&)> edit, int result) {
-  return [edit, result](FakeWindow& w) {
-    CVRTCamera* camera = EditedCamera(w);
-    ASSERT_NE(camera, nullptr);
-    camera->PreviousTavoID = camera->TavoID;
-    camera->PreviousSysID = camera->SysID;
-    edit(*camera);
-    w.EndDialog(result);
-  };
+using Dlg = CVRTCameraSetupDlg;
+const char kSharedFunction[] =
+    "Two relays performing the same function! Do you like to keep this setting?";
+
+// The camera setup dialog's fields typed, then OK.
+void TypeAndOk(FakeWindow& w, const std::vector<std::pair<int, std::string>>& fields) {
+  for (const auto& field : fields) w.Type(field.first, field.second);
+  w.Click(1);
 }
 
 class SetupDialogTest : public ::testing::Test {
@@ -153,6 +150,19 @@ class SetupDialogTest : public ::testing::Test {
   std::vector<std::string> SetupMessageTexts() const {
     std::vector<std::string> texts;
     for (const uifake::MessageRecord& m : SetupMessages()) texts.push_back(m.text);
+    return texts;
+  }
+  // The camera setup dialog's own messages, but the one saying that its
+  // line did not open (the lines of these tests have no port).
+  std::vector<uifake::MessageRecord> CameraMessages() const {
+    std::vector<uifake::MessageRecord> mine;
+    for (const uifake::MessageRecord& m : toolkit_.Messages)
+      if (m.dialogId == ui::kDlgCameraSetup && m.text != ui::LoadString(16)) mine.push_back(m);
+    return mine;
+  }
+  std::vector<std::string> CameraMessageTexts() const {
+    std::vector<std::string> texts;
+    for (const uifake::MessageRecord& m : CameraMessages()) texts.push_back(m.text);
     return texts;
   }
   static std::vector<bool> Buttons(FakeWindow& w) {
@@ -280,12 +290,8 @@ TEST_F(SetupDialogTest, ANewNumberCreatesTheCameraOnTheChosenConnectionUnderItsF
     EXPECT_EQ(camera->TavoID, 20);
     EXPECT_EQ(camera->KeyPath, "comm2/cam2");
     EXPECT_EQ(camera->Connection, lineA);
-    CameraDialogEnds(
-        [](CVRTCamera& c) {
-          c.Name = "Dock";
-          c.SysID = 3;
-        },
-        ui::kResultOk)(w);
+    TypeAndOk(w, {{Dlg::kNameEdit, "Dock"}, {Dlg::kAddressEdit, "3"}});
+    EXPECT_TRUE(w.Ended());
   });
   toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
     w.FireTimer(CVRTSetupDlg::kStartTimer);
@@ -302,49 +308,48 @@ TEST_F(SetupDialogTest, ANewNumberCreatesTheCameraOnTheChosenConnectionUnderItsF
   EXPECT_EQ(CameraNumbered(20)->Connection, Connections()[1]);
 }
 
-// The camera dialog's OK writes a changed relay count at once; when the
-// driver setup dialog then refuses the number and the user cancels, the new
-// camera must not be left in the file (it would come back at the next start).
+// A refused OK writes nothing: a new camera cancelled after it leaves
+// nothing in the file (it would come back at the next start).
 TEST_F(SetupDialogTest, ANewCameraCancelledAfterARefusedOkLeavesNothingInTheFile) {
-  using Dlg = CVRTCameraSetupDlg;
+  const std::string before = FileText();
   toolkit_.Queue(ui::kDlgCameraSetup, [](FakeWindow& w) {
-    w.Type(Dlg::kNameEdit, "New");
-    w.Type(Dlg::kNumberEdit, "12");  // Yard's
-    w.Type(Dlg::kAddressEdit, "40");
-    w.Type(Dlg::kRelayCountEdit, "5");
-    w.Click(1);
-    ASSERT_TRUE(w.Ended());
+    TypeAndOk(w, {{Dlg::kNameEdit, "New"},
+                  {Dlg::kNumberEdit, "12"},  // Yard's
+                  {Dlg::kAddressEdit, "40"},
+                  {Dlg::kRelayCountEdit, "5"}});
+    EXPECT_FALSE(w.Ended());
+    w.Close();
   });
-  toolkit_.Queue(ui::kDlgCameraSetup, [](FakeWindow& w) { w.Close(); });
   toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
     w.ClickTreeItemText(kTree, "[COM3]  Line Z");
     w.Click(1013);
     w.Close();
   });
   EXPECT_EQ(Configure(-1), -12);
-  EXPECT_EQ(toolkit_.Runs(ui::kDlgCameraSetup), 2);
-  EXPECT_EQ(SetupMessageTexts(), std::vector<std::string>{ui::LoadString(12)});
-  EXPECT_EQ(FileText().find("<cam3>"), std::string::npos) << FileText();
+  EXPECT_EQ(toolkit_.Runs(ui::kDlgCameraSetup), 1);
+  EXPECT_EQ(CameraMessageTexts(), std::vector<std::string>{ui::LoadString(12)});
+  EXPECT_EQ(FileText(), before);
   Reopen();
   EXPECT_EQ(Connections()[0]->CameraCount(), 2);
 }
 
-TEST_F(SetupDialogTest, AddCameraLoopsUntilTheNumberAndAddressAreFree) {
-  toolkit_.Queue(ui::kDlgCameraSetup, CameraDialogEnds(
-                                          [](CVRTCamera& c) {
-                                            c.TavoID = 11;  // Yard's
-                                            c.SysID = 40;
-                                            c.Name = "New";
-                                          },
-                                          ui::kResultOk));
-  toolkit_.Queue(ui::kDlgCameraSetup, CameraDialogEnds(
-                                          [](CVRTCamera& c) {
-                                            c.TavoID = 12;
-                                            c.SysID = 12;  // Gate's, same line
-                                          },
-                                          ui::kResultOk));
-  toolkit_.Queue(ui::kDlgCameraSetup,
-                 CameraDialogEnds([](CVRTCamera& c) { c.SysID = 41; }, ui::kResultOk));
+// The camera setup dialog stays open, with what was typed, until the
+// number and the address are free; only then is anything saved.
+TEST_F(SetupDialogTest, AddCameraStaysOpenUntilTheNumberAndAddressAreFree) {
+  const std::string before = FileText();
+  toolkit_.Queue(ui::kDlgCameraSetup, [&](FakeWindow& w) {
+    TypeAndOk(w, {{Dlg::kNumberEdit, "12"},  // Yard's
+                  {Dlg::kAddressEdit, "40"},
+                  {Dlg::kNameEdit, "New"}});
+    EXPECT_FALSE(w.Ended());
+    TypeAndOk(w, {{Dlg::kNumberEdit, "13"}, {Dlg::kAddressEdit, "12"}});  // Gate's, same line
+    EXPECT_FALSE(w.Ended());
+    TypeAndOk(w, {{Dlg::kNameEdit, "yard"}, {Dlg::kAddressEdit, "41"}});  // Yard's, but for case
+    EXPECT_FALSE(w.Ended());
+    EXPECT_EQ(FileText(), before);
+    TypeAndOk(w, {{Dlg::kNameEdit, "New"}});
+    EXPECT_TRUE(w.Ended());
+  });
   toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
     w.ClickTreeItemText(kTree, "[COM3]  Line Z");
     w.Click(1013);
@@ -352,21 +357,22 @@ TEST_F(SetupDialogTest, AddCameraLoopsUntilTheNumberAndAddressAreFree) {
     w.Click(1);
   });
   EXPECT_EQ(Configure(-1), 1);
-  EXPECT_EQ(toolkit_.Runs(ui::kDlgCameraSetup), 3);
-  const std::vector<uifake::MessageRecord> messages = SetupMessages();
-  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(toolkit_.Runs(ui::kDlgCameraSetup), 1);
+  const std::vector<uifake::MessageRecord> messages = CameraMessages();
+  ASSERT_EQ(messages.size(), 3u);
   EXPECT_EQ(messages[0].text, ui::LoadString(12));
   EXPECT_EQ(messages[0].icon, ui::MsgIcon::kInformation);
-  // The connection's own refusal comes through the open dialog's window.
   EXPECT_EQ(messages[1].text, ui::LoadString(13));
   EXPECT_EQ(messages[1].icon, ui::MsgIcon::kExclamation);
+  EXPECT_EQ(messages[2].text, ui::LoadString(14));
+  EXPECT_TRUE(SetupMessages().empty());
   EXPECT_EQ(Key("comm1/cam3/Name"), "New");
   EXPECT_EQ(Key("comm1/cam3/SysID"), "41");
   ASSERT_NE(CameraNumbered(12), nullptr);
   EXPECT_EQ(CameraNumbered(11)->Name, "Yard");
 
   // Cancel leaves nothing behind.
-  const std::string before = FileText();
+  const std::string added = FileText();
   toolkit_.Queue(ui::kDlgCameraSetup, [](FakeWindow& w) { w.Close(); });
   toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
     w.ClickTreeItemText(kTree, "[COM1]  Line A");
@@ -374,34 +380,24 @@ TEST_F(SetupDialogTest, AddCameraLoopsUntilTheNumberAndAddressAreFree) {
     w.Close();
   });
   EXPECT_EQ(Configure(-1), -12);
-  EXPECT_EQ(FileText(), before);
+  EXPECT_EQ(FileText(), added);
   EXPECT_EQ(Connections()[1]->CameraCount(), 1);
 }
 
-TEST_F(SetupDialogTest, ConfigureCameraFallsBackToItsNumbersWhenTheyAreTakenThenRenumbers) {
+TEST_F(SetupDialogTest, ConfigureCameraRefusesTakenNumbersAndAddressesThenRenumbers) {
   CVRTCamera* gate = CameraNumbered(4);
-  toolkit_.Queue(ui::kDlgCameraSetup, CameraDialogEnds(
-                                          [](CVRTCamera& c) {
-                                            c.TavoID = 0;  // Lobby's, on the other line
-                                            c.SysID = 99;
-                                          },
-                                          ui::kResultOk));
-  toolkit_.Queue(ui::kDlgCameraSetup, [](FakeWindow& w) {
-    CVRTCamera* c = EditedCamera(w);
-    // Back to the values it had when the dialog opened.
-    EXPECT_EQ(c->TavoID, 4);
-    EXPECT_EQ(c->SysID, 12);
-    CameraDialogEnds([](CVRTCamera& cam) { cam.SysID = 7; }, ui::kResultOk)(w);  // Yard's
-  });
-  toolkit_.Queue(ui::kDlgCameraSetup, [](FakeWindow& w) {
-    EXPECT_EQ(EditedCamera(w)->SysID, 12);
-    CameraDialogEnds(
-        [](CVRTCamera& cam) {
-          cam.TavoID = 29;
-          cam.SysID = 13;
-          cam.Name = "Gate 2";
-        },
-        ui::kResultOk)(w);
+  const std::string before = FileText();
+  toolkit_.Queue(ui::kDlgCameraSetup, [&](FakeWindow& w) {
+    TypeAndOk(w, {{Dlg::kNumberEdit, "1"}, {Dlg::kAddressEdit, "99"}});  // Lobby's, other line
+    EXPECT_FALSE(w.Ended());
+    // The camera kept every value it had.
+    EXPECT_EQ(gate->TavoID, 4);
+    EXPECT_EQ(gate->SysID, 12);
+    TypeAndOk(w, {{Dlg::kNumberEdit, "5"}, {Dlg::kAddressEdit, "7"}});  // Yard's
+    EXPECT_FALSE(w.Ended());
+    EXPECT_EQ(FileText(), before);
+    TypeAndOk(w, {{Dlg::kNumberEdit, "30"}, {Dlg::kAddressEdit, "13"}, {Dlg::kNameEdit, "Gate 2"}});
+    EXPECT_TRUE(w.Ended());
   });
   toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
     w.ClickTreeItemText(kTree, "005 [012]: Gate");
@@ -411,8 +407,8 @@ TEST_F(SetupDialogTest, ConfigureCameraFallsBackToItsNumbersWhenTheyAreTakenThen
     w.Close();
   });
   EXPECT_EQ(Configure(-1), -12);
-  EXPECT_EQ(toolkit_.Runs(ui::kDlgCameraSetup), 3);
-  EXPECT_EQ(SetupMessageTexts(),
+  EXPECT_EQ(toolkit_.Runs(ui::kDlgCameraSetup), 1);
+  EXPECT_EQ(CameraMessageTexts(),
             (std::vector<std::string>{ui::LoadString(12), ui::LoadString(13)}));
   EXPECT_EQ(CameraNumbered(29), gate);
   EXPECT_EQ(CameraNumbered(4), nullptr);
@@ -421,6 +417,84 @@ TEST_F(SetupDialogTest, ConfigureCameraFallsBackToItsNumbersWhenTheyAreTakenThen
   Reopen();
   ASSERT_NE(CameraNumbered(29), nullptr);
   EXPECT_EQ(CameraNumbered(29)->SysID, 13);
+}
+
+TEST_F(SetupDialogTest, ANewCameraGetsEveryRelayOfItsCount) {
+  toolkit_.Queue(ui::kDlgCameraSetup, [](FakeWindow& w) {
+    TypeAndOk(w, {{Dlg::kNumberEdit, "21"},
+                  {Dlg::kNameEdit, "Dock"},
+                  {Dlg::kAddressEdit, "30"},
+                  {Dlg::kRelayCountEdit, "5"}});
+    EXPECT_TRUE(w.Ended());
+  });
+  toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
+    w.ClickTreeItemText(kTree, "[COM3]  Line Z");
+    w.Click(1013);
+    w.Click(1);
+  });
+  EXPECT_EQ(Configure(-1), 1);
+  EXPECT_EQ(Key("comm1/cam3/NofRelays"), "5");
+  for (int n = 1; n <= 5; ++n) {
+    const std::string name = "Relay" + std::to_string(n);
+    EXPECT_EQ(Key("comm1/cam3/relays/" + name + "/Name"), name);
+  }
+  EXPECT_EQ(Count(FileText(), "<Relay"), 3 + 3 + 3 + 5);
+  Reopen();
+  HeldCamera dock = Driver().FindCameraByNumber(20);
+  ASSERT_TRUE(dock);
+  VRT_RelayRecord count{};
+  count.relay = -1;
+  ASSERT_EQ(dock->GetRelayState(&count), 5);
+  EXPECT_EQ(dock->GetRelayAt(3)->Name, "Relay4");
+}
+
+// Nothing of a refused OK (a value, a taken number, the relay question
+// answered No) reaches the camera or the file; an accepted one saves the
+// camera once.
+TEST_F(SetupDialogTest, ConfigureCameraChangesNothingUntilItsOkIsAcceptedThenSavesOnce) {
+  CVRTCamera* gate = CameraNumbered(4);
+  const std::string before = FileText();
+  const std::string saved = "CAM.Save: TAVO Camera 5 save OK.";
+  const int savesBefore = Count(LogText(), saved);
+  toolkit_.Answer(ui::kAnswerNo);
+  toolkit_.Answer(ui::kAnswerYes);
+  toolkit_.Queue(ui::kDlgCameraSetup, [&](FakeWindow& w) {
+    TypeAndOk(w, {{Dlg::kRelayCountEdit, "5"}, {Dlg::kNumberEdit, "12"}});  // Yard's number
+    EXPECT_FALSE(w.Ended());
+    TypeAndOk(w, {{Dlg::kNumberEdit, "5"}, {Dlg::kPresetSpeedEdit, "0"}});
+    EXPECT_FALSE(w.Ended());
+    w.ChooseText(Dlg::kAux1List, "WASH");
+    w.ChooseText(Dlg::kAux2List, "WASH");
+    TypeAndOk(w, {{Dlg::kPresetSpeedEdit, "50"}, {Dlg::kNameEdit, "Gate East"}});  // No
+    EXPECT_FALSE(w.Ended());
+    EXPECT_EQ(FileText(), before);
+    EXPECT_EQ(gate->NofRelays, 3);
+    EXPECT_EQ(gate->RelayCount(), 3);
+    EXPECT_EQ(gate->Aux1Func, 0);
+    EXPECT_EQ(gate->DefaultPreposSpeed, 0);  // as loaded (the file has none)
+    EXPECT_EQ(gate->Name, "Gate");
+    w.Click(1);  // Yes
+    EXPECT_TRUE(w.Ended());
+  });
+  toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
+    w.ClickTreeItemText(kTree, "005 [012]: Gate");
+    w.Click(1012);
+    EXPECT_NE(w.FindTreeItem("005 [012]: Gate East"), ui::kNoTreeItem);
+    w.Click(1);
+  });
+  EXPECT_EQ(Configure(-1), 1);
+  EXPECT_EQ(CameraMessageTexts(),
+            (std::vector<std::string>{
+                ui::LoadString(12), "Illegal preset speed. Valid values for the driver are 1 - 100",
+                kSharedFunction, kSharedFunction}));
+  EXPECT_EQ(toolkit_.Unanswered, 0);
+  EXPECT_EQ(Count(LogText(), saved) - savesBefore, 1);
+  EXPECT_EQ(Key("comm1/cam2/NofRelays"), "5");
+  EXPECT_EQ(Key("comm1/cam2/relays/Relay5/Name"), "Relay5");
+  EXPECT_EQ(Key("comm1/cam2/Aux2Func"), "1");
+  EXPECT_EQ(Key("comm1/cam2/DefaultPreposSpeed"), "50");
+  EXPECT_EQ(Key("comm1/cam2/Name"), "Gate East");
+  EXPECT_EQ(gate->RelayCount(), 5);
 }
 
 TEST_F(SetupDialogTest, RemoveConnectionAnsweredNoChangesNothingAndYesRemovesItWithItsCameras) {

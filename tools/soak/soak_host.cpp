@@ -42,6 +42,7 @@
 #include <vector>
 
 #include "camera/camera.h"
+#include "camera/camera_settings_value.h"
 #include "comm/comm.h"
 #include "domesim/domesim.h"
 #include "driver/driver.h"
@@ -468,13 +469,15 @@ void ConfigStep(std::minstd_rand& rng, const Options& o) {
       if (connection->MakeCameraKey(1, &key) != 1) break;
       auto camera = std::make_unique<CVRTCamera>(connection);
       camera->KeyPath = key;
-      camera->TavoID = kConfigNumberBase + pick(4);
-      camera->SysID = 30 + pick(20);
-      camera->NodeAddress = 128;
-      camera->ControlMonitor = 1;
-      camera->Name = "Extra " + std::to_string(pick(100000));
-      if (driver.IsCameraNumberFree(camera.get()) == 0) break;
-      camera->Save(key);
+      // Checked as a whole, then taken and saved once, as the camera setup's OK does.
+      CameraSettings settings = CameraSettings::Of(*camera);
+      settings.TavoID = kConfigNumberBase + pick(4);
+      settings.SysID = 30 + pick(20);
+      settings.NodeAddress = 128;
+      settings.ControlMonitor = 1;
+      settings.Name = "Extra " + std::to_string(pick(100000));
+      if (!driver.CheckCamera(settings, connection, camera.get()).Accepted()) break;
+      if (driver.ApplyCameraSettings(camera.get(), settings) != 1) break;
       CVRTCamera* entered = camera.get();
       if (connection->AddCamera(std::move(camera)) == 1) driver.AddCamera(entered);
       break;
@@ -486,21 +489,10 @@ void ConfigStep(std::minstd_rand& rng, const Options& o) {
     case 5: {  // a camera gets another host number
       if (extra.empty()) break;
       CVRTCamera* camera = extra[static_cast<size_t>(pick(static_cast<int>(extra.size())))];
-      const int old = camera->TavoID;
-      {
-        std::lock_guard<CVRTCamera> hold(*camera);
-        camera->TavoID = kConfigNumberBase + pick(4);
-      }
-      if (driver.IsCameraNumberFree(camera) == 0) {
-        std::lock_guard<CVRTCamera> hold(*camera);
-        camera->TavoID = old;
-        break;
-      }
-      {
-        std::lock_guard<CVRTCamera> hold(*camera);
-        camera->Save();
-      }
-      driver.RenumberCamera(old, camera->TavoID);
+      CameraSettings settings = CameraSettings::Of(*camera);
+      settings.TavoID = kConfigNumberBase + pick(4);
+      if (!driver.CheckCamera(settings, camera->Connection, camera).Accepted()) break;
+      driver.ApplyCameraSettings(camera, settings);
       break;
     }
   }
