@@ -101,6 +101,10 @@ TEST_F(UnloadTest, EndsTheRelayPulsesStillRunningOnEveryLine) {
   EXPECT_TRUE(one.State(128, 5).aux1);
   EXPECT_TRUE(two.State(128, 6).aux2);
   EXPECT_LT(UnloadAsItStands(), kUnloadBoundMs);
+  // The ends were written before the ports closed; each simulator reads its
+  // line on a thread of its own.
+  EXPECT_TRUE(one.WaitForLines(1, 2000));
+  EXPECT_TRUE(two.WaitForLines(1, 2000));
   // The cameras are still selected on their lines: each end goes out alone.
   EXPECT_EQ(Wire(1), (Lines{"@6,18"}));
   EXPECT_EQ(Wire(2), (Lines{"@6,13"}));
