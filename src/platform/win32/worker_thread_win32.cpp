@@ -27,6 +27,12 @@ struct Shared {
   HANDLE never = nullptr;  // never set: what that wait waits for
   DWORD periodMs = 0;
   std::function<void()> pass;
+  // A new thread runs the libraries' thread starts under the loader lock
+  // before it runs any of ours: one made just before an unload waits for the
+  // lock the unload holds and never starts. Whichever comes first, the
+  // thread's start or the unload's wait, decides whether it runs at all.
+  enum Phase { kNotStarted, kRunning, kCancelled };
+  std::atomic<int> phase{kNotStarted};
   // The thread's own share of this, given back by the thread at its end or
   // by the unload that ended it: whoever takes it from here.
   std::atomic<std::shared_ptr<Shared>*> threadsShare{nullptr};
@@ -39,6 +45,11 @@ struct Shared {
 
 DWORD WINAPI ThreadMain(void* parameter) {
   Shared& shared = **static_cast<std::shared_ptr<Shared>*>(parameter);
+  int notStarted = Shared::kNotStarted;
+  if (!shared.phase.compare_exchange_strong(notStarted, Shared::kRunning)) {
+    // The unload came first and ends this thread where it waits.
+    for (;;) Sleep(INFINITE);
+  }
   while (WaitForSingleObject(shared.stop, 0) == WAIT_TIMEOUT) {
     shared.pass();
     if (WaitForSingleObject(shared.stop, shared.periodMs) != WAIT_TIMEOUT) break;
@@ -68,7 +79,10 @@ class Win32PeriodicThread : public PeriodicThread {
     if (!LibraryIsUnloading()) return WaitForSingleObject(thread_, timeoutMs) == WAIT_OBJECT_0;
     // Ended before the unload began (or by an earlier wait).
     if (WaitForSingleObject(thread_, 0) == WAIT_OBJECT_0) return true;
-    const bool parked = WaitForSingleObject(shared_->left, timeoutMs) == WAIT_OBJECT_0;
+    int notStarted = Shared::kNotStarted;
+    const bool neverRan = shared_->phase.compare_exchange_strong(notStarted, Shared::kCancelled);
+    const bool parked =
+        neverRan || WaitForSingleObject(shared_->left, timeoutMs) == WAIT_OBJECT_0;
     // A thread still in its pass when the time is up is ended where it is
     // all the same: its code is about to go, and a thread that returned
     // into it would bring the host down. It may hold the line's lock then,
