@@ -3,7 +3,6 @@
 #include <strings.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 
 #include "camera/camera.h"
@@ -12,7 +11,6 @@
 #include "driver/log.h"
 #include "driver/text.h"
 #include "platform/tick_clock.h"
-#include "platform/worker_thread.h"
 #include "quaro7k7_ptz.h"
 #include "ui/resources.h"
 
@@ -38,6 +36,7 @@ int CVRTComm::Open() {
       return -1;
     }
   }
+  port_->SetGiveUpFlag(&leaving_);
   port_->SetMode(portMode_);
   const int result = port_->Open(comPort_);
   if (result == 0) {
@@ -71,6 +70,28 @@ int CVRTComm::Close() {
   // A task added while the first stop ran may have started one again.
   StopWorker();
   VRT_LOG_LINE("COMM.Close: Connection '%s' closed\n", name_.c_str());
+  return 1;
+}
+
+int CVRTComm::Leave(uint32_t waitMs) {
+  std::lock_guard<std::mutex> hold(openLock_);
+  leaving_.store(true);
+  {
+    std::lock_guard<std::recursive_mutex> line(*lineLock_);
+    if (!port_ && !worker_) return 1;
+  }
+  if (!StopWorker(waitMs)) return 0;
+  {
+    // A pulse still running ends now: nothing would switch the relay off
+    // once the library is gone, and a washer or a lamp would stay on. The
+    // same lines as at its time, each sent once.
+    std::lock_guard<std::recursive_mutex> line(*lineLock_);
+    std::vector<std::unique_ptr<CVRTScheduledTask>> pending;
+    pending.swap(tasks_);
+    for (auto& task : pending)
+      if (task->GetType() == CVRTScheduledTask::kRelayPulse) task->Run(this);
+  }
+  Close();
   return 1;
 }
 
@@ -308,61 +329,37 @@ size_t CVRTComm::PendingTasks() {
 }
 
 int CVRTComm::IsRunning() const {
-  auto worker = worker_;
-  return worker && worker->running.load() ? 1 : 0;
+  std::lock_guard<std::recursive_mutex> line(*lineLock_);
+  return worker_ && workerRunning_->load() ? 1 : 0;
 }
 
 void CVRTComm::StartWorker() {
   if (worker_) return;
-  auto control = std::make_shared<WorkerControl>();
+  auto running = std::make_shared<std::atomic<bool>>(true);
   auto lock = lineLock_;
-  const bool started = platform::StartThread(&workerThread_, [this, control, lock] {
-    while (control->running.load()) {
-      {
-        std::lock_guard<std::recursive_mutex> line(*lock);
-        // Close clears the flag before it frees anything; once it is clear
-        // this thread touches nothing of the connection again.
-        if (!control->running.load()) break;
-        WorkerPass();
-      }
-      std::unique_lock<std::mutex> wait(control->mutex);
-      control->wake.wait_for(wait, std::chrono::milliseconds(kWorkerPeriodMs),
-                             [&] { return !control->running.load(); });
-    }
-    std::lock_guard<std::mutex> wait(control->mutex);
-    control->done = true;
-    control->wake.notify_all();
+  worker_ = platform::StartPeriodicThread(kWorkerPeriodMs, [this, running, lock] {
+    std::lock_guard<std::recursive_mutex> line(*lock);
+    // A stop clears the flag before anything is freed; once it is clear
+    // this thread touches nothing of the connection again.
+    if (running->load()) WorkerPass();
   });
   // No worker: the line works, timed tasks do not run.
-  if (started) worker_ = control;
+  if (worker_) workerRunning_ = std::move(running);
 }
 
-void CVRTComm::StopWorker() {
-  // Taken under the line lock, which AddTask starts a worker under; the
-  // wait for the worker's end is outside it (each pass of the worker takes it).
-  std::shared_ptr<WorkerControl> control;
-  std::thread thread;
+bool CVRTComm::StopWorker(uint32_t waitMs) {
+  // Taken under the line lock, which AddTask starts a worker under (and
+  // which a pass of the worker holds); the wait for the worker's end is
+  // outside it.
+  std::unique_ptr<platform::PeriodicThread> worker;
   {
     std::lock_guard<std::recursive_mutex> line(*lineLock_);
-    if (!worker_) return;
-    control = std::move(worker_);
-    thread = std::move(workerThread_);
+    if (!worker_) return true;
+    worker = std::move(worker_);
+    workerRunning_->store(false);
+    workerRunning_.reset();
   }
-  {
-    std::lock_guard<std::mutex> wait(control->mutex);
-    control->running.store(false);
-    control->wake.notify_all();
-  }
-  bool ended;
-  {
-    std::unique_lock<std::mutex> wait(control->mutex);
-    ended = control->wake.wait_for(wait, std::chrono::milliseconds(kWorkerStopWaitMs),
-                                   [&] { return control->done; });
-  }
-  if (ended)
-    thread.join();
-  else
-    thread.detach();
+  return worker->Wait(waitMs);
 }
 
 void CVRTComm::WorkerPass() {

@@ -4,17 +4,16 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "comm/comm_keys.h"
 #include "comm/scheduled_task.h"
 #include "comm/serial.h"
+#include "platform/worker_thread.h"
 
 class CVRTCamera;
 class CVRTPrePosition;
@@ -27,6 +26,9 @@ class CVRTComm {
   static constexpr const char* kDefaultPortMode = comm_keys::kDefaultPortMode;
   static constexpr uint32_t kWorkerPeriodMs = 100;
   static constexpr uint32_t kWorkerStopWaitMs = 3000;
+  // At unload a worker in an exchange ends it after the read in progress:
+  // at most 2000 ms and 1 ms per byte asked for, with some to spare.
+  static constexpr uint32_t kLeaveWorkerWaitMs = 2500;
 
   CVRTComm();
   virtual ~CVRTComm();
@@ -61,6 +63,15 @@ class CVRTComm {
   // Opens the port and starts the worker: 1, -1 (no port object) or -8.
   int Open();
   int Close();
+  // The library is unloaded (the host may not have ended the module):
+  // BeginLeaving makes every exchange on the line end after the read in
+  // progress and wait for no more answers; Leave then stops the worker
+  // (waiting at most waitMs), sends the ends of the relay pulses still
+  // running, once and without waiting for answers, and closes the line.
+  // Leave answers 0 when the worker did not stop in time: the connection
+  // may then still be in use and must not be destroyed.
+  void BeginLeaving() { leaving_.store(true); }
+  int Leave(uint32_t waitMs = kLeaveWorkerWaitMs);
   int Acquire();  // a camera is opened: the first opens the port, as does one finding it failed
   int Release();  // a camera is closed: the last closes the port
   int IsOpen() const { return open_.load(); }
@@ -158,15 +169,9 @@ class CVRTComm {
   void SelectIfNeeded(CVRTCamera* camera);
   int LensStop(CVRTCamera* camera, int32_t* mode, const char* nonZeroCode, const char* zeroCode);
   void StartWorker();
-  void StopWorker();
+  // True once the worker has ended (or there was none).
+  bool StopWorker(uint32_t waitMs = kWorkerStopWaitMs);
   void WorkerPass();
-
-  struct WorkerControl {
-    std::atomic<bool> running{true};
-    std::mutex mutex;
-    std::condition_variable wake;
-    bool done = false;
-  };
 
   std::unique_ptr<CVRTSerial> port_;
   int32_t selectedCamera_ = 0;
@@ -183,8 +188,12 @@ class CVRTComm {
   // wait never touches a freed lock.
   std::shared_ptr<std::recursive_mutex> lineLock_;
   std::vector<std::unique_ptr<CVRTScheduledTask>> tasks_;
-  std::shared_ptr<WorkerControl> worker_;
-  std::thread workerThread_;
+  // The worker and its flag, both changed under the line lock. The flag is
+  // shared with the worker's passes, so that a pass that outlives a stop's
+  // wait sees it cleared and touches nothing of the connection.
+  std::unique_ptr<platform::PeriodicThread> worker_;
+  std::shared_ptr<std::atomic<bool>> workerRunning_;
+  std::atomic<bool> leaving_{false};  // BeginLeaving; the port's give-up flag
   char reply_[4] = {0};
   std::mutex openLock_;  // Acquire, Release, Open and Close
   int32_t openCount_ = 0;

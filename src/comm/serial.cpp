@@ -110,12 +110,15 @@ int CVRTSerial::ReadData(void* buffer, size_t count) {
   char* out = static_cast<char*>(buffer);
   // Nothing to read into fails as the line does (-4), not as a bad argument.
   if (out == nullptr || count == 0) return -4;
+  if (GivingUp()) return 0;
   if (!ClearLineError()) return QUARO7_LINE_ERROR;
   int readFailures = 0;
   int badReplies = 0;
   size_t got = 0;
   for (;;) {
     if (!device_->IsOpen()) return QUARO7_LINE_ERROR;
+    // A line being left waits for no more than the read that was running.
+    if (GivingUp() && readFailures + badReplies > 0) break;
     std::memset(out, 0, count < 4 ? count : 4);
     got = 0;
     if (!device_->Read(out, count, &got)) {
@@ -133,7 +136,7 @@ int CVRTSerial::ReadData(void* buffer, size_t count) {
       break;
     }
     if (quaro7::IsAcceptedReply(out, got)) break;
-    if (badReplies >= kMaxResends) break;
+    if (badReplies >= kMaxResends || GivingUp()) break;
     ++badReplies;
     const size_t length = std::strlen(lastLine_);
     size_t written = 0;
@@ -145,7 +148,7 @@ int CVRTSerial::ReadData(void* buffer, size_t count) {
 }
 
 int CVRTSerial::ReadForCamera(void* buffer, size_t count, const CVRTCamera* camera) {
-  if (camera == nullptr || camera->WaitForResponse == 0) return 0;
+  if (camera == nullptr || camera->WaitForResponse == 0 || GivingUp()) return 0;
   // Nothing to write fails as the line does (-4), not as a bad argument.
   if (buffer == nullptr || count == 0) return -4;
   if (device_->ClearError() != 0) {

@@ -4,6 +4,7 @@
 // connection calls it only under its line lock.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -41,6 +42,12 @@ class CVRTSerial {
   // wait for responses.
   int ReadForCamera(void* buffer, size_t count, const CVRTCamera* camera);
 
+  // The connection's flag, set (from any thread) once the line is left for
+  // good: a read in progress is then the last one, no line is sent again
+  // and later reads wait for no answer (they give 0 at once). The flag
+  // outlives the port.
+  void SetGiveUpFlag(const std::atomic<bool>* flag) { giveUp_ = flag; }
+
   int GetState() const { return state_; }
   int GetPort() const { return port_; }
   uint32_t GetLastError() const { return lastError_; }
@@ -50,6 +57,7 @@ class CVRTSerial {
   // Clears a pending line error; false (logged, state failed) when even
   // that fails.
   bool ClearLineError();
+  bool GivingUp() const { return giveUp_ != nullptr && giveUp_->load(); }
 
   std::unique_ptr<platform::SerialDevice> device_;
   int state_ = kNeverOpened;
@@ -57,4 +65,5 @@ class CVRTSerial {
   std::string mode_;
   int port_ = -1;
   char lastLine_[kLastLineSize] = {0};
+  const std::atomic<bool>* giveUp_ = nullptr;
 };

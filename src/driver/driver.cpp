@@ -64,7 +64,14 @@ CVRTDriver::~CVRTDriver() {
     camerasByNumber_.clear();
     camerasByHandle_.clear();
   } else {
-    DestroyConnections();
+    // Unloaded from a running process, maybe with the module never ended
+    // and cameras open. Nothing here may wait without a bound: a Windows
+    // unload holds the system's loader lock throughout, under which no
+    // thread can end. Open dialogs end first (their configure calls
+    // return), then every line is left.
+    if (!EndDialogsForUnload())
+      DriverLog().WriteLine("DRV: A setup dialog was still open when the library was freed.\n");
+    LeaveConnections();
   }
   // A process that ends drops its mark with its handles anyway.
   if (!platform::ProcessIsEnding()) UnmarkInUse();
@@ -282,6 +289,30 @@ int CVRTDriver::DestroyConnections() {
   return 1;
 }
 
+void CVRTDriver::LeaveConnections() {
+  std::vector<std::unique_ptr<CVRTComm>> doomed;
+  {
+    std::lock_guard<std::mutex> hold(tableLock_);
+    doomed.swap(connections_);
+    camerasByNumber_.clear();
+    camerasByHandle_.clear();
+  }
+  // Every exchange still running, on every line, ends after its read now,
+  // so the lines are left in about the time of the slowest of them.
+  for (auto& connection : doomed) connection->BeginLeaving();
+  for (auto& connection : doomed) {
+    if (connection->Leave() == 1) {
+      Destroy(std::move(connection));
+      continue;
+    }
+    // Its worker was still in an exchange: the connection is not freed
+    // under it, and its port goes with the process.
+    VRT_LOG_LINE("DRV: Connection '%s' was still busy when the library was freed.\n",
+                 connection->GetName().c_str());
+    (void)connection.release();
+  }
+}
+
 int CVRTDriver::AddConnection(std::unique_ptr<CVRTComm> connection) {
   if (!connection) return 0;
   std::lock_guard<std::mutex> hold(tableLock_);
@@ -416,6 +447,20 @@ bool CVRTDriver::WaitForEndedModule(int timeoutMs) {
                            [this] { return !destroyAfterSessions_; });
   }
   return !destroyAfterSessions_;
+}
+
+bool CVRTDriver::EndDialogsForUnload() {
+  if (configureCalls_.load() == 0) return true;
+  const uint32_t start = platform::TickCount();
+  if (!EndDialogsForExit(kUnloadDialogWaitMs)) return false;
+  // Their sessions are over; the calls still return through the library's
+  // code, which must outlast them.
+  while (configureCalls_.load() > 0) {
+    if (platform::TickCount() - start >= static_cast<uint32_t>(kUnloadDialogWaitMs)) return false;
+    platform::SleepMs(1);
+  }
+  platform::SleepMs(kUnloadReturnGraceMs);
+  return true;
 }
 
 bool CVRTDriver::EndDialogsForExit(int timeoutMs) {

@@ -6,6 +6,7 @@
 // one order every thread takes them in.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -57,6 +58,11 @@ class CVRTDriver {
   static constexpr const char* kSettingsFileName = "QUARO7K7_PTZ.xml";
   static constexpr int32_t kHandleBase = 0x10000000;
   static constexpr int kHandleCandidates = 31;
+  // How long the library's unload waits for open setup dialogs to end and
+  // their configure calls to return; then how long it gives such a call for
+  // the last instructions of its return.
+  static constexpr int kUnloadDialogWaitMs = 1000;
+  static constexpr int kUnloadReturnGraceMs = 20;
 
   CVRTDriver();
   ~CVRTDriver();
@@ -133,6 +139,10 @@ class CVRTDriver {
   // own thread): loading now would put a second set of connections beside
   // the old ones, which go when the last configure call returns.
   bool WaitForEndedModule(int timeoutMs);
+  // A configure call counted from the export's entry to its return, so
+  // that the library's unload can wait for the calls still inside it.
+  void EnterConfigureCall() { configureCalls_.fetch_add(1); }
+  void LeaveConfigureCall() { configureCalls_.fetch_sub(1); }
   // A message of the driver's own objects (a refused camera, a node off
   // line): shown by the innermost dialog open on the calling thread, else
   // as the platform's warning. Returns the answer.
@@ -167,6 +177,12 @@ class CVRTDriver {
   // Waits until no host call holds any camera of the connection, then
   // deletes it.
   static void Destroy(std::unique_ptr<CVRTComm> connection);
+  // The unload's DestroyConnections: every line is left at once and within
+  // a bound (CVRTComm::Leave), whatever is open on it.
+  void LeaveConnections();
+  // The unload's end of the dialogs: true once every configure call has
+  // returned, within kUnloadDialogWaitMs.
+  bool EndDialogsForUnload();
   int32_t NextHandleCandidate();
   // True when the camera is in the camera-number table (table lock held).
   bool IsReachable(const CVRTCamera* camera) const;
@@ -198,6 +214,7 @@ class CVRTDriver {
 
   std::mutex userMarkLock_;
   platform::UserMark* userMark_ = nullptr;
+  std::atomic<int> configureCalls_{0};
 };
 
 // The one driver object of the process.

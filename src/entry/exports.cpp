@@ -136,6 +136,11 @@ int VRT_CALL VRT_CamGetName(int cameraNumber, char* buffer, int length) {
 }
 
 int VRT_CALL VRT_CamConfigure(int cameraNumber, void* parentWindow) {
+  // Counted until the call returns: an unload of the library waits for it.
+  struct Counted {
+    Counted() { Driver().EnterConfigureCall(); }
+    ~Counted() { Driver().LeaveConfigureCall(); }
+  } counted;
   return Guarded([&] {
     if (cameraNumber < -1) return QUARO7_BAD_ARGUMENT;
     std::string why;

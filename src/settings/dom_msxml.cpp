@@ -744,6 +744,8 @@ int32_t XmlDomEnterThread() {
 }
 
 void XmlDomLeaveThread() {
-  // COM is not left from the library's unload while the process ends.
-  if (!platform::ProcessIsEnding()) CoUninitialize();
+  // COM is not left from the library's unload: while the process ends, and
+  // while the library is freed from a running process, which holds the
+  // loader lock then (the last end of COM on a thread unloads libraries).
+  if (!platform::ProcessIsEnding() && !platform::LibraryIsUnloading()) CoUninitialize();
 }

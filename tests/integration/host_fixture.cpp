@@ -247,6 +247,13 @@ void HostTest::Unload() {
   library_.reset();
 }
 
+int64_t HostTest::UnloadAsItStands() {
+  initialised_ = false;
+  const int64_t start = NowMs();
+  library_.reset();
+  return NowMs() - start;
+}
+
 int HostTest::Init(int logSwitch) {
   const Api& a = Load();
   if (a.VRT_CamInitModule == nullptr) return 0;

@@ -183,6 +183,10 @@ class HostTest : public ::testing::Test {
   bool Loaded() const { return library_ != nullptr; }
   // Ends the module if the test started it and did not end it, then dlclose.
   void Unload();
+  // dlclose with the module as it stands (cameras open, dialogs shown), as
+  // a host that unloads without ending the module: the milliseconds the
+  // unload took.
+  int64_t UnloadAsItStands();
   // VRT_CamInitModule with this directory as the log directory.
   int Init(int logSwitch = 1);
   int Exit();

@@ -328,5 +328,36 @@ TEST_F(WineDialogsTest, ConnectionAndCamerasAddedConfiguredAndRemoved) {
   EXPECT_TRUE(S().WaitForLog("DRIVER SESSION ENDED", 1000));
 }
 
+// A host that unloads the library while a setup dialog is open on another
+// of its threads, with a camera open and without ending the module: the
+// dialog ends first and its configure call returns, then the unload
+// returns, and the library loaded again shows its dialogs again.
+TEST_F(WineDialogsTest, UnloadWithADialogOpenEndsItFirst) {
+  S().WriteSettings(OneCameraSettings(7));
+  S().Sim(7);
+  S().Load();
+  ASSERT_EQ(S().Init(), 1);
+  ASSERT_EQ(S().Open(0), 1);
+  Configure(-1);
+  Wait(kSetup);
+  const int64_t took = S().TimedUnload(20000);
+  ASSERT_GE(took, 0) << "the unload did not return";
+  EXPECT_LT(took, 2000);
+  EXPECT_EQ(ConfigureResult(), -12);
+  Gone(kSetup);
+  const std::vector<std::string> log = S().LogLines();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], "DRV: Driver library freed.");
+
+  S().Load();
+  ASSERT_EQ(S().Init(), 1);
+  ASSERT_EQ(S().Open(0), 1);
+  Configure(-1);
+  Wait(kSetup);
+  EXPECT_EQ(S().Call("VRT_CamCloseUi").result, 1);
+  EXPECT_EQ(ConfigureResult(), -12);
+  EXPECT_EQ(S().Call("VRT_CamExitModule").result, 1);
+}
+
 }  // namespace
 }  // namespace q7wine

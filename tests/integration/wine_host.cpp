@@ -386,6 +386,26 @@ void Session::Unload() {
   EXPECT_EQ(reply, "ok");
 }
 
+int64_t Session::TimedUnload(int timeoutMs) {
+  if (!host_) return -1;
+  const int64_t start = NowMs();
+  const std::string reply = host_->Command("unload", timeoutMs);
+  const int64_t took = NowMs() - start;
+  transcript_.calls.push_back("unload -> " + reply);
+  return reply == "ok" ? took : -1;
+}
+
+int Session::Threads() {
+  // Asked before the first load, it starts the host program.
+  if (!host_) {
+    host_ = std::make_unique<HostProcess>(side_.HostCommand(), side_.HostEnvironment(),
+                                          dir_ + "/host-stderr.txt");
+  }
+  const std::string reply = host_->Command("threads", 60000);
+  if (reply.compare(0, 9, "ok count=") != 0) return -1;
+  return std::atoi(reply.c_str() + 9);
+}
+
 void Session::EndHost() {
   Unload();
   host_.reset();

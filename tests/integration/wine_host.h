@@ -183,6 +183,11 @@ class Session {
   // Loads the library copy into a (new) host process.
   void Load();
   void Unload();
+  // Unloads the library as it stands (whatever is open): the milliseconds
+  // the unload took, or -1 when the host did not answer within the time.
+  int64_t TimedUnload(int timeoutMs);
+  // The number of threads of the host process, -1 when it did not say.
+  int Threads();
   // Unloads the library and ends the host process: the next Load starts a
   // new one, as a host that is started again.
   void EndHost();

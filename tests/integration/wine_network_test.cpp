@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "wine_host.h"
 
@@ -51,6 +53,42 @@ TEST_F(WineHostTest, NetworkLineMovesAndRecallsAPresetOverWinsock) {
   });
   EXPECT_TRUE(LogHas(t.log, "COMM.Open: Connection 'Line 1' opened with settings 96,E,8,1"));
   EXPECT_EQ(server.Connections(), 2u);
+}
+
+// A host that unloads the library with a camera open on a network line and
+// the module not ended: the unload returns at once, the device server sees
+// the connection end, and the library loaded again in the same process
+// connects again and drives the dome.
+TEST_F(WineHostTest, UnloadWithANetworkLineOpenEndsItsConnection) {
+  constexpr int kCom = 25;
+  domesim::DomeSimulator dome;
+  domesim::NetworkServer server(dome, domesim::NetMode::kRfc2217);
+  RunBoth([&](Session& s) {
+    server.Publish(DirOf(s), kCom);
+    dome.ClearLines();
+    dome.ResetModel();
+    s.WriteSettings(OneCameraSettings(kCom));
+    s.Load();
+    ASSERT_EQ(s.Init(), 1);
+    ASSERT_EQ(s.Open(0), 1);
+    EXPECT_EQ(s.Call("VRT_CamLeft {h} 5").result, 1);
+    const int64_t took = s.TimedUnload(20000);
+    ASSERT_GE(took, 0) << "the unload did not return";
+    EXPECT_LT(took, 2000);
+    for (int i = 0; i < 200 && server.ClientConnected(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(server.ClientConnected());
+    dome.ClearLines();
+    s.Load();
+    ASSERT_EQ(s.Init(), 1);
+    ASSERT_EQ(s.Open(0), 1);
+    EXPECT_EQ(s.Call("VRT_CamRight {h} 5").result, 1);
+    EXPECT_EQ(dome.TakeLines(), (Lines{"@2,1", "@3,5", "@5,23", "@2,1", "@3,5", "@6,22", "@5,2",
+                                       "@7,54,1", "@5,23"}));
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+    s.Unload();
+  });
+  EXPECT_EQ(server.Connections(), 4u);
 }
 
 TEST_F(WineHostTest, NetworkLineServerThatIsNotThereAnswersMinus8) {

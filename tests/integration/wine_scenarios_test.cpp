@@ -541,6 +541,71 @@ TEST_F(WineHostTest, HostExitingWithACameraOpenEnds) {
   EXPECT_EQ(nativeLog, emulated.log);
 }
 
+// A host that unloads the library with a camera open and moving, without
+// ending the module: the unload returns at once and leaves no thread behind,
+// the log gets its last lines, nothing in the settings file changes, and
+// the same process loads the library again and drives the same camera on
+// the same port. Twice, so that the unload of a library loaded a second
+// time in the process is tried too.
+TEST_F(WineHostTest, UnloadWithACameraOpenReturnsAtOnceAndFreesThePort) {
+  constexpr int kCom = 35;
+  RunBoth([](Session& s) {
+    const int before = s.Threads();
+    ASSERT_GT(before, 0);
+    StartCamera(s, kCom);
+    EXPECT_EQ(s.Threads(), before + 1);  // the line's worker
+    EXPECT_EQ(s.Call("VRT_CamSetRelayName {h} 1 \"Wiper\"").result, 1);
+    const std::string settings = ReadText(s.SettingsPath());
+    for (int round = 1; round <= 2; ++round) {
+      SCOPED_TRACE("unload " + std::to_string(round));
+      EXPECT_EQ(s.Call("VRT_CamLeft {h} 5").result, 1);
+      EXPECT_EQ(s.Wire(kCom), (Lines{"@5,3", "@7,54,1", "@5,23"}));
+      // The connection's worker is waiting for its next round by now.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      const int64_t took = s.TimedUnload(20000);
+      ASSERT_GE(took, 0) << "the unload did not return";
+      EXPECT_LT(took, 2000);
+      EXPECT_EQ(s.Threads(), before);
+      EXPECT_EQ(ReadText(s.SettingsPath()), settings);
+      const Lines log = s.LogLines();
+      ASSERT_GE(log.size(), 3u);
+      EXPECT_EQ(log[log.size() - 3], "COMM.Close: Connection 'Line 1' closed");
+      EXPECT_EQ(log[log.size() - 2], "DRV: Driver library freed.");
+      EXPECT_EQ(log[log.size() - 1], std::string(80, '-'));
+
+      s.Load();
+      ASSERT_EQ(s.Init(), 1);
+      ASSERT_EQ(s.Open(0), 1);
+      EXPECT_EQ(s.Wire(kCom), (Lines{"@2,1", "@3,5", "@5,23", "@2,1", "@3,5", "@6,22"}));
+      EXPECT_EQ(s.Call("VRT_CamGetRelay {h} 1").fields.at("name"), "\"Wiper\"");
+    }
+    EXPECT_EQ(s.Call("VRT_CamExitModule").result, 1);
+    s.Unload();
+  });
+}
+
+// A pulse still running when the library is unloaded is ended then: the
+// relay's off command goes out before the port closes, so that no washer
+// or lamp stays on with no driver left to switch it off.
+TEST_F(WineHostTest, UnloadEndsARelayPulseStillRunning) {
+  constexpr int kCom = 36;
+  const Transcript t = RunBoth([](Session& s) {
+    StartCamera(s, kCom);
+    EXPECT_EQ(s.Call("VRT_CamSetRelay {h} 0 3 5000").result, 1);
+    EXPECT_EQ(s.Wire(kCom), (Lines{"@5,18"}));
+    const int64_t took = s.TimedUnload(20000);
+    ASSERT_GE(took, 0) << "the unload did not return";
+    EXPECT_LT(took, 2000);
+    ASSERT_TRUE(s.Sim(kCom).WaitForLines(1, 2000));
+    EXPECT_EQ(s.Wire(kCom), (Lines{"@6,18"}));
+    EXPECT_EQ(s.Sim(kCom).State(128, 5).aux1, false);
+  });
+  const auto off =
+      std::find(t.log.begin(), t.log.end(), "RELAY.Set: Relay 'Relay1' SUCCESFULLY set to state 0");
+  ASSERT_NE(off, t.log.end());
+  EXPECT_LT(off, std::find(t.log.begin(), t.log.end(), "COMM.Close: Connection 'Line 1' closed"));
+}
+
 // A line feed in a message goes into the log as CR LF, and a CR LF that a
 // host's text already holds stays CR LF: the same bytes on both systems.
 TEST_F(WineHostTest, LineEndsInsideLogMessages) {

@@ -568,4 +568,35 @@ TEST_F(WindowTest, TheModulesEndWhileADialogIsOpenEndsItFirst) {
   EXPECT_TRUE(wxtest::WaitForNoDialog(kDriverSetup));
 }
 
+// A host that unloads the library while a dialog is open on another of its
+// threads, with a camera open and the module not ended: the dialog ends
+// first and its configure call returns, the unload returns within its
+// bound, and the library loaded again shows its dialogs again.
+TEST_F(WindowTest, AnUnloadWhileADialogIsOpenEndsItFirst) {
+  WriteSettings({{"Line A", 3, "96,E,8,1", {Camera("Gate", 0, 1)}}});
+  Simulator(3);
+  Load();
+  ASSERT_EQ(Init(), 1);
+  Open(0);
+  Configure(-1);
+  ASSERT_NE(wxtest::WaitForDialog(kDriverSetup), nullptr);
+  for (int i = 0; i < 100 && !LogContains("SETUPDLG.OnInitDialog"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_LT(UnloadAsItStands(), 2000);
+  EXPECT_EQ(ConfigureResult(), -12);
+  EXPECT_TRUE(wxtest::WaitForNoDialog(kDriverSetup));
+  EXPECT_TRUE(LacksLogLine("DRV: A setup dialog was still open when the library was freed."));
+  EXPECT_TRUE(HasLogLine("DRV: Driver library freed."));
+
+  Load();
+  ASSERT_EQ(Init(), 1);
+  Configure(-1);
+  ASSERT_NE(wxtest::WaitForDialog(kDriverSetup), nullptr);
+  for (int i = 0; i < 100 && CountLogLines("SETUPDLG.OnInitDialog: Driver setup dialog opened") < 2;
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  CloseUiFromAnotherThread();
+  EXPECT_EQ(ConfigureResult(), -12);
+}
+
 }  // namespace

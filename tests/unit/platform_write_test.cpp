@@ -1,13 +1,15 @@
-// The platform's writing of new files and starting of threads.
+// The platform's writing of new files and its worker threads.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "platform/file_ops.h"
 #include "platform/worker_thread.h"
@@ -50,18 +52,59 @@ TEST_F(WriteNewFileTest, FailsWhereNoFileCanBeMade) {
   EXPECT_FALSE(platform::WriteNewFile(dir_, "x"));  // a directory
 }
 
-TEST(StartThreadTest, RunsTheBodyOnTheNewThread) {
-  std::thread thread;
-  std::atomic<bool> ran{false};
-  std::thread::id where;
-  ASSERT_TRUE(platform::StartThread(&thread, [&] {
-    where = std::this_thread::get_id();
-    ran = true;
-  }));
-  ASSERT_TRUE(thread.joinable());
-  thread.join();
-  EXPECT_TRUE(ran);
-  EXPECT_NE(where, std::this_thread::get_id());
+// The connections' worker threads: a pass at once and then at its period,
+// on a thread of their own, and a stop that waits for a pass in progress
+// but not for the rest of a period.
+TEST(PeriodicThreadTest, PassesRunOnTheirOwnThreadUntilStopped) {
+  std::atomic<int> passes{0};
+  std::atomic<bool> elsewhere{true};
+  const std::thread::id self = std::this_thread::get_id();
+  auto worker = platform::StartPeriodicThread(20, [&] {
+    if (std::this_thread::get_id() == self) elsewhere = false;
+    ++passes;
+  });
+  ASSERT_NE(worker, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  const auto stop = std::chrono::steady_clock::now();
+  EXPECT_TRUE(worker->Wait(3000));
+  EXPECT_LT(std::chrono::steady_clock::now() - stop, std::chrono::milliseconds(100));
+  const int seen = passes.load();
+  EXPECT_GE(seen, 3);
+  EXPECT_LE(seen, 9);
+  EXPECT_TRUE(elsewhere);
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  EXPECT_EQ(passes.load(), seen);  // none after the stop
+  EXPECT_TRUE(worker->Wait(0));    // a second wait finds it ended
+}
+
+TEST(PeriodicThreadTest, AStopWaitsForThePassInProgressOrSaysItDidNot) {
+  std::atomic<bool> inPass{false};
+  std::atomic<int> passes{0};
+  auto worker = platform::StartPeriodicThread(10000, [&] {
+    inPass = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ++passes;
+  });
+  ASSERT_NE(worker, nullptr);
+  while (!inPass) std::this_thread::yield();
+  // Too short for the pass: the thread goes on, and ends by itself after
+  // it even with its owner gone.
+  EXPECT_FALSE(worker->Wait(50));
+  worker.reset();
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  EXPECT_EQ(passes.load(), 1);
+
+  inPass = false;
+  worker = platform::StartPeriodicThread(10000, [&] {
+    inPass = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ++passes;
+  });
+  ASSERT_NE(worker, nullptr);
+  while (!inPass) std::this_thread::yield();
+  worker->RequestStop();
+  EXPECT_TRUE(worker->Wait(3000));
+  EXPECT_EQ(passes.load(), 2);
 }
 
 }  // namespace

@@ -8,6 +8,10 @@
 //   load <path>                  "ok" when the library loaded and every export
 //                                was found, else "error <why>"
 //   unload                       "ok"
+//   threads                      "ok count=<n>": the threads the process has
+//                                now (a library that leaves none of its own
+//                                behind when it is unloaded leaves the count
+//                                it found)
 //   <export> <arguments...>      "= <result> ms=<elapsed> [<field>=<value>...]"
 //   sleep <ms>                   "ok"
 //   exit <status>                "ok", then ends the process at once with the
@@ -45,9 +49,11 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-// After windows.h, which it needs.
+// After windows.h, which they need.
 #include <commctrl.h>
+#include <tlhelp32.h>
 #else
+#include <dirent.h>
 #include <dlfcn.h>
 #endif
 
@@ -523,6 +529,27 @@ bool CallExport(const Api& api, const std::string& name, Arguments& a, int* resu
 #endif
 }
 
+// The number of threads the process has now; -1 when the system does not say.
+int ThreadCount() {
+  int count = 0;
+#if defined(_WIN32)
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snapshot);
+#else
+  DIR* tasks = opendir("/proc/self/task");
+  if (tasks == nullptr) return -1;
+  while (const dirent* entry = readdir(tasks))
+    if (entry->d_name[0] != '.') ++count;
+  closedir(tasks);
+#endif
+  return count;
+}
+
 // ---------------------------------------------------------------- dialogs
 
 // A configure call running on a thread of its own, as a host's window
@@ -805,6 +832,10 @@ int main() {
       reply("ok");
       continue;
     }
+    if (command == "threads") {
+      reply("ok count=" + std::to_string(ThreadCount()));
+      continue;
+    }
     if (command == "exit") {
       const int status = tokens.size() == 1
                              ? static_cast<int>(std::strtol(tokens[0].text.c_str(), nullptr, 10))
@@ -828,6 +859,22 @@ int main() {
 #else
       reply("error no dialogs to work here");
 #endif
+      continue;
+    }
+    // A configure call may be waited for after the library has gone (the
+    // unload ends its dialogs).
+    if (command == "configure-wait") {
+      const long ms = tokens.empty() ? 0 : std::strtol(tokens[0].text.c_str(), nullptr, 10);
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+      while (configure && !configure->done && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (!configure || !configure->done) {
+        reply(configure ? "error running" : "error no configure call");
+        continue;
+      }
+      configure->thread.join();
+      reply("= " + std::to_string(configure->result) + " ms=" + std::to_string(configure->ms));
+      configure.reset();
       continue;
     }
     if (!library.Loaded()) {
@@ -870,20 +917,6 @@ int main() {
         call->done = true;
       });
       reply("ok");
-      continue;
-    }
-    if (command == "configure-wait") {
-      const long ms = tokens.empty() ? 0 : std::strtol(tokens[0].text.c_str(), nullptr, 10);
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-      while (configure && !configure->done && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (!configure || !configure->done) {
-        reply(configure ? "error running" : "error no configure call");
-        continue;
-      }
-      configure->thread.join();
-      reply("= " + std::to_string(configure->result) + " ms=" + std::to_string(configure->ms));
-      configure.reset();
       continue;
     }
     Arguments arguments(std::move(tokens));

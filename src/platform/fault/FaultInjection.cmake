@@ -20,4 +20,4 @@ set_source_files_properties(${_posix}/file_ops.cpp PROPERTIES COMPILE_DEFINITION
 set_source_files_properties(${_posix}/log_file_posix.cpp PROPERTIES COMPILE_DEFINITIONS
   "AppendLogText=OsAppendLogText")
 set_source_files_properties(${_posix}/worker_thread_posix.cpp PROPERTIES COMPILE_DEFINITIONS
-  "StartThread=OsStartThread")
+  "StartPeriodicThread=OsStartPeriodicThread")

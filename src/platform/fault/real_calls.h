@@ -8,10 +8,10 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "platform/file_ops.h"
 #include "platform/serial_device.h"
+#include "platform/worker_thread.h"
 
 namespace platform {
 
@@ -29,7 +29,8 @@ void OsRemoveFile(const std::string& path);
 
 void OsAppendLogText(const std::string& path, const char* text, size_t length);
 
-bool OsStartThread(std::thread* thread, std::function<void()> body);
+std::unique_ptr<PeriodicThread> OsStartPeriodicThread(uint32_t periodMs,
+                                                      std::function<void()> pass);
 
 // The terminal device (platform/posix/serial_device_posix.h).
 std::unique_ptr<SerialDevice> NewPosixSerialDevice();

@@ -5,9 +5,9 @@
 
 namespace platform {
 
-bool StartThread(std::thread* thread, std::function<void()> body) {
-  if (fault::ShouldFail("thread.create")) return false;
-  return OsStartThread(thread, std::move(body));
+std::unique_ptr<PeriodicThread> StartPeriodicThread(uint32_t periodMs, std::function<void()> pass) {
+  if (fault::ShouldFail("thread.create")) return nullptr;
+  return OsStartPeriodicThread(periodMs, std::move(pass));
 }
 
 }  // namespace platform

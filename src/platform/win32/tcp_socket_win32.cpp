@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/process_end.h"
 #include "platform/tcp_socket.h"
 
 namespace platform {
@@ -49,7 +50,11 @@ class Win32TcpSocket final : public TcpSocket {
   }
   ~Win32TcpSocket() override {
     Close();
-    if (started_) WSACleanup();
+    // Not while the library is unloaded: the loader lock is held then, and
+    // the last end of Winsock unloads its helper libraries, which can wait
+    // for it. The socket is closed all the same; the start is left to the
+    // process.
+    if (started_ && !LibraryIsUnloading()) WSACleanup();
   }
 
   uint32_t Connect(const std::string& host, uint16_t port, uint32_t timeoutMs) override {

@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/process_end.h"
 #include "ui/resources.h"
 #include "ui/win32/dialog_template.h"
 
@@ -361,6 +362,12 @@ class Win32Window : public ui::DialogWindow {
     if (messageBoxes_ > 0) {
       EnumThreadWindows(GetCurrentThreadId(), &AnswerMessageBox, reinterpret_cast<LPARAM>(hwnd_));
     }
+    // Ended because the library is being unloaded: the activation would
+    // pass to the owner, the host's window, and drawing its caption can
+    // need the system's loader lock (a default icon is loaded), which the
+    // unload holds until this call has returned out of the library. The
+    // dialog gives the activation up first, to no window.
+    if (platform::LibraryIsUnloading() && GetActiveWindow() == hwnd_) SetActiveWindow(nullptr);
     EndNow(result);
   }
 
@@ -535,6 +542,16 @@ Win32Toolkit::Win32Toolkit() {
   classes.dwSize = sizeof classes;
   classes.dwICC = ICC_TREEVIEW_CLASSES | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES;
   InitCommonControlsEx(&classes);
+  // The common controls look some system functions up the first time a
+  // control of theirs is destroyed, and that look-up needs the system's
+  // loader lock. A dialog ended because the library is being unloaded is
+  // destroyed while the unload holds that lock, so one control of each
+  // kind the dialogs use is made and destroyed here, where it is free.
+  for (const char* kind : {WC_TREEVIEWA, TRACKBAR_CLASSA}) {
+    HWND control = CreateWindowExA(0, kind, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                   ModuleInstance(), nullptr);
+    if (control != nullptr) DestroyWindow(control);
+  }
 }
 
 int Win32Toolkit::RunModal(ui::CDialog& dialog, ui::CDialog* parent, void* hostParent) {
