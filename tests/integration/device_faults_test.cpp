@@ -74,6 +74,7 @@ TEST_F(DeviceFaultTest, AnswersSlowerThanTheReadTimeOutAreResentAndTheLineRecove
   const int handle = StartCamera(Camera("Gate", 0, 5), Line("Line 1", kCom, {}));
   const Api& a = api();
   Simulator(kCom).SetDelayMs(2500);
+  const size_t answered = Simulator(kCom).AnsweredCount();
   // The first read gives up after 2003 ms, the line goes again, and the
   // late answer to the first sending is taken during the second read.
   auto [stopped, stopMs] = Timed([&] { return a.VRT_CamLeft(handle, 0); });
@@ -86,7 +87,7 @@ TEST_F(DeviceFaultTest, AnswersSlowerThanTheReadTimeOutAreResentAndTheLineRecove
   // it may split an answer, costing a re-send). Once the dome is quick
   // again, calls answer at once and reach the dome.
   Simulator(kCom).SetDelayMs(0);
-  std::this_thread::sleep_for(milliseconds(3000));
+  ASSERT_TRUE(Simulator(kCom).WaitForAnswered(answered + 2, 4000));
   auto [lit, litMs] = Timed([&] { return a.VRT_CamSetRelay(handle, 0, 1, 0); });
   EXPECT_EQ(lit, 1);
   EXPECT_LT(litMs, 2003);

@@ -314,13 +314,18 @@ int HostTest::CountLogLines(const std::string& line) const {
   return count;
 }
 
-::testing::AssertionResult HostTest::WaitForLogLine(const std::string& line, int timeout_ms) const {
+::testing::AssertionResult HostTest::WaitForLogLine(const std::string& line, int timeout_ms,
+                                                    int count) const {
   const int64_t deadline = NowMs() + timeout_ms;
   while (NowMs() < deadline) {
-    if (CountLogLines(line) > 0) return ::testing::AssertionSuccess();
+    if (CountLogLines(line) >= count) return ::testing::AssertionSuccess();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return HasLogLine(line);
+  const int found = CountLogLines(line);
+  if (found >= count) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "log line \"" << line << "\" " << found << " times, not "
+                                       << count << ", after " << timeout_ms << " ms, in:\n"
+                                       << LogText();
 }
 
 std::vector<std::string> HostTest::Wire(int com) { return Simulator(com).TakeLines(); }

@@ -205,8 +205,10 @@ class HostTest : public ::testing::Test {
   ::testing::AssertionResult LacksLogLine(const std::string& line) const;
   ::testing::AssertionResult LogContains(const std::string& text) const;
   int CountLogLines(const std::string& line) const;
-  // For lines written by the driver's own worker: waits up to timeout_ms.
-  ::testing::AssertionResult WaitForLogLine(const std::string& line, int timeout_ms) const;
+  // For lines written by the driver's own worker: waits up to timeout_ms
+  // until the log holds the line count times.
+  ::testing::AssertionResult WaitForLogLine(const std::string& line, int timeout_ms,
+                                            int count = 1) const;
 
   // Lines the simulator received since the last call, without waiting.
   std::vector<std::string> Wire(int com = 1);

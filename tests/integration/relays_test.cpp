@@ -133,8 +133,9 @@ TEST_F(RelayTest, RelaysBeyondTheThirdDriveNothing) {
   EXPECT_EQ(a.VRT_CamSetRelay(handle, 4, 3, 100), 1);
   EXPECT_TRUE(HasLogLine("CAM.SetRelay: OK (TavoID 1), relay: 3 mode: 1, time: 0"));
   EXPECT_EQ(a.VRT_CamSetRelay(handle, 5, 1, 0), -27);
-  std::this_thread::sleep_for(milliseconds(400));
-  EXPECT_TRUE(HasLogLine("RELAY.Set: Relay 'Relay5' SUCCESFULLY set to state 0"));
+  // Once the pulse's end is logged (after the switch-off's own line), it too
+  // has sent nothing.
+  EXPECT_TRUE(WaitForLogLine("RELAY.Set: Relay 'Relay5' SUCCESFULLY set to state 0", 2000, 2));
   EXPECT_EQ(Wire(), Lines());
   EXPECT_EQ(ReadRelay(a, handle, 4).state, 0);  // the pulse ended
   VRT_CameraProperties properties{};

@@ -1,8 +1,6 @@
 // What the driver makes of the dome's answers: accepted codes, re-sent lines,
 // a silent dome, a node off line, and a port that vanishes under an open
 // camera.
-#include <chrono>
-#include <thread>
 
 #include "host_fixture.h"
 
@@ -51,8 +49,8 @@ TEST_F(ReplyTest, AnAnswerLaterThanItsReadIsNotTakenForTheNextLines) {
   const int handle = Open(0);
   ASSERT_EQ(Wire(), (Lines{"@2,1", "@3,5", "@5,23", "@2,1", "@3,5", "@6,22"}));
   ASSERT_EQ(Simulator(1).QueuedReplies(), 0u);
-  // Until the late answer is surely in.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  // Until the late answer is in.
+  ASSERT_TRUE(Simulator(1).WaitForAnswered(6, 3000));
   // The pan start is refused once: it is sent again, not answered by the
   // late "OK" of the lens-slow line.
   Simulator(1).QueueReply("ER\r");

@@ -77,6 +77,7 @@ class HostDialogsTest : public q7host::HostTest {
     std::error_code error;
     fs::copy_file(QUARO7_WX_MODULE_PATH, Dir() + "/QUARO7K7_PTZ_wx.so", error);
     ASSERT_FALSE(error) << error.message();
+    wxtest::WatchHostModule(Dir() + "/QUARO7K7_PTZ_wx.so");
   }
   void TearDown() override {
     if (configure_.valid()) {

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -166,6 +167,46 @@ class ToolkitTest : public ::testing::Test {
 
   Toolkit* toolkit_ = nullptr;
 };
+
+// Hosts may ask for the toolkit on several threads before it has started:
+// it starts once, and each call returns only once it runs.
+TEST(ToolkitStartTest, FirstCallsFromSeveralThreadsAtOnceStartItOnce) {
+  if (!wxtest::HaveDisplay()) GTEST_SKIP() << "no display";
+  constexpr int kCallers = 4;
+  std::atomic<int> ready{0};
+  std::vector<std::future<Toolkit*>> calls;
+  for (int i = 0; i < kCallers; ++i) {
+    calls.push_back(std::async(std::launch::async, [&ready] {
+      ++ready;
+      while (ready.load() < kCallers) std::this_thread::yield();
+      std::string why;
+      return wxtest::ModuleToolkit(QUARO7_WX_MODULE_PATH, &why);
+    }));
+  }
+  std::vector<Toolkit*> toolkits;
+  for (auto& call : calls) toolkits.push_back(call.get());
+  ASSERT_NE(toolkits[0], nullptr);
+  for (Toolkit* toolkit : toolkits) EXPECT_EQ(toolkit, toolkits[0]);
+  // One application runs them all: a dialog shown from every caller's
+  // thread at once ends with its own result.
+  std::vector<std::unique_ptr<ProbeDialog>> dialogs;
+  std::vector<std::future<int>> results;
+  for (int i = 0; i < kCallers; ++i) {
+    dialogs.push_back(std::make_unique<ProbeDialog>(*toolkits[0]));
+    dialogs.back()->init = [i](DialogWindow& w) { w.EndDialog(i % 2 ? kResultOk : kResultCancel); };
+  }
+  for (int i = 0; i < kCallers; ++i) {
+    ProbeDialog* dialog = dialogs[i].get();
+    Toolkit* toolkit = toolkits[0];
+    results.push_back(std::async(std::launch::async, [toolkit, dialog] {
+      return toolkit->RunModal(*dialog, nullptr, nullptr);
+    }));
+  }
+  for (int i = 0; i < kCallers; ++i) {
+    ASSERT_EQ(results[i].wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(results[i].get(), i % 2 ? kResultOk : kResultCancel);
+  }
+}
 
 TEST_F(ToolkitTest, ControlsSitAtTheirDialogUnitRectanglesWithTheirStartStates) {
   ProbeDialog dialog(*toolkit_);

@@ -23,8 +23,12 @@ fi
 export DISPLAY=":$display"
 unset WAYLAND_DISPLAY
 # Under AddressSanitizer the toolkit's lasting allocations are suppressed by
-# where they are made (lsan-toolkit.supp), which needs whole stacks.
-export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
+# where they are made (lsan-toolkit.supp): the toolkit's libraries have no
+# frame pointers, so the unwinder that reads the debugging information takes
+# the allocation stacks, and only their five innermost frames, so that a
+# rule meets the code that allocated and not a toolkit loop far up the
+# stack (which would hide what the dialog module leaks in its handlers).
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0:malloc_context_size=5"
 # For screenshots a small window manager draws the windows' title bars.
 manager=
 if [ "${QUARO7_UPDATE_SCREENSHOTS:-}" = 1 ] && command -v matchbox-window-manager >/dev/null 2>&1; then

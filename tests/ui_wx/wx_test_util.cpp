@@ -27,12 +27,16 @@ bool HaveDisplay() {
   return display != nullptr && *display != '\0';
 }
 
-ui::Toolkit* ModuleToolkit(const std::string& modulePath, std::string* why) {
-  void* module = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module == nullptr) {
-    *why = dlerror();
-    return nullptr;
-  }
+namespace {
+
+// The toolkit is known to run once this test thread or another has had it
+// from the module's entry, which returns only when the start is done: from
+// then on wxTheApp, set by the module's UI thread, may be read here.
+std::mutex startLock;
+bool started = false;
+std::string hostModule;
+
+ui::Toolkit* EntryToolkit(void* module, std::string* why) {
   auto entry = reinterpret_cast<WxModuleEntry>(dlsym(module, QUARO7_WX_MODULE_ENTRY));
   if (entry == nullptr) {
     *why = "no entry";
@@ -44,8 +48,40 @@ ui::Toolkit* ModuleToolkit(const std::string& modulePath, std::string* why) {
   return toolkit;
 }
 
+// True once the toolkit runs. A host's library starts it on its own
+// thread: until its module is loaded, not yet.
+bool ToolkitStarted() {
+  std::lock_guard<std::mutex> hold(startLock);
+  if (started || hostModule.empty()) return started;
+  void* module = dlopen(hostModule.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  if (module == nullptr) return false;
+  std::string why;
+  started = EntryToolkit(module, &why) != nullptr;
+  dlclose(module);
+  return started;
+}
+
+}  // namespace
+
+ui::Toolkit* ModuleToolkit(const std::string& modulePath, std::string* why) {
+  void* module = dlopen(modulePath.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    *why = dlerror();
+    return nullptr;
+  }
+  ui::Toolkit* toolkit = EntryToolkit(module, why);
+  std::lock_guard<std::mutex> hold(startLock);
+  if (toolkit != nullptr) started = true;
+  return toolkit;
+}
+
+void WatchHostModule(const std::string& modulePath) {
+  std::lock_guard<std::mutex> hold(startLock);
+  hostModule = modulePath;
+}
+
 bool OnUi(const std::function<void()>& call, int timeoutMs) {
-  if (wxTheApp == nullptr) return false;
+  if (!ToolkitStarted() || wxTheApp == nullptr) return false;
   struct State {
     std::mutex lock;
     std::condition_variable done;

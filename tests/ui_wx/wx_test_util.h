@@ -21,7 +21,12 @@ bool HaveDisplay();
 // Loads the module file and returns its toolkit, or nullptr with why.
 ui::Toolkit* ModuleToolkit(const std::string& modulePath, std::string* why);
 
-// Runs call on the UI thread and waits for it (false after timeoutMs).
+// The module file a host's library loads beside itself: until that module
+// has started its toolkit, OnUi answers false.
+void WatchHostModule(const std::string& modulePath);
+
+// Runs call on the UI thread and waits for it (false after timeoutMs, or at
+// once while the toolkit has not started).
 bool OnUi(const std::function<void()>& call, int timeoutMs = 10000);
 
 // The innermost modal dialog on screen with this title, once it is there

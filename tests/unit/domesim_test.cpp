@@ -221,10 +221,17 @@ TEST(DomeSimulator, AScriptedReplyKeepsItsOwnDelay) {
   const auto delayed = steady_clock::now() - start;
   EXPECT_GE(delayed, milliseconds(140));
   EXPECT_LT(delayed, milliseconds(1000));
-  // Then the delay set for all lines again.
+  // Then the delay set for all lines again; a line is counted as answered
+  // only once its answer is out.
+  EXPECT_EQ(sim.AnsweredCount(), 2u);
+  sim.TakeLines();
   start = steady_clock::now();
-  EXPECT_EQ(port.Ask("@3,3", 3000), "OK\r");
+  port.Write("@3,3\r");
+  ASSERT_TRUE(sim.WaitForLines(1, 1000));
+  EXPECT_FALSE(sim.WaitForAnswered(3, 500));
+  EXPECT_TRUE(sim.WaitForAnswered(3, 3000));
   EXPECT_GE(steady_clock::now() - start, milliseconds(1190));
+  EXPECT_EQ(port.ReadReply(), "OK\r");
 }
 
 TEST(DomeSimulator, ClosingDuringALongDelayDoesNotWaitForIt) {

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <string>
@@ -15,9 +16,11 @@
 
 #include "camera/camera.h"
 #include "comm/comm.h"
+#include "domesim/domesim.h"
 #include "driver/driver.h"
 #include "driver/settings_change.h"
 #include "driver/settings_values.h"
+#include "platform/posix/serial_device_posix.h"
 #include "quaro7k7_ptz.h"
 #include "settings_test_util.h"
 #include "ui/about_dlg.h"
@@ -92,6 +95,12 @@ void TypeAndOk(FakeWindow& w, const std::vector<std::pair<int, std::string>>& fi
 class SetupDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The camera setup dialog opens its line: simulated domes answer on the
+    // document's COM3 and COM1, so that no port of this machine takes part
+    // (a COM port without a link in the port directory is /dev/ttyS<n-1>).
+    lineZ_.Publish(dir_.Path, 3);
+    lineA_.Publish(dir_.Path, 1);
+    platform::SetPortDirectoryForTesting(dir_.Path + "/ports");
     Open(DefaultDocument());
     DriverLog().SetLogPath(dir_.Path);
     DriverLog().SetEnabled(1);
@@ -99,6 +108,10 @@ class SetupDialogTest : public ::testing::Test {
   void TearDown() override {
     DriverLog().SetEnabled(0);
     Reset();
+    platform::SetPortDirectoryForTesting("");
+    lineZ_.Close();
+    lineA_.Close();
+    std::filesystem::remove_all(dir_.Path + "/ports");
   }
 
   void Open(const std::string& text) {
@@ -172,6 +185,8 @@ class SetupDialogTest : public ::testing::Test {
   }
 
   ScratchDir dir_;
+  domesim::DomeSimulator lineZ_;
+  domesim::DomeSimulator lineA_;
   FakeToolkit toolkit_;
 };
 

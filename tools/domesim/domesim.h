@@ -318,6 +318,11 @@ class DomeSimulator {
   std::vector<std::string> TakeLines();
   // True once at least n lines are recorded, false after timeout_ms.
   bool WaitForLines(size_t n, int timeout_ms) const;
+  // Lines answered since the simulator started: the answer written after its
+  // delay, or none due (silent). TakeLines() and ClearLines() keep the count.
+  size_t AnsweredCount() const;
+  // True once AnsweredCount() reaches n, false after timeout_ms.
+  bool WaitForAnswered(size_t n, int timeout_ms) const;
   void ClearLines();
 
   // Dome model (node 128 for the direct form).
@@ -374,6 +379,7 @@ class DomeSimulator {
   std::string babble_chunk_;
   size_t babbled_ = 0;
   std::vector<ReceivedLine> lines_;
+  size_t answered_ = 0;
   DomeModel model_;
   std::minstd_rand rng_{7};
   std::function<void(const std::string&)> sink_;

@@ -292,6 +292,11 @@ void DomeSimulator::HandleLine(int master_fd, const std::string& line, size_t le
     if (n <= 0) break;  // the driver's receive buffer is full: the rest is lost
     sent += static_cast<size_t>(n);
   }
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ++answered_;
+  }
+  changed_.notify_all();
 }
 
 std::string DomeSimulator::SlavePath() const {
@@ -478,6 +483,17 @@ bool DomeSimulator::WaitForLines(size_t n, int timeout_ms) const {
   std::unique_lock<std::mutex> lock(mu_);
   return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms),
                            [&] { return lines_.size() >= n; });
+}
+
+size_t DomeSimulator::AnsweredCount() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return answered_;
+}
+
+bool DomeSimulator::WaitForAnswered(size_t n, int timeout_ms) const {
+  std::unique_lock<std::mutex> lock(mu_);
+  return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms < 0 ? 0 : timeout_ms),
+                           [&] { return answered_ >= n; });
 }
 
 void DomeSimulator::ClearLines() {

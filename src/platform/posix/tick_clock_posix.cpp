@@ -1,16 +1,26 @@
 // Millisecond ticks from the monotonic clock, sleeping and local time.
+#include "platform/posix/tick_clock_posix.h"
+
 #include <errno.h>
 #include <time.h>
+
+#include <atomic>
 
 #include "platform/tick_clock.h"
 
 namespace platform {
 
+namespace {
+std::atomic<uint64_t> advancedMs{0};
+}  // namespace
+
+void AdvanceTickCountForTesting(uint32_t milliseconds) { advancedMs += milliseconds; }
+
 uint32_t TickCount() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  const uint64_t ms =
-      static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u +
+                      static_cast<uint64_t>(ts.tv_nsec) / 1000000u + advancedMs.load();
   return static_cast<uint32_t>(ms);  // wraps at 2^32 like the Windows tick count
 }
 

@@ -144,6 +144,9 @@ struct StopAtExit {
 bool StartToolkit(std::string* why) {
   Runner& r = TheRunner();
   std::unique_lock<std::mutex> hold(r.lock);
+  // A call while another is starting the toolkit waits for that start: a
+  // second UI thread would start wxWidgets twice.
+  r.changed.wait(hold, [&] { return r.state != State::kStarting; });
   if (r.state == State::kRunning) return true;
   if (r.state == State::kFailed) {
     *why = r.failure;
