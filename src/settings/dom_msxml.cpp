@@ -430,27 +430,19 @@ class MarkupWriter {
   std::string Out;
 };
 
-// The whole file in a stream in memory, read with every kind of sharing;
-// null when it cannot be read.
-ComRef<IStream> ReadIntoStream(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return ComRef<IStream>();
+// The bytes in a stream in memory; null when it cannot be made.
+ComRef<IStream> StreamOf(const std::string& bytes) {
   ComRef<IStream> stream;
-  bool whole = SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()));
-  char buffer[16384];
-  while (whole) {
-    DWORD got = 0;
-    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) whole = false;
-    if (!whole || got == 0) break;
-    ULONG written = 0;
-    whole = SUCCEEDED(stream->Write(buffer, got, &written)) && written == got;
+  if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()))) return ComRef<IStream>();
+  ULONG written = 0;
+  if (!bytes.empty() &&
+      (FAILED(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written)) ||
+       written != bytes.size())) {
+    return ComRef<IStream>();
   }
-  CloseHandle(file);
   LARGE_INTEGER start;
   start.QuadPart = 0;
-  if (!whole || FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) return ComRef<IStream>();
+  if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) return ComRef<IStream>();
   return stream;
 }
 
@@ -458,6 +450,88 @@ class MsxmlNode : public XmlDomNode {
  public:
   MsxmlNode(ComRef<IXMLDOMNode> node, IXMLDOMDocument2* owner)
       : Node(std::move(node)), Owner(ComRef<IXMLDOMDocument2>::Share(owner)) {}
+
+  std::unique_ptr<XmlDomNode> Clone() const override {
+    return std::make_unique<MsxmlNode>(ComRef<IXMLDOMNode>::Share(Node.Get()), Owner.Get());
+  }
+
+  XmlNodeKind Kind() const override {
+    switch (TypeOf(Node.Get())) {
+      case NODE_ELEMENT:
+        return XmlNodeKind::kElement;
+      case NODE_TEXT:
+      case NODE_CDATA_SECTION:
+        return XmlNodeKind::kText;
+      case NODE_COMMENT:
+        return XmlNodeKind::kComment;
+      case NODE_PROCESSING_INSTRUCTION:
+        return XmlNodeKind::kInstruction;
+      default:
+        return XmlNodeKind::kOther;
+    }
+  }
+
+  std::string Name() const override {
+    const DOMNodeType type = TypeOf(Node.Get());
+    if (type != NODE_ELEMENT && type != NODE_PROCESSING_INSTRUCTION) return std::string();
+    OwnedBstr name;
+    NameOf(Node.Get(), &name);
+    return ToLatin1(name.Get());
+  }
+
+  std::string Value() const override {
+    const DOMNodeType type = TypeOf(Node.Get());
+    if (type != NODE_TEXT && type != NODE_CDATA_SECTION && type != NODE_COMMENT &&
+        type != NODE_PROCESSING_INSTRUCTION) {
+      return std::string();
+    }
+    OwnedBstr value;
+    ValueOf(Node.Get(), &value);
+    return ToLatin1(value.Get());
+  }
+
+  std::vector<std::pair<std::string, std::string>> Attributes() const override {
+    std::vector<std::pair<std::string, std::string>> attributes;
+    if (TypeOf(Node.Get()) != NODE_ELEMENT) return attributes;
+    ComRef<IXMLDOMNamedNodeMap> map = AttributeMap();
+    long count = 0;
+    if (map) Check(map->get_length(&count), "get_length");
+    for (long i = 0; i < count; ++i) {
+      ComRef<IXMLDOMNode> attribute;
+      Check(map->get_item(i, attribute.Put()), "get_item");
+      if (!attribute) continue;
+      OwnedBstr name, value;
+      NameOf(attribute.Get(), &name);
+      ValueOf(attribute.Get(), &value);
+      attributes.emplace_back(ToLatin1(name.Get()), ToLatin1(value.Get()));
+    }
+    return attributes;
+  }
+
+  std::unique_ptr<XmlDomNode> FirstChild() const override {
+    ComRef<IXMLDOMNode> child;
+    Check(Node->get_firstChild(child.Put()), "get_firstChild");
+    if (!child) return nullptr;
+    return std::make_unique<MsxmlNode>(std::move(child), Owner.Get());
+  }
+
+  std::vector<std::pair<std::string, std::unique_ptr<XmlDomNode>>> ChildElements() const override {
+    std::vector<std::pair<std::string, std::unique_ptr<XmlDomNode>>> children;
+    ComRef<IXMLDOMNode> child;
+    Check(Node->get_firstChild(child.Put()), "get_firstChild");
+    while (child) {
+      ComRef<IXMLDOMNode> next;
+      Check(child->get_nextSibling(next.Put()), "get_nextSibling");
+      if (TypeOf(child.Get()) == NODE_ELEMENT) {
+        OwnedBstr name;
+        NameOf(child.Get(), &name);
+        children.emplace_back(ToLatin1(name.Get()),
+                              std::make_unique<MsxmlNode>(std::move(child), Owner.Get()));
+      }
+      child = std::move(next);
+    }
+    return children;
+  }
 
   std::unique_ptr<XmlDomNode> Parent() const override {
     ComRef<IXMLDOMNode> parent;
@@ -491,7 +565,7 @@ class MsxmlNode : public XmlDomNode {
   }
 
   bool AddAttribute(const std::string& name, const std::string& value) override {
-    ComRef<IXMLDOMNamedNodeMap> map = Attributes();
+    ComRef<IXMLDOMNamedNodeMap> map = AttributeMap();
     if (!map) return false;
     RequireName(name, "attribute name");
     ComRef<IXMLDOMAttribute> attribute;
@@ -551,7 +625,7 @@ class MsxmlNode : public XmlDomNode {
   IXMLDOMNode* Get() const { return Node.Get(); }
 
  private:
-  ComRef<IXMLDOMNamedNodeMap> Attributes() const {
+  ComRef<IXMLDOMNamedNodeMap> AttributeMap() const {
     ComRef<IXMLDOMNamedNodeMap> map;
     Check(Node->get_attributes(map.Put()), "get_attributes");
     return map;
@@ -559,7 +633,7 @@ class MsxmlNode : public XmlDomNode {
 
   ComRef<IXMLDOMNode> Find(const std::string& name) const {
     ComRef<IXMLDOMNode> item;
-    ComRef<IXMLDOMNamedNodeMap> map = Attributes();
+    ComRef<IXMLDOMNamedNodeMap> map = AttributeMap();
     if (map) Check(map->getNamedItem(Bstr(name).Get(), item.Put()), "getNamedItem");
     return item;
   }
@@ -574,11 +648,12 @@ class MsxmlDocument : public XmlDomDocument {
  public:
   explicit MsxmlDocument(ComRef<IXMLDOMDocument2> document) : Doc(std::move(document)) {}
 
-  // The file is read here, with every kind of sharing, and handed to the
-  // component as a stream: the component's own opening of a file refuses
-  // another process's replace of it (a save) while it reads.
-  bool Load(const std::string& path) override {
-    ComRef<IStream> stream = ReadIntoStream(path);
+  // The bytes are handed to the component as a stream: the file is read by
+  // the store (with every kind of sharing), since the component's own opening
+  // of a file refuses another process's replace of it (a save) while it
+  // reads.
+  bool Load(const std::string& bytes) override {
+    ComRef<IStream> stream = StreamOf(bytes);
     if (!stream) return false;
     VARIANT source;
     VariantInit(&source);
