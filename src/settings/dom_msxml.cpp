@@ -13,6 +13,8 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -653,6 +655,7 @@ class MsxmlDocument : public XmlDomDocument {
   // of a file refuses another process's replace of it (a save) while it
   // reads.
   bool Load(const std::string& bytes) override {
+    Keys.reset();
     ComRef<IStream> stream = StreamOf(bytes);
     if (!stream) return false;
     VARIANT source;
@@ -698,6 +701,12 @@ class MsxmlDocument : public XmlDomDocument {
   }
 
   std::unique_ptr<XmlDomNode> SelectSingleNode(const std::string& path) override {
+    bool plain = false;
+    IXMLDOMNode* walked = WalkPlain(path, &plain);
+    if (plain) {
+      if (walked == nullptr) return nullptr;
+      return std::make_unique<MsxmlNode>(ComRef<IXMLDOMNode>::Share(walked), Doc.Get());
+    }
     ComRef<IXMLDOMNode> found;
     Check(Doc->selectSingleNode(Bstr(path).Get(), found.Put()), "selectSingleNode");
     if (!found) return nullptr;
@@ -707,7 +716,27 @@ class MsxmlDocument : public XmlDomDocument {
     return std::make_unique<MsxmlNode>(std::move(found), Doc.Get());
   }
 
+  bool ReadAttribute(const std::string& path, const std::string& name,
+                     std::string* value) override {
+    bool plain = false;
+    IXMLDOMNode* walked = WalkPlain(path, &plain);
+    if (!plain) return XmlDomDocument::ReadAttribute(path, name, value);
+    value->clear();
+    if (walked == nullptr) return false;
+    ComRef<IXMLDOMNamedNodeMap> map;
+    Check(walked->get_attributes(map.Put()), "get_attributes");
+    ComRef<IXMLDOMNode> item;
+    if (map) Check(map->getNamedItem(Bstr(name).Get(), item.Put()), "getNamedItem");
+    if (item) {
+      OwnedBstr text;
+      ValueOf(item.Get(), &text);
+      *value = ToLatin1(text.Get());
+    }
+    return true;
+  }
+
   std::unique_ptr<XmlDomNode> AppendElement(XmlDomNode& parent, const std::string& name) override {
+    Keys.reset();
     RequireName(name, "element name");
     ComRef<IXMLDOMElement> element;
     Check(Doc->createElement(Bstr(name).Get(), element.Put()), "createElement");
@@ -745,12 +774,77 @@ class MsxmlDocument : public XmlDomDocument {
   }
 
   bool RemoveChild(XmlDomNode& parent, XmlDomNode& child) override {
+    if (TypeOf(NodeOf(child)) == NODE_ELEMENT) Keys.reset();
     ComRef<IXMLDOMNode> removed;
     Check(NodeOf(parent)->removeChild(NodeOf(child), removed.Put()), "removeChild");
     return static_cast<bool>(removed);
   }
 
  private:
+  // The elements by key path, so that a key is found without the
+  // component's selection, which looks through every sibling (a line of a
+  // thousand cameras would load in time growing with the square of its
+  // size): each element's children are read once, by name, when a key below
+  // it is first looked up. Any element added or removed clears it all.
+  struct Level;
+  struct Entry {
+    ComRef<IXMLDOMNode> node;
+    std::unique_ptr<Level> below;
+  };
+  struct Level {
+    bool filled = false;
+    // The first child element of each name.
+    std::map<std::string, Entry> first;
+  };
+
+  static void Fill(IXMLDOMNode* owner, Level* level) {
+    ComRef<IXMLDOMNode> child;
+    Check(owner->get_firstChild(child.Put()), "get_firstChild");
+    while (child) {
+      ComRef<IXMLDOMNode> next;
+      Check(child->get_nextSibling(next.Put()), "get_nextSibling");
+      if (TypeOf(child.Get()) == NODE_ELEMENT) {
+        OwnedBstr name;
+        NameOf(child.Get(), &name);
+        level->first.emplace(ToLatin1(name.Get()), Entry{std::move(child), nullptr});
+      }
+      child = std::move(next);
+    }
+    level->filled = true;
+  }
+
+  // The element a path of plain child steps names (null for none), with
+  // *plain true; *plain false for any other path.
+  IXMLDOMNode* WalkPlain(const std::string& path, bool* plain) {
+    *plain = false;
+    if (path.empty()) return nullptr;
+    if (!Keys) Keys = std::make_unique<Level>();
+    IXMLDOMNode* owner = Doc.Get();
+    Level* level = Keys.get();
+    for (size_t begin = 0; begin <= path.size();) {
+      size_t end = path.find('/', begin);
+      if (end == std::string::npos) end = path.size();
+      const std::string step = path.substr(begin, end - begin);
+      begin = end + 1;
+      // A name with a colon is a prefixed name to XPath: the component's.
+      if (!IsXmlName(step) || step.find(':') != std::string::npos) return nullptr;
+      // Past a step that named nothing the rest is only checked.
+      if (owner == nullptr) continue;
+      if (!level->filled) Fill(owner, level);
+      auto found = level->first.find(step);
+      if (found == level->first.end()) {
+        owner = nullptr;
+        continue;
+      }
+      owner = found->second.node.Get();
+      if (end == path.size()) break;
+      if (!found->second.below) found->second.below = std::make_unique<Level>();
+      level = found->second.below.get();
+    }
+    *plain = true;
+    return owner;
+  }
+
   // UTF-8 when the declaration names it or when there is none (as XML
   // has it); otherwise ISO-8859-1.
   bool DeclaresUtf8() const {
@@ -778,6 +872,7 @@ class MsxmlDocument : public XmlDomDocument {
   }
 
   ComRef<IXMLDOMDocument2> Doc;
+  std::unique_ptr<Level> Keys;
 };
 
 }  // namespace
