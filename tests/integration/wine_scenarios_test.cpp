@@ -433,10 +433,11 @@ TEST_F(WineHostTest, SameChangesWriteTheSameSettingsFile) {
 // process is reading or replacing the file at that moment. The second host
 // then renames a relay of its own camera: the file changed since it read it,
 // but not that camera, so the rename goes into the file beside the first
-// host's. The first host, which read the second's camera before that rename,
-// then opens it and renames a relay: refused (-22, with the log line naming
-// the camera), and again; after a module restart it reads the second host's
-// name and saves that camera too. Both systems
+// host's, and the first host's next rename and preset store on its own
+// camera go in beside it. The first host, which read the second's camera
+// before that rename, then opens it and renames a relay: refused (-22, with
+// the log line naming the camera), and again; after a module restart it
+// reads the second host's name and saves that camera too. Both systems
 // answer alike and leave the same file.
 TEST_F(WineHostTest, TwoProcessesSavingOneSettingsFile) {
   constexpr int kComA = 31, kComB = 32, kRenames = 25;
@@ -485,6 +486,7 @@ TEST_F(WineHostTest, TwoProcessesSavingOneSettingsFile) {
           << "see " << dir;
       seen.push_back(b.Call("VRT_CamSetRelayName {h} 0 \"B\"").result);
       seen.push_back(a.Call("VRT_CamSetRelayName {h} 0 \"A last\"").result);
+      seen.push_back(a.Call("VRT_CamSetPrePositionName {h} \"Door\"").result);
       // The second host lets the yard camera's port go; the first opens it.
       seen.push_back(b.Call("VRT_CamClose {h}").result);
       b.ResetLines();  // the yard camera's simulator is the second host's
@@ -509,14 +511,14 @@ TEST_F(WineHostTest, TwoProcessesSavingOneSettingsFile) {
                 std::string::npos)
           << "see " << dir;
       const std::string settings = ReadText(dir + "/QUARO7K7_PTZ.xml");
-      for (const char* name : {"\"A last\"", "\"B\"", "\"A after B\""})
+      for (const char* name : {"\"A last\"", "\"Door\"", "\"B\"", "\"A after B\""})
         EXPECT_NE(settings.find(name), std::string::npos) << name << " in " << settings;
       EXPECT_EQ(settings.find("\"A over B\""), std::string::npos) << settings;
       files[side->Name()] = settings;
     }
     if (!HasFailure()) RemoveTree(dir);
   }
-  EXPECT_EQ(answers["linux"], (std::vector<int>{1, 1, 1, 1, -22, -22, 1, 1, 1, 1}));
+  EXPECT_EQ(answers["linux"], (std::vector<int>{1, 1, 1, 1, 1, -22, -22, 1, 1, 1, 1}));
   EXPECT_EQ(answers["wine"], answers["linux"]);
   EXPECT_EQ(files["wine"], files["linux"]);
 }
