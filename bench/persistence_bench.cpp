@@ -98,7 +98,12 @@ void Persistence_CameraSave(benchmark::State& state) {
   }
   exitModule();
 }
-BENCHMARK(Persistence_CameraSave)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(Persistence_CameraSave)
+    ->Arg(1)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(999)
+    ->Unit(benchmark::kMillisecond);
 
 // Baselines: the same file read by the XML parser alone, and written once
 // the way every save writes it (a temporary file, flushed, renamed over).
@@ -131,7 +136,12 @@ void Persistence_Baseline_WriteFile(benchmark::State& state) {
       state.SkipWithError("write failed");
   }
 }
-BENCHMARK(Persistence_Baseline_WriteFile)->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
+BENCHMARK(Persistence_Baseline_WriteFile)
+    ->Arg(1)
+    ->Arg(10)
+    ->Arg(100)
+    ->Arg(999)
+    ->Unit(benchmark::kMillisecond);
 
 static const bench::CompareTo kLoadRatio({"Persistence_LoadLargestConfiguration/iterations:10"},
                                          "Persistence_Baseline_ParseFile/iterations:50");
@@ -143,5 +153,7 @@ static const bench::CompareTo kSave10({"Persistence_CameraSave/10"},
                                       "Persistence_Baseline_WriteFile/10");
 static const bench::CompareTo kSave100({"Persistence_CameraSave/100"},
                                        "Persistence_Baseline_WriteFile/100");
+static const bench::CompareTo kSave999({"Persistence_CameraSave/999"},
+                                       "Persistence_Baseline_WriteFile/999");
 
 }  // namespace
