@@ -160,15 +160,20 @@ int CVRTCamera::StorePreset(int id, const std::string& name,
 
 void CVRTCamera::KeepPreset(std::unique_ptr<CVRTPrePosition> preset, bool wholeCamera) {
   const int location = preset->MemId;
+  CVRTPrePosition* kept = preset.get();
   PrePositions.push_back(std::move(preset));
   try {
     // The nodes are renumbered in list order, so that a reload brings every
-    // preset back at the number the host knows it by.
+    // preset back at the number the host knows it by. A preset stored by
+    // name is saved under its own key first, then the whole camera: its node
+    // comes before any of the camera's keys that the file lacked.
     SettingsChange([&] {
-      if (wholeCamera)
+      if (wholeCamera) {
+        kept->Save();
         Save();
-      else
+      } else {
         WritePrePositions(KeyPath);
+      }
     });
   } catch (...) {
     // The host is told that the store failed: the preset is not kept, and

@@ -224,10 +224,15 @@ CVRTCamera* CVRTComm::FindCamera(int sysId) {
 
 int CVRTComm::MakeCameraKey(int kind, std::string* key) {
   if (kind != 1 || key == nullptr) return 0;
+  // A key another process saved a camera under is not free either (read
+  // before the list is held: the store is never waited for with it held).
+  std::vector<std::string> saved;
+  for (const CVRTDriver::SavedCamera& camera : Driver().CamerasInFile())
+    if (camera.connection == key_) saved.push_back(camera.key);
   std::lock_guard<std::recursive_mutex> hold(camerasLock_);
   for (int n = 1; n <= 999; ++n) {
     const std::string candidate = key_ + "/cam" + std::to_string(n);
-    bool used = false;
+    bool used = std::find(saved.begin(), saved.end(), candidate) != saved.end();
     for (auto& camera : cameras_)
       if (SameTextIgnoringCase(camera->KeyPath, candidate)) used = true;
     if (!used) {
@@ -239,13 +244,28 @@ int CVRTComm::MakeCameraKey(int kind, std::string* key) {
 }
 
 int CVRTComm::CameraConflict(const CameraSettings& settings, const CVRTCamera* camera) {
-  std::lock_guard<std::recursive_mutex> line(*lineLock_);
-  std::lock_guard<std::recursive_mutex> hold(camerasLock_);
-  for (auto& other : cameras_) {
-    if (other.get() == camera) continue;
-    if (other->TavoID == settings.TavoID) return 12;
-    if (other->SysID == settings.SysID) return 13;
-    if (SameTextIgnoringCase(other->Name, settings.Name)) return 14;
+  const auto compare = [&](int number, int address, const std::string& name) {
+    if (number == settings.TavoID) return 12;
+    if (address == settings.SysID) return 13;
+    if (SameTextIgnoringCase(name, settings.Name)) return 14;
+    return 0;
+  };
+  std::string ownKey;
+  {
+    std::lock_guard<std::recursive_mutex> line(*lineLock_);
+    std::lock_guard<std::recursive_mutex> hold(camerasLock_);
+    for (auto& other : cameras_) {
+      if (other.get() == camera) continue;
+      if (const int message = compare(other->TavoID, other->SysID, other->Name)) return message;
+    }
+    if (camera != nullptr) ownKey = camera->KeyPath;
+  }
+  // The line's cameras that other processes saved count as well (the store
+  // is looked at with no line lock held).
+  for (const CVRTDriver::SavedCamera& other : Driver().CamerasInFile()) {
+    if (other.connection != key_ || (!ownKey.empty() && SameTextIgnoringCase(other.key, ownKey)))
+      continue;
+    if (const int message = compare(other.number, other.address, other.name)) return message;
   }
   return 0;
 }

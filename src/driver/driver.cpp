@@ -50,6 +50,13 @@ CVRTDriver::CVRTDriver() {
   // unload, where a log usually exists.
   DriverLog().WriteLog("%s", kSeparatorLine);
   DriverLog().WriteLine("DRV: Driver initialized.\n");
+  // The driver's part of the rules for several processes on the file.
+  Settings.DescribeSubtree = [this](const std::string& subtree) {
+    return DescribeSettingsSubtree(subtree);
+  };
+  Settings.WriteRule = [this](const std::vector<std::string>& cameras) {
+    return CheckNumbersOfOtherProcesses(cameras);
+  };
 }
 
 CVRTDriver::~CVRTDriver() {
@@ -353,9 +360,12 @@ int CVRTDriver::GetFreeConnectionName(std::string* name) {
   if (name == nullptr) return 0;
   std::vector<CVRTComm*> connections;
   GetConnections(&connections);
+  // A name another process saved a connection under is not free either.
+  Settings.TakeInOtherChanges();
+  const std::vector<std::string> saved = Settings.ChildKeys("settings");
   for (int n = 1; n <= 999; ++n) {
     const std::string candidate = "comm" + std::to_string(n);
-    bool used = false;
+    bool used = std::find(saved.begin(), saved.end(), candidate) != saved.end();
     for (CVRTComm* connection : connections)
       if (SameTextIgnoringCase(connection->GetKey(), candidate)) used = true;
     if (!used) {

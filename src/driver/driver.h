@@ -173,6 +173,27 @@ class CVRTDriver {
   int DeletePrePositionKeys(CVRTCamera* camera);
   int DeleteRelayKeys(CVRTCamera* camera);
 
+  // --- other processes on the settings file (settings_processes.cpp) ---
+  // A camera as the settings file holds it, other processes' saves taken in.
+  struct SavedCamera {
+    std::string key;  // "comm1/cam2", as a camera's KeyPath
+    std::string connection;
+    std::string name;
+    int number = 0;  // TavoID
+    int node = 0;
+    int address = 0;  // SysID
+  };
+  // Every camera of the settings file, after taking in what other processes
+  // saved since this one last read or wrote it. Call it holding no camera
+  // list (a connection's cameras lock).
+  std::vector<SavedCamera> CamerasInFile();
+  // The log's name for a subtree of the settings file ("Camera 3 ('Gate')").
+  std::string DescribeSettingsSubtree(const std::string& subtree);
+  // The settings store's last check of a write: no camera it changes takes
+  // the number of a camera another process saved, nor that camera's node and
+  // camera addresses on the same line. The refusal, or "".
+  std::string CheckNumbersOfOtherProcesses(const std::vector<std::string>& cameras);
+
  private:
   // Waits until no host call holds any camera of the connection, then
   // deletes it.

@@ -5,6 +5,7 @@
 #include "camera/camera_settings_value.h"
 #include "comm/comm.h"
 #include "driver/driver.h"
+#include "driver/text.h"
 #include "quaro7k7_ptz.h"
 #include "ui/resources.h"
 
@@ -25,6 +26,14 @@ CameraSettingsCheck CVRTDriver::CheckCamera(const CameraSettings& settings, CVRT
     std::lock_guard<std::mutex> hold(tableLock_);
     auto it = camerasByNumber_.find(settings.TavoID);
     numberTaken = it != camerasByNumber_.end() && it->second != camera;
+  }
+  // Nor may another process have saved a camera with that number.
+  if (!numberTaken) {
+    const std::string ownKey = camera != nullptr ? camera->KeyPath : std::string();
+    for (const SavedCamera& saved : CamerasInFile())
+      if (saved.number == settings.TavoID &&
+          (ownKey.empty() || !SameTextIgnoringCase(saved.key, ownKey)))
+        numberTaken = true;
   }
   if (numberTaken)
     return Check::Refused(Check::kNumberTaken, camera_keys::TavoID,

@@ -18,11 +18,17 @@ int CVRTDriver::InitXML() {
   const std::string path = directory + platform::kPathSeparator + kSettingsFileName;
   Settings.Folder = directory;
   platform::ClearReadOnly(path);
+  // A start of the module after its end (nothing loaded is left) reads the
+  // file afresh, with what other processes saved meanwhile; a second start
+  // without an end keeps what the first read.
+  const bool again = Settings.OpenCount() > 0 && ConnectionCount() == 0;
   // Only a missing file is replaced by a new empty document. A file that
   // exists but is empty or damaged stays as it is: the open below refuses it.
   const platform::FileProbe probe = platform::ProbeFile(path);
-  if (!probe.exists) Settings.CreateDocument(kSettingsFileName, "settings", 1);
-  if (Settings.OpenDocument(kSettingsFileName, 1, 1) == 0) {
+  if (!probe.exists && !again) Settings.CreateDocument(kSettingsFileName, "settings", 1);
+  int32_t opened = Settings.OpenDocument(kSettingsFileName, 1, 1);
+  if (opened == 0 && again) opened = Settings.ReadAgain("settings");
+  if (opened == 0) {
     VRT_LOG_LINE("DRV.InitXML: XML configuration intialised.\n");
     return 1;
   }

@@ -41,14 +41,18 @@ std::vector<int> NumberedKeys(const std::string& parent, const std::string& pref
   // The same keys a probe of prefix1 ... prefix999 finds, read in one pass.
   std::vector<int> numbers;
   for (const std::string& name : Driver().Settings.ChildKeys(parent)) {
-    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
-    const std::string digits = name.substr(prefix.size());
-    if (digits.size() > 3 || digits[0] == '0' ||
-        digits.find_first_not_of("0123456789") != std::string::npos)
+    // One to three digits, the first not 0.
+    const size_t digits = name.size() - prefix.size();
+    if (name.size() <= prefix.size() || digits > 3 || name[prefix.size()] == '0' ||
+        name.compare(0, prefix.size(), prefix) != 0)
       continue;
-    numbers.push_back(std::stoi(digits));
+    int number = 0;
+    for (size_t at = prefix.size(); at < name.size() && number >= 0; ++at)
+      number = name[at] >= '0' && name[at] <= '9' ? number * 10 + (name[at] - '0') : -1;
+    if (number > 0) numbers.push_back(number);
   }
-  std::sort(numbers.begin(), numbers.end());
+  // Mostly in order already.
+  if (!std::is_sorted(numbers.begin(), numbers.end())) std::sort(numbers.begin(), numbers.end());
   numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
   return numbers;
 }

@@ -13,11 +13,33 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
+
+// What a node is, as far as the store tells nodes apart.
+enum class XmlNodeKind { kElement, kText, kComment, kInstruction, kOther };
 
 class XmlDomNode {
  public:
   virtual ~XmlDomNode() = default;
+
+  // Another handle to the same node.
+  virtual std::unique_ptr<XmlDomNode> Clone() const = 0;
+  // Text and CDATA sections are kText; the document node and anything the
+  // store does not name (a document type) are kOther.
+  virtual XmlNodeKind Kind() const = 0;
+  // An element's name, an instruction's target; "" for any other node.
+  virtual std::string Name() const = 0;
+  // The text of a text, CDATA section, comment or instruction; "" for an
+  // element or the document node.
+  virtual std::string Value() const = 0;
+  // An element's attributes in document order; empty for other nodes.
+  virtual std::vector<std::pair<std::string, std::string>> Attributes() const = 0;
+  // The first child node of any kind; null for none.
+  virtual std::unique_ptr<XmlDomNode> FirstChild() const = 0;
+  // The child elements with their names, in document order.
+  virtual std::vector<std::pair<std::string, std::unique_ptr<XmlDomNode>>> ChildElements()
+      const = 0;
 
   // The node above; null for the document node.
   virtual std::unique_ptr<XmlDomNode> Parent() const = 0;
@@ -48,9 +70,10 @@ class XmlDomDocument {
 
   virtual ~XmlDomDocument() = default;
 
-  // Replaces the content with the file's, keeping whitespace text as it is.
-  // False, and nothing thrown, when the file is missing or not well-formed.
-  virtual bool Load(const std::string& path) = 0;
+  // Replaces the content with the file's bytes, keeping whitespace text as
+  // it is. False, and nothing thrown, when they are not a well-formed
+  // document; the document is empty then.
+  virtual bool Load(const std::string& bytes) = 0;
   // Writes the whole document to the file, in the encoding its "xml"
   // processing instruction names.
   virtual void Save(const std::string& path) = 0;
@@ -60,6 +83,17 @@ class XmlDomDocument {
   // the document node, with conditions like [@id="5"]) selects; null when
   // none. Throws for a path the component cannot evaluate.
   virtual std::unique_ptr<XmlDomNode> SelectSingleNode(const std::string& path) = 0;
+  // The attribute of the element SelectSingleNode(path) finds, without a
+  // node handed out (a settings load reads hundreds of thousands): false
+  // when there is no such element; *value is "" when it has no such
+  // attribute.
+  virtual bool ReadAttribute(const std::string& path, const std::string& name, std::string* value) {
+    value->clear();
+    std::unique_ptr<XmlDomNode> node = SelectSingleNode(path);
+    if (!node) return false;
+    if (!node->GetAttribute(name, value)) value->clear();
+    return true;
+  }
 
   // Adds a new element as the last child of `parent` and returns it. Throws
   // for a name that is not an XML name.

@@ -13,6 +13,8 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -430,27 +432,19 @@ class MarkupWriter {
   std::string Out;
 };
 
-// The whole file in a stream in memory, read with every kind of sharing;
-// null when it cannot be read.
-ComRef<IStream> ReadIntoStream(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return ComRef<IStream>();
+// The bytes in a stream in memory; null when it cannot be made.
+ComRef<IStream> StreamOf(const std::string& bytes) {
   ComRef<IStream> stream;
-  bool whole = SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()));
-  char buffer[16384];
-  while (whole) {
-    DWORD got = 0;
-    if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) whole = false;
-    if (!whole || got == 0) break;
-    ULONG written = 0;
-    whole = SUCCEEDED(stream->Write(buffer, got, &written)) && written == got;
+  if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Put()))) return ComRef<IStream>();
+  ULONG written = 0;
+  if (!bytes.empty() &&
+      (FAILED(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written)) ||
+       written != bytes.size())) {
+    return ComRef<IStream>();
   }
-  CloseHandle(file);
   LARGE_INTEGER start;
   start.QuadPart = 0;
-  if (!whole || FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) return ComRef<IStream>();
+  if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr))) return ComRef<IStream>();
   return stream;
 }
 
@@ -458,6 +452,88 @@ class MsxmlNode : public XmlDomNode {
  public:
   MsxmlNode(ComRef<IXMLDOMNode> node, IXMLDOMDocument2* owner)
       : Node(std::move(node)), Owner(ComRef<IXMLDOMDocument2>::Share(owner)) {}
+
+  std::unique_ptr<XmlDomNode> Clone() const override {
+    return std::make_unique<MsxmlNode>(ComRef<IXMLDOMNode>::Share(Node.Get()), Owner.Get());
+  }
+
+  XmlNodeKind Kind() const override {
+    switch (TypeOf(Node.Get())) {
+      case NODE_ELEMENT:
+        return XmlNodeKind::kElement;
+      case NODE_TEXT:
+      case NODE_CDATA_SECTION:
+        return XmlNodeKind::kText;
+      case NODE_COMMENT:
+        return XmlNodeKind::kComment;
+      case NODE_PROCESSING_INSTRUCTION:
+        return XmlNodeKind::kInstruction;
+      default:
+        return XmlNodeKind::kOther;
+    }
+  }
+
+  std::string Name() const override {
+    const DOMNodeType type = TypeOf(Node.Get());
+    if (type != NODE_ELEMENT && type != NODE_PROCESSING_INSTRUCTION) return std::string();
+    OwnedBstr name;
+    NameOf(Node.Get(), &name);
+    return ToLatin1(name.Get());
+  }
+
+  std::string Value() const override {
+    const DOMNodeType type = TypeOf(Node.Get());
+    if (type != NODE_TEXT && type != NODE_CDATA_SECTION && type != NODE_COMMENT &&
+        type != NODE_PROCESSING_INSTRUCTION) {
+      return std::string();
+    }
+    OwnedBstr value;
+    ValueOf(Node.Get(), &value);
+    return ToLatin1(value.Get());
+  }
+
+  std::vector<std::pair<std::string, std::string>> Attributes() const override {
+    std::vector<std::pair<std::string, std::string>> attributes;
+    if (TypeOf(Node.Get()) != NODE_ELEMENT) return attributes;
+    ComRef<IXMLDOMNamedNodeMap> map = AttributeMap();
+    long count = 0;
+    if (map) Check(map->get_length(&count), "get_length");
+    for (long i = 0; i < count; ++i) {
+      ComRef<IXMLDOMNode> attribute;
+      Check(map->get_item(i, attribute.Put()), "get_item");
+      if (!attribute) continue;
+      OwnedBstr name, value;
+      NameOf(attribute.Get(), &name);
+      ValueOf(attribute.Get(), &value);
+      attributes.emplace_back(ToLatin1(name.Get()), ToLatin1(value.Get()));
+    }
+    return attributes;
+  }
+
+  std::unique_ptr<XmlDomNode> FirstChild() const override {
+    ComRef<IXMLDOMNode> child;
+    Check(Node->get_firstChild(child.Put()), "get_firstChild");
+    if (!child) return nullptr;
+    return std::make_unique<MsxmlNode>(std::move(child), Owner.Get());
+  }
+
+  std::vector<std::pair<std::string, std::unique_ptr<XmlDomNode>>> ChildElements() const override {
+    std::vector<std::pair<std::string, std::unique_ptr<XmlDomNode>>> children;
+    ComRef<IXMLDOMNode> child;
+    Check(Node->get_firstChild(child.Put()), "get_firstChild");
+    while (child) {
+      ComRef<IXMLDOMNode> next;
+      Check(child->get_nextSibling(next.Put()), "get_nextSibling");
+      if (TypeOf(child.Get()) == NODE_ELEMENT) {
+        OwnedBstr name;
+        NameOf(child.Get(), &name);
+        children.emplace_back(ToLatin1(name.Get()),
+                              std::make_unique<MsxmlNode>(std::move(child), Owner.Get()));
+      }
+      child = std::move(next);
+    }
+    return children;
+  }
 
   std::unique_ptr<XmlDomNode> Parent() const override {
     ComRef<IXMLDOMNode> parent;
@@ -491,7 +567,7 @@ class MsxmlNode : public XmlDomNode {
   }
 
   bool AddAttribute(const std::string& name, const std::string& value) override {
-    ComRef<IXMLDOMNamedNodeMap> map = Attributes();
+    ComRef<IXMLDOMNamedNodeMap> map = AttributeMap();
     if (!map) return false;
     RequireName(name, "attribute name");
     ComRef<IXMLDOMAttribute> attribute;
@@ -551,7 +627,7 @@ class MsxmlNode : public XmlDomNode {
   IXMLDOMNode* Get() const { return Node.Get(); }
 
  private:
-  ComRef<IXMLDOMNamedNodeMap> Attributes() const {
+  ComRef<IXMLDOMNamedNodeMap> AttributeMap() const {
     ComRef<IXMLDOMNamedNodeMap> map;
     Check(Node->get_attributes(map.Put()), "get_attributes");
     return map;
@@ -559,7 +635,7 @@ class MsxmlNode : public XmlDomNode {
 
   ComRef<IXMLDOMNode> Find(const std::string& name) const {
     ComRef<IXMLDOMNode> item;
-    ComRef<IXMLDOMNamedNodeMap> map = Attributes();
+    ComRef<IXMLDOMNamedNodeMap> map = AttributeMap();
     if (map) Check(map->getNamedItem(Bstr(name).Get(), item.Put()), "getNamedItem");
     return item;
   }
@@ -574,11 +650,13 @@ class MsxmlDocument : public XmlDomDocument {
  public:
   explicit MsxmlDocument(ComRef<IXMLDOMDocument2> document) : Doc(std::move(document)) {}
 
-  // The file is read here, with every kind of sharing, and handed to the
-  // component as a stream: the component's own opening of a file refuses
-  // another process's replace of it (a save) while it reads.
-  bool Load(const std::string& path) override {
-    ComRef<IStream> stream = ReadIntoStream(path);
+  // The bytes are handed to the component as a stream: the file is read by
+  // the store (with every kind of sharing), since the component's own opening
+  // of a file refuses another process's replace of it (a save) while it
+  // reads.
+  bool Load(const std::string& bytes) override {
+    Keys.reset();
+    ComRef<IStream> stream = StreamOf(bytes);
     if (!stream) return false;
     VARIANT source;
     VariantInit(&source);
@@ -623,6 +701,12 @@ class MsxmlDocument : public XmlDomDocument {
   }
 
   std::unique_ptr<XmlDomNode> SelectSingleNode(const std::string& path) override {
+    bool plain = false;
+    IXMLDOMNode* walked = WalkPlain(path, &plain);
+    if (plain) {
+      if (walked == nullptr) return nullptr;
+      return std::make_unique<MsxmlNode>(ComRef<IXMLDOMNode>::Share(walked), Doc.Get());
+    }
     ComRef<IXMLDOMNode> found;
     Check(Doc->selectSingleNode(Bstr(path).Get(), found.Put()), "selectSingleNode");
     if (!found) return nullptr;
@@ -632,7 +716,27 @@ class MsxmlDocument : public XmlDomDocument {
     return std::make_unique<MsxmlNode>(std::move(found), Doc.Get());
   }
 
+  bool ReadAttribute(const std::string& path, const std::string& name,
+                     std::string* value) override {
+    bool plain = false;
+    IXMLDOMNode* walked = WalkPlain(path, &plain);
+    if (!plain) return XmlDomDocument::ReadAttribute(path, name, value);
+    value->clear();
+    if (walked == nullptr) return false;
+    ComRef<IXMLDOMNamedNodeMap> map;
+    Check(walked->get_attributes(map.Put()), "get_attributes");
+    ComRef<IXMLDOMNode> item;
+    if (map) Check(map->getNamedItem(Bstr(name).Get(), item.Put()), "getNamedItem");
+    if (item) {
+      OwnedBstr text;
+      ValueOf(item.Get(), &text);
+      *value = ToLatin1(text.Get());
+    }
+    return true;
+  }
+
   std::unique_ptr<XmlDomNode> AppendElement(XmlDomNode& parent, const std::string& name) override {
+    Keys.reset();
     RequireName(name, "element name");
     ComRef<IXMLDOMElement> element;
     Check(Doc->createElement(Bstr(name).Get(), element.Put()), "createElement");
@@ -670,12 +774,77 @@ class MsxmlDocument : public XmlDomDocument {
   }
 
   bool RemoveChild(XmlDomNode& parent, XmlDomNode& child) override {
+    if (TypeOf(NodeOf(child)) == NODE_ELEMENT) Keys.reset();
     ComRef<IXMLDOMNode> removed;
     Check(NodeOf(parent)->removeChild(NodeOf(child), removed.Put()), "removeChild");
     return static_cast<bool>(removed);
   }
 
  private:
+  // The elements by key path, so that a key is found without the
+  // component's selection, which looks through every sibling (a line of a
+  // thousand cameras would load in time growing with the square of its
+  // size): each element's children are read once, by name, when a key below
+  // it is first looked up. Any element added or removed clears it all.
+  struct Level;
+  struct Entry {
+    ComRef<IXMLDOMNode> node;
+    std::unique_ptr<Level> below;
+  };
+  struct Level {
+    bool filled = false;
+    // The first child element of each name.
+    std::map<std::string, Entry> first;
+  };
+
+  static void Fill(IXMLDOMNode* owner, Level* level) {
+    ComRef<IXMLDOMNode> child;
+    Check(owner->get_firstChild(child.Put()), "get_firstChild");
+    while (child) {
+      ComRef<IXMLDOMNode> next;
+      Check(child->get_nextSibling(next.Put()), "get_nextSibling");
+      if (TypeOf(child.Get()) == NODE_ELEMENT) {
+        OwnedBstr name;
+        NameOf(child.Get(), &name);
+        level->first.emplace(ToLatin1(name.Get()), Entry{std::move(child), nullptr});
+      }
+      child = std::move(next);
+    }
+    level->filled = true;
+  }
+
+  // The element a path of plain child steps names (null for none), with
+  // *plain true; *plain false for any other path.
+  IXMLDOMNode* WalkPlain(const std::string& path, bool* plain) {
+    *plain = false;
+    if (path.empty()) return nullptr;
+    if (!Keys) Keys = std::make_unique<Level>();
+    IXMLDOMNode* owner = Doc.Get();
+    Level* level = Keys.get();
+    for (size_t begin = 0; begin <= path.size();) {
+      size_t end = path.find('/', begin);
+      if (end == std::string::npos) end = path.size();
+      const std::string step = path.substr(begin, end - begin);
+      begin = end + 1;
+      // A name with a colon is a prefixed name to XPath: the component's.
+      if (!IsXmlName(step) || step.find(':') != std::string::npos) return nullptr;
+      // Past a step that named nothing the rest is only checked.
+      if (owner == nullptr) continue;
+      if (!level->filled) Fill(owner, level);
+      auto found = level->first.find(step);
+      if (found == level->first.end()) {
+        owner = nullptr;
+        continue;
+      }
+      owner = found->second.node.Get();
+      if (end == path.size()) break;
+      if (!found->second.below) found->second.below = std::make_unique<Level>();
+      level = found->second.below.get();
+    }
+    *plain = true;
+    return owner;
+  }
+
   // UTF-8 when the declaration names it or when there is none (as XML
   // has it); otherwise ISO-8859-1.
   bool DeclaresUtf8() const {
@@ -703,6 +872,7 @@ class MsxmlDocument : public XmlDomDocument {
   }
 
   ComRef<IXMLDOMDocument2> Doc;
+  std::unique_ptr<Level> Keys;
 };
 
 }  // namespace

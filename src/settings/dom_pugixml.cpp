@@ -4,12 +4,16 @@
 // file be written that no longer loads; and it reads some malformed files
 // without complaint (bytes that are not in the file's encoding, encodings it
 // does not know), which Load refuses as the Windows component does.
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <pugixml.hpp>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "platform/file_ops.h"
 #include "settings/dom.h"
@@ -107,10 +111,26 @@ bool Utf16ToUtf8(const std::string& bytes, size_t begin, bool bigEndian, std::st
   return true;
 }
 
+// The length of the text's first run of ASCII characters.
+size_t AsciiRun(const std::string& text) {
+  size_t ascii = 0;
+  // Eight bytes at a time, then one by one.
+  for (uint64_t word = 0; ascii + 8 <= text.size(); ascii += 8) {
+    std::memcpy(&word, text.data() + ascii, 8);
+    if ((word & 0x8080808080808080ull) != 0) break;
+  }
+  while (ascii < text.size() && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+  return ascii;
+}
+
 std::string Latin1ToUtf8(const std::string& text) {
+  const size_t ascii = AsciiRun(text);
+  if (ascii == text.size()) return text;
   std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
+  out.reserve(text.size() + text.size() / 8);
+  out.assign(text, 0, ascii);
+  for (size_t at = ascii; at < text.size(); ++at) {
+    const char ch = text[at];
     const auto c = static_cast<unsigned char>(ch);
     if (c < 0x80) {
       out += ch;
@@ -124,8 +144,12 @@ std::string Latin1ToUtf8(const std::string& text) {
 
 // Characters beyond ISO-8859-1 (or broken sequences) become '?'.
 std::string Utf8ToLatin1(const char* text) {
-  std::string out;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
+  size_t ascii = 0;
+  while (p[ascii] != 0 && p[ascii] < 0x80) ++ascii;
+  if (p[ascii] == 0) return std::string(text, ascii);
+  std::string out(text, ascii);
+  p += ascii;
   while (*p != 0) {
     const unsigned char c = *p;
     if (c < 0x80) {
@@ -161,6 +185,60 @@ void Require(bool done, const char* what) {
 class PugiNode : public XmlDomNode {
  public:
   explicit PugiNode(pugi::xml_node node) : Node(node) {}
+
+  std::unique_ptr<XmlDomNode> Clone() const override { return std::make_unique<PugiNode>(Node); }
+
+  XmlNodeKind Kind() const override {
+    switch (Node.type()) {
+      case pugi::node_element:
+        return XmlNodeKind::kElement;
+      case pugi::node_pcdata:
+      case pugi::node_cdata:
+        return XmlNodeKind::kText;
+      case pugi::node_comment:
+        return XmlNodeKind::kComment;
+      case pugi::node_pi:
+      case pugi::node_declaration:
+        return XmlNodeKind::kInstruction;
+      default:
+        return XmlNodeKind::kOther;
+    }
+  }
+
+  std::string Name() const override {
+    const pugi::xml_node_type type = Node.type();
+    if (type != pugi::node_element && type != pugi::node_pi && type != pugi::node_declaration)
+      return std::string();
+    return Utf8ToLatin1(Node.name());
+  }
+
+  std::string Value() const override {
+    if (Node.type() == pugi::node_element || Node.type() == pugi::node_document)
+      return std::string();
+    return Utf8ToLatin1(Node.value());
+  }
+
+  std::vector<std::pair<std::string, std::string>> Attributes() const override {
+    std::vector<std::pair<std::string, std::string>> attributes;
+    if (Node.type() != pugi::node_element) return attributes;
+    for (const pugi::xml_attribute a : Node.attributes())
+      attributes.emplace_back(Utf8ToLatin1(a.name()), Utf8ToLatin1(a.value()));
+    return attributes;
+  }
+
+  std::unique_ptr<XmlDomNode> FirstChild() const override {
+    const pugi::xml_node child = Node.first_child();
+    if (!child) return nullptr;
+    return std::make_unique<PugiNode>(child);
+  }
+
+  std::vector<std::pair<std::string, std::unique_ptr<XmlDomNode>>> ChildElements() const override {
+    std::vector<std::pair<std::string, std::unique_ptr<XmlDomNode>>> children;
+    for (pugi::xml_node child = Node.first_child(); child; child = child.next_sibling())
+      if (child.type() == pugi::node_element)
+        children.emplace_back(Utf8ToLatin1(child.name()), std::make_unique<PugiNode>(child));
+    return children;
+  }
 
   std::unique_ptr<XmlDomNode> Parent() const override {
     const pugi::xml_node parent = Node.parent();
@@ -355,6 +433,123 @@ std::string EncodeFile(const std::string& text, FileCoding coding) {
   return out;
 }
 
+// The children of elements with many of them, by name, so that a key is
+// found in time independent of how many siblings it has (a line of a
+// thousand cameras loads in time linear in the file's size). An element's
+// children are indexed once a look for one of them had to pass more than a
+// few siblings; the document reports every element it adds or removes.
+class ChildIndex {
+ public:
+  // The first child element named `name` (UTF-8).
+  pugi::xml_node Find(pugi::xml_node parent, const std::string& name) {
+    // Keys are read a few of one element in a row: the last parent's entry
+    // is kept at hand.
+    if (parent.internal_object() != lastParent_) {
+      auto indexed = byParent_.find(parent.internal_object());
+      lastParent_ = parent.internal_object();
+      lastChildren_ = indexed == byParent_.end() ? nullptr : &indexed->second;
+    }
+    if (lastChildren_ != nullptr) {
+      auto at = Lower(*lastChildren_, name.c_str());
+      return at != lastChildren_->end() && std::strcmp(at->name, name.c_str()) == 0
+                 ? at->node
+                 : pugi::xml_node();
+    }
+    size_t passed = 0;
+    pugi::xml_node found;
+    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
+      if (child.type() != pugi::node_element) continue;
+      if (std::strcmp(child.name(), name.c_str()) == 0) {
+        found = child;
+        break;
+      }
+      ++passed;
+    }
+    if (passed > kScanned) {
+      lastChildren_ = &byParent_[parent.internal_object()];
+      Fill(parent, lastChildren_);
+    }
+    return found;
+  }
+
+  void Added(pugi::xml_node parent, pugi::xml_node element) {
+    auto indexed = byParent_.find(parent.internal_object());
+    if (indexed == byParent_.end()) return;
+    // Appended: after every element of its name.
+    Children& children = indexed->second;
+    auto at = std::upper_bound(
+        children.begin(), children.end(), element.name(),
+        [](const char* name, const Child& child) { return std::strcmp(name, child.name) < 0; });
+    children.insert(at, Child{element.name(), element});
+  }
+
+  // Before `child` (with everything below it) leaves `parent`.
+  void Removing(pugi::xml_node parent, pugi::xml_node child) {
+    if (child.type() != pugi::node_element) return;
+    lastParent_ = nullptr;
+    auto indexed = byParent_.find(parent.internal_object());
+    if (indexed != byParent_.end()) {
+      Children& children = indexed->second;
+      for (auto at = Lower(children, child.name());
+           at != children.end() && std::strcmp(at->name, child.name()) == 0; ++at) {
+        if (at->node == child) {
+          children.erase(at);
+          break;
+        }
+      }
+    }
+    if (byParent_.empty()) return;
+    // The removed elements' own indexes go, before their nodes are reused.
+    for (pugi::xml_node node = child; node;) {
+      byParent_.erase(node.internal_object());
+      if (node.first_child()) {
+        node = node.first_child();
+        continue;
+      }
+      while (node != child && !node.next_sibling()) node = node.parent();
+      if (node == child) break;
+      node = node.next_sibling();
+    }
+  }
+
+  void Clear() {
+    byParent_.clear();
+    lastParent_ = nullptr;
+  }
+
+ private:
+  // Sibling elements a look may pass before the parent's children are
+  // indexed.
+  static constexpr size_t kScanned = 8;
+
+  // A parent's child elements sorted by name, those of one name in
+  // document order; names point into the nodes.
+  struct Child {
+    const char* name;
+    pugi::xml_node node;
+  };
+  using Children = std::vector<Child>;
+
+  static Children::iterator Lower(Children& children, const char* name) {
+    return std::lower_bound(
+        children.begin(), children.end(), name,
+        [](const Child& child, const char* key) { return std::strcmp(child.name, key) < 0; });
+  }
+
+  static void Fill(pugi::xml_node parent, Children* children) {
+    children->clear();
+    for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling())
+      if (child.type() == pugi::node_element) children->push_back(Child{child.name(), child});
+    std::stable_sort(children->begin(), children->end(), [](const Child& a, const Child& b) {
+      return std::strcmp(a.name, b.name) < 0;
+    });
+  }
+
+  std::unordered_map<pugi::xml_node_struct*, Children> byParent_;
+  pugi::xml_node_struct* lastParent_ = nullptr;
+  Children* lastChildren_ = nullptr;  // of lastParent_; null when not indexed
+};
+
 class StringWriter : public pugi::xml_writer {
  public:
   explicit StringWriter(std::string* out) : Out(out) {}
@@ -368,19 +563,21 @@ class StringWriter : public pugi::xml_writer {
 
 class PugiDocument : public XmlDomDocument {
  public:
-  bool Load(const std::string& path) override {
+  bool Load(const std::string& bytes) override {
+    Index.Clear();
+    ForgetWalk();
     Doc.reset();
     Loaded = false;
-    std::string bytes;
-    std::string text;
+    // The document's text stays in Text, which pugixml parses in place.
+    std::string& text = Text;
     FileCoding coding = FileCoding::Utf8;
-    if (!platform::ReadFileBytes(path, &bytes) || !DecodeFile(bytes, &text, &coding)) return false;
+    if (!DecodeFile(bytes, &text, &coding)) return false;
     // As a fragment, so that text outside the root element is seen (and
     // refused) rather than dropped.
     const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata | pugi::parse_declaration |
                              pugi::parse_pi | pugi::parse_comments | pugi::parse_doctype |
                              pugi::parse_fragment;
-    if (!Doc.load_buffer(text.data(), text.size(), options, pugi::encoding_utf8) ||
+    if (!Doc.load_buffer_inplace(&text[0], text.size(), options, pugi::encoding_utf8) ||
         !WellFormedTop() || !ElementsWellFormed(Doc)) {
       Doc.reset();
       return false;
@@ -409,20 +606,25 @@ class PugiDocument : public XmlDomDocument {
     // The driver's paths are plain child steps; they are walked directly,
     // which is the same selection as the XPath query without compiling one
     // for every key read. Anything else goes to the XPath engine.
-    bool plain = !path.empty();
-    pugi::xml_node walked = Doc;
-    for (size_t begin = 0; plain && begin <= path.size();) {
-      size_t end = path.find('/', begin);
-      if (end == std::string::npos) end = path.size();
-      const std::string step = path.substr(begin, end - begin);
-      if (!IsXmlName(step) || step.find(':') != std::string::npos) {
-        plain = false;
-        break;
-      }
-      if (walked) walked = walked.child(Latin1ToUtf8(step).c_str());
-      begin = end + 1;
-    }
-    if (plain) return walked ? std::make_unique<PugiNode>(walked) : nullptr;
+    pugi::xml_node walked;
+    if (WalkPlain(path, &walked)) return walked ? std::make_unique<PugiNode>(walked) : nullptr;
+    return SelectByXPath(path);
+  }
+
+  bool ReadAttribute(const std::string& path, const std::string& name,
+                     std::string* value) override {
+    pugi::xml_node walked;
+    if (!WalkPlain(path, &walked)) return XmlDomDocument::ReadAttribute(path, name, value);
+    value->clear();
+    if (!walked) return false;
+    const pugi::xml_attribute attribute = AsciiRun(name) == name.size()
+                                              ? walked.attribute(name.c_str())
+                                              : walked.attribute(Latin1ToUtf8(name).c_str());
+    if (attribute) *value = Utf8ToLatin1(attribute.value());
+    return true;
+  }
+
+  std::unique_ptr<XmlDomNode> SelectByXPath(const std::string& path) {
     pugi::xpath_node found;
     try {
       found = Doc.select_node(Latin1ToUtf8(path).c_str());
@@ -437,6 +639,7 @@ class PugiDocument : public XmlDomDocument {
     RequireName(name, "element name");
     pugi::xml_node element = NodeOf(parent).append_child(Latin1ToUtf8(name).c_str());
     Require(element, "element not created");
+    Index.Added(NodeOf(parent), element);
     return std::make_unique<PugiNode>(element);
   }
 
@@ -460,10 +663,96 @@ class PugiDocument : public XmlDomDocument {
   }
 
   bool RemoveChild(XmlDomNode& parent, XmlDomNode& child) override {
+    if (NodeOf(child).parent() != NodeOf(parent)) return false;
+    ForgetWalk();
+    Index.Removing(NodeOf(parent), NodeOf(child));
     return NodeOf(parent).remove_child(NodeOf(child));
   }
 
  private:
+  // Walks a path of plain child steps (false for any other path) to the
+  // first element it names (null for none). The loaders read keys near the
+  // last one read: the elements the last path's steps named are kept, and a
+  // walk starts below the steps it shares with it (an element added never
+  // comes before one that was there; one removed forgets them all).
+  bool WalkPlain(const std::string& path, pugi::xml_node* found) {
+    if (path.empty()) return false;
+    // A sibling of the last key read: only the last step is walked.
+    const size_t parent = path.rfind('/');
+    if (parent != std::string::npos && !LastSlashes.empty() && LastSlashes.back() == parent &&
+        LastSteps.size() >= LastSlashes.size() &&
+        std::memcmp(path.data(), LastPath.data(), parent) == 0) {
+      const std::string step = path.substr(parent + 1);
+      if (!IsXmlName(step) || step.find(':') != std::string::npos) {
+        ForgetWalk();
+        return false;
+      }
+      LastSteps.resize(LastSlashes.size());
+      pugi::xml_node walked = LastSteps.back();
+      walked = AsciiRun(step) == step.size() ? Index.Find(walked, step)
+                                             : Index.Find(walked, Latin1ToUtf8(step));
+      if (walked) LastSteps.push_back(walked);
+      LastPath.replace(parent + 1, std::string::npos, step);
+      *found = walked;
+      return true;
+    }
+    // The whole steps both paths begin with, as far as they named elements:
+    // those that end within the characters both have, and all of the last
+    // path's when the path goes on after it with a '/'.
+    const size_t both = std::min(path.size(), LastPath.size());
+    const size_t same = static_cast<size_t>(
+        std::mismatch(path.begin(), path.begin() + static_cast<std::ptrdiff_t>(both),
+                      LastPath.begin())
+            .first -
+        path.begin());
+    const size_t slashes = LastSlashes.size();
+    size_t steps = static_cast<size_t>(
+        std::lower_bound(LastSlashes.begin(), LastSlashes.end(), same) - LastSlashes.begin());
+    if (steps == slashes && same == LastPath.size() && same < path.size() && path[same] == '/')
+      ++steps;
+    steps = std::min(steps, LastSteps.size());
+    LastSteps.resize(steps);
+    size_t shared = 0;
+    if (steps > slashes) {
+      LastSlashes.push_back(LastPath.size());
+      shared = LastPath.size() + 1;
+    } else {
+      LastSlashes.resize(steps);
+      if (steps > 0) shared = LastSlashes.back() + 1;
+    }
+    pugi::xml_node walked = steps > 0 ? LastSteps.back() : pugi::xml_node(Doc);
+    for (size_t begin = shared;;) {
+      size_t end = path.find('/', begin);
+      if (end == std::string::npos) end = path.size();
+      const std::string step = path.substr(begin, end - begin);
+      if (!IsXmlName(step) || step.find(':') != std::string::npos) {
+        ForgetWalk();
+        return false;
+      }
+      if (walked) {
+        walked = AsciiRun(step) == step.size() ? Index.Find(walked, step)
+                                               : Index.Find(walked, Latin1ToUtf8(step));
+      }
+      // Kept while every step so far named an element.
+      if (walked && LastSteps.size() == steps) {
+        LastSteps.push_back(walked);
+        ++steps;
+      }
+      if (end == path.size()) break;
+      LastSlashes.push_back(end);
+      begin = end + 1;
+    }
+    LastPath = path;
+    *found = walked;
+    return true;
+  }
+
+  void ForgetWalk() {
+    LastPath.clear();
+    LastSteps.clear();
+    LastSlashes.clear();
+  }
+
   // pugixml lets pass what an XML document may not have at its top: no
   // element, several, or text beside them. The whitespace between the top
   // nodes is not kept; Save writes its own line ends there.
@@ -494,31 +783,35 @@ class PugiDocument : public XmlDomDocument {
   // Nor does pugixml refuse an element that names one attribute twice. And
   // some of its own operations (removing a subtree) go down the tree by
   // recursion: a file nested deeper than the store allows is refused. The
-  // walk itself keeps no stack, whatever the depth.
-  static bool ElementsWellFormed(const pugi::xml_node& top) {
-    std::unordered_set<std::string_view> names;
-    size_t depth = 1;
-    for (pugi::xml_node node = top.first_child(); node;) {
-      if (node.type() == pugi::node_element) {
-        if (depth > kMaxElementDepth) return false;
-        names.clear();
-        for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
-          if (!names.insert(a.name()).second) return false;
+  // walk (pugixml's own) keeps no stack, whatever the depth.
+  static bool ElementsWellFormed(pugi::xml_node& top) {
+    class Check : public pugi::xml_tree_walker {
+     public:
+      bool for_each(pugi::xml_node& node) override {
+        if (node.type() != pugi::node_element) return true;
+        // Depth 0 is the top's children.
+        if (static_cast<size_t>(depth()) + 1 > kMaxElementDepth) return Refuse();
+        // The keys have one attribute: the set is made only for more.
+        const pugi::xml_attribute first = node.first_attribute();
+        if (first && first.next_attribute()) {
+          names.clear();
+          for (pugi::xml_attribute a = first; a; a = a.next_attribute())
+            if (!names.insert(a.name()).second) return Refuse();
         }
+        return true;
       }
-      if (node.first_child()) {
-        node = node.first_child();
-        ++depth;
-        continue;
+      bool Refused() const { return refused; }
+
+     private:
+      bool Refuse() {
+        refused = true;
+        return false;
       }
-      while (node != top && !node.next_sibling()) {
-        node = node.parent();
-        --depth;
-      }
-      if (node == top) break;
-      node = node.next_sibling();
-    }
-    return true;
+      std::unordered_set<std::string_view> names;
+      bool refused = false;
+    } check;
+    top.traverse(check);
+    return !check.Refused();
   }
 
   // pugixml reads the declaration as a node of its own kind; the store sees
@@ -553,7 +846,16 @@ class PugiDocument : public XmlDomDocument {
     return SingleByteCoding(encoding, &coding) ? coding : FileCoding::Latin1;
   }
 
+  // Declared before Doc, which parses it in place and goes first.
+  std::string Text;
   pugi::xml_document Doc;
+  ChildIndex Index;
+  // The last plain path walked, and the element each of its first steps
+  // named.
+  std::string LastPath;
+  std::vector<pugi::xml_node> LastSteps;
+  // Where LastPath has its slashes.
+  std::vector<size_t> LastSlashes;
   // The encoding of the file loaded last, which saving keeps.
   FileCoding Coding = FileCoding::Utf8;
   bool Loaded = false;

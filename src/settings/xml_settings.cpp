@@ -8,6 +8,7 @@
 #include "platform/file_ops.h"
 #include "platform/module_path.h"
 #include "settings/dom.h"
+#include "settings/subtrees.h"
 
 namespace {
 
@@ -15,9 +16,18 @@ const char kDeclarationTarget[] = "xml";
 const char kDeclarationData[] = "version='1.0' encoding='iso-8859-1'";
 const char kValueAttribute[] = "value";
 
-std::string CutPath(const std::string& path) {
-  return path.size() > kMaxKeyPath ? path.substr(0, kMaxKeyPath) : path;
-}
+// The path, cut to kMaxKeyPath characters; a path that fits is not copied.
+class CutPath {
+ public:
+  explicit CutPath(const std::string& path) : Path(path) {
+    if (path.size() > kMaxKeyPath) Cut = path.substr(0, kMaxKeyPath);
+  }
+  operator const std::string&() const { return Path.size() > kMaxKeyPath ? Cut : Path; }
+
+ private:
+  const std::string& Path;
+  std::string Cut;
+};
 
 // HRESULT_FROM_WIN32 of a system error (errno values keep their number).
 int32_t SystemFailure(uint32_t error) {
@@ -192,13 +202,13 @@ int32_t CXMLSettingsAPI::OpenDocument(const std::string& fileName, int autoSave,
   std::unique_ptr<XmlDomDocument> document = XmlDomDocument::Create(&error);
   if (!document) return error != 0 ? error : kSettingsFail;
   // A file that does not load is not touched either. No other process
-  // replaces it between the two reads.
+  // replaces it while it is read.
   std::string bytes;
   {
     FileLockGuard fileGuard(path);
     if (!platform::ReadFileBytes(path, &bytes) || bytes.empty()) return kSettingsFail;
-    if (!document->Load(path)) return kSettingsFail;
   }
+  if (!document->Load(bytes)) return kSettingsFail;
 
   {
     COptexGuard documentGuard(DocumentLock);
@@ -206,9 +216,47 @@ int32_t CXMLSettingsAPI::OpenDocument(const std::string& fileName, int autoSave,
     FilePathText = path;
     FileBytes = std::move(bytes);
     AutoSave = autoSave;
+    ForgetPending();
+    SeenContent.clear();
+    Elsewhere.clear();
   }
   membership.Keep();
   OpenCounter.fetch_add(1);
+  return kSettingsOk;
+}
+
+int32_t CXMLSettingsAPI::ReadAgain(const std::string& rootName) {
+  COptexGuard openGuard(OpenLock);
+  if (OpenCounter.load() == 0) return kSettingsFail;
+  COptexGuard documentGuard(DocumentLock);
+  if (!Document) return kSettingsFail;
+  const std::string path = FilePathText;
+  platform::RemoveStaleTemporaries(path);
+  if (!platform::ProbeFile(path).exists) {
+    ThreadMembership membership(InitCom != 0);
+    int32_t error = 0;
+    std::unique_ptr<XmlDomDocument> fresh = XmlDomDocument::Create(&error);
+    if (!fresh) return kSettingsFail;
+    std::unique_ptr<XmlDomNode> top = fresh->DocumentNode();
+    fresh->AppendProcessingInstruction(*top, kDeclarationTarget, kDeclarationData);
+    fresh->AppendElement(*top, rootName);
+    WriteNewDocument(*fresh, path);
+  }
+  std::string bytes;
+  {
+    FileLockGuard fileGuard(path);
+    if (!platform::ReadFileBytes(path, &bytes)) bytes.clear();
+  }
+  ForgetPending();
+  SeenContent.clear();
+  Elsewhere.clear();
+  if (bytes.empty() || !Document->Load(bytes)) {
+    // Every write is refused now: the file on disk differs from what this
+    // store holds, and does not load.
+    FileBytes.clear();
+    return kSettingsFail;
+  }
+  FileBytes = std::move(bytes);
   return kSettingsOk;
 }
 
@@ -252,32 +300,208 @@ std::unique_ptr<XmlDomNode> CXMLSettingsAPI::Select(const std::string& path) {
   return Document->SelectSingleNode(path);
 }
 
+// ---------------------------------------------------------------- several processes
+
+void CXMLSettingsAPI::ForgetPending() {
+  Pending.clear();
+  PendingBefore.clear();
+  PendingEverything = false;
+  PendingConnections.clear();
+}
+
+void CXMLSettingsAPI::MarkPending(const std::string& subtree) {
+  if (PendingBefore.count(subtree) == 0)
+    PendingBefore.emplace(subtree, subtrees::Content(*Document, subtree));
+}
+
+// Runs with DocumentLock held, before the change is made.
+void CXMLSettingsAPI::Record(Change change) {
+  if (AutoSave == 0) return;
+  const subtrees::Place place = subtrees::PlaceOf(change.path);
+  const bool deleting = change.kind == Change::Kind::kDelete;
+  if (!place.plain || (deleting && place.wholeDocument)) {
+    PendingEverything = true;
+  } else {
+    MarkPending(place.subtree);
+    // A camera put into a connection that is not there makes the
+    // connection's element too.
+    if (!deleting && place.subtree != place.connection &&
+        subtrees::Content(*Document, place.connection).empty()) {
+      MarkPending(place.connection);
+    }
+    if (deleting && place.wholeConnection) {
+      for (const std::string& camera : subtrees::CamerasOf(*Document, place.connection))
+        MarkPending(camera);
+      PendingConnections.insert(place.connection);
+    }
+  }
+  Pending.push_back(std::move(change));
+}
+
+std::string CXMLSettingsAPI::Seen(const std::string& subtree) const {
+  auto seen = SeenContent.find(subtree);
+  if (seen != SeenContent.end()) return seen->second;
+  auto before = PendingBefore.find(subtree);
+  return before != PendingBefore.end() ? before->second : std::string();
+}
+
+void CXMLSettingsAPI::Note(const std::string& subtree, const std::string& seen,
+                           const std::string& now) {
+  if (now == seen) {
+    SeenContent.erase(subtree);
+    Elsewhere.erase(subtree);
+  } else {
+    SeenContent[subtree] = seen;
+    Elsewhere.insert(subtree);
+  }
+}
+
+// Runs with DocumentLock and the file's lock held, outside a change.
+bool CXMLSettingsAPI::TakeIn(const std::string& bytes,
+                             const std::map<std::string, std::string>& before) {
+  if (!Document->Load(bytes)) {
+    Document->Load(FileBytes);
+    return false;
+  }
+  const std::map<std::string, std::string> now = subtrees::Contents(*Document);
+  std::set<std::string> names;
+  for (const auto& entry : before) names.insert(entry.first);
+  for (const auto& entry : now) names.insert(entry.first);
+  for (const std::string& subtree : names) {
+    if (PendingBefore.count(subtree) != 0) continue;
+    auto seen = SeenContent.find(subtree);
+    Note(subtree, seen != SeenContent.end() ? seen->second : subtrees::ContentIn(before, subtree),
+         subtrees::ContentIn(now, subtree));
+  }
+  FileBytes = bytes;
+  return true;
+}
+
+bool CXMLSettingsAPI::ChangedElsewhere(const std::string& subtree) {
+  if (OpenCounter.load() == 0) return false;
+  COptexGuard guard(DocumentLock);
+  return Elsewhere.count(subtree) != 0;
+}
+
+std::vector<std::string> CXMLSettingsAPI::ChangedElsewhere() {
+  if (OpenCounter.load() == 0) return {};
+  COptexGuard guard(DocumentLock);
+  return std::vector<std::string>(Elsewhere.begin(), Elsewhere.end());
+}
+
+void CXMLSettingsAPI::TakeInOtherChanges() {
+  if (OpenCounter.load() == 0) return;
+  COptexGuard guard(DocumentLock);
+  if (!Document || BatchDepth > 0 || !Pending.empty()) return;
+  FileLockGuard fileGuard(FilePathText);
+  std::string onDisk;
+  if (!platform::ReadFileBytes(FilePathText, &onDisk) || onDisk == FileBytes) return;
+  TakeIn(onDisk, subtrees::Contents(*Document));
+}
+
+void CXMLSettingsAPI::Refuse(const std::string& why) {
+  VRT_LOG_LINE("DRV.Settings: %s; change not saved.\n", why.c_str());
+  throw SettingsError("settings file " + FilePathText + ": " + why, kSettingsFail);
+}
+
 // Runs with DocumentLock held.
 void CXMLSettingsAPI::WriteOwnFile() {
-  std::string bytes;
-  const std::string temporary = SaveTemporary(*Document, FilePathText, &bytes);
   FileLockGuard fileGuard(FilePathText);
   std::string onDisk;
   // A file that is gone holds nothing of anyone's: it is written anew.
-  const bool changed = platform::ReadFileBytes(FilePathText, &onDisk) && onDisk != FileBytes;
-  if (changed && onDisk == bytes) {
+  const bool readable = platform::ReadFileBytes(FilePathText, &onDisk);
+  const bool replaced = readable && onDisk != FileBytes;
+  // What the disk holds now in the subtrees the changes fall in.
+  std::map<std::string, std::string> disk = PendingBefore;
+  if (replaced) {
+    // Another process saved meanwhile: its content comes in, and this
+    // write's changes are made to it.
+    std::map<std::string, std::string> before = subtrees::Contents(*Document);
+    const std::vector<Change> changes = Pending;
+    if (!TakeIn(onDisk, before)) {
+      ForgetPending();
+      VRT_LOG_LINE("DRV.Settings: %s does not load any more; change not saved.\n",
+                   FilePathText.c_str());
+      throw SettingsError("settings file " + FilePathText + " does not load", kSettingsFail);
+    }
+    // Deleting a connection deletes the cameras another process put in it.
+    for (const std::string& connection : PendingConnections)
+      for (const std::string& camera : subtrees::CamerasOf(*Document, connection))
+        if (PendingBefore.count(camera) == 0)
+          PendingBefore.emplace(camera, subtrees::ContentIn(before, camera));
+    for (auto& [subtree, content] : disk) content = subtrees::Content(*Document, subtree);
+    for (const auto& entry : PendingBefore)
+      if (disk.count(entry.first) == 0)
+        disk.emplace(entry.first, subtrees::Content(*Document, entry.first));
+    for (const Change& change : changes) {
+      switch (change.kind) {
+        case Change::Kind::kSet:
+          SetValueLocked(change.value, change.path);
+          break;
+        case Change::Kind::kCreate:
+          CreateKeyLocked(change.path);
+          break;
+        case Change::Kind::kDelete:
+          DeleteKeyLocked(change.path);
+          break;
+      }
+    }
+  }
+
+  // Each subtree the write changes must hold on disk what this store last
+  // read or wrote there, or already what is written now.
+  bool conflicting = false;
+  std::string conflict;
+  std::vector<std::string> cameras;
+  for (const auto& [subtree, now] : disk) {
+    const std::string after = subtrees::Content(*Document, subtree);
+    if (!conflicting && now != Seen(subtree) && now != after) {
+      conflicting = true;
+      conflict = subtree;
+    }
+    if (subtree.find('/') != std::string::npos && subtrees::IsThere(after))
+      cameras.push_back(subtree);
+  }
+  // A change no subtree holds may change any.
+  if (PendingEverything && !conflicting && (replaced || !Elsewhere.empty())) {
+    conflicting = true;
+    if (!replaced) conflict = *Elsewhere.begin();
+  }
+  std::string why;
+  if (conflicting) {
+    std::string named = DescribeSubtree ? DescribeSubtree(conflict) : std::string();
+    if (named.empty()) named = conflict.empty() ? "The document" : "Key " + conflict;
+    why = named + " in " + FilePathText +
+          " was changed by another process since this one read it (restart the module to load "
+          "the other process's changes)";
+  } else if (WriteRule) {
+    why = WriteRule(cameras);
+  }
+  if (!why.empty()) {
+    // The document takes the disk's content again; the subtrees stay
+    // refused where the disk differs from what this store knows.
+    Document->Load(readable ? onDisk : FileBytes);
+    if (readable) FileBytes = onDisk;
+    for (const auto& [subtree, now] : disk) Note(subtree, Seen(subtree), now);
+    ForgetPending();
+    Refuse(why);
+  }
+
+  std::string bytes;
+  const std::string temporary = SaveTemporary(*Document, FilePathText, &bytes);
+  if (replaced && bytes == onDisk) {
     // Another process made the very same change (two hosts starting on one
     // file write the same default keys): nothing to write.
     platform::RemoveFile(temporary);
-    FileBytes = std::move(bytes);
-    return;
+  } else {
+    ReplaceFile(temporary, FilePathText);
   }
-  if (changed) {
-    platform::RemoveFile(temporary);
-    VRT_LOG_LINE(
-        "DRV.Settings: %s was changed by another process since this one read it; change not "
-        "saved (restart the host to load the other process's changes).\n",
-        FilePathText.c_str());
-    throw SettingsError("settings file " + FilePathText + " changed by another process",
-                        kSettingsFail);
-  }
-  ReplaceFile(temporary, FilePathText);
   FileBytes = std::move(bytes);
+  for (const auto& entry : disk) {
+    SeenContent.erase(entry.first);
+    Elsewhere.erase(entry.first);
+  }
+  ForgetPending();
 }
 
 int CXMLSettingsAPI::SaveIfAutoSave() {
@@ -305,8 +529,11 @@ void CXMLSettingsAPI::EndBatch(bool failing) {
   }
 }
 
+// ---------------------------------------------------------------- keys
+
 std::vector<std::string> CXMLSettingsAPI::ChildKeys(const std::string& path) {
-  const std::string key = CutPath(path);
+  const CutPath cut(path);
+  const std::string& key = cut;
   if (OpenCounter.load() == 0) return {};
   COptexGuard guard(DocumentLock);
   if (!Document) return {};
@@ -315,31 +542,51 @@ std::vector<std::string> CXMLSettingsAPI::ChildKeys(const std::string& path) {
   return node->ChildElementNames();
 }
 
+std::vector<std::string> CXMLSettingsAPI::CamerasOf(const std::string& connection) {
+  if (OpenCounter.load() == 0) return {};
+  COptexGuard guard(DocumentLock);
+  if (!Document) return {};
+  return subtrees::CamerasOf(*Document, connection);
+}
+
 int CXMLSettingsAPI::KeyExists(const std::string& path) {
-  const std::string key = CutPath(path);
+  const CutPath cut(path);
+  const std::string& key = cut;
   if (OpenCounter.load() == 0) return 0;
   COptexGuard guard(DocumentLock);
   if (!Document) return 0;
-  return Select(key) ? 1 : 0;
+  std::string value;
+  return Document->ReadAttribute(key, kValueAttribute, &value) ? 1 : 0;
 }
 
 std::string CXMLSettingsAPI::GetValue(const std::string& path) {
   std::string value;
-  const std::string key = CutPath(path);
+  const CutPath cut(path);
+  const std::string& key = cut;
   if (OpenCounter.load() == 0) return value;
   COptexGuard guard(DocumentLock);
   if (!Document) return value;
-  std::unique_ptr<XmlDomNode> node = Select(key);
-  if (node && !node->GetAttribute(kValueAttribute, &value)) value.clear();
+  Document->ReadAttribute(key, kValueAttribute, &value);
   return value;
 }
 
 int CXMLSettingsAPI::DeleteKey(const std::string& path) {
-  const std::string key = CutPath(path);
+  const CutPath cut(path);
+  const std::string& key = cut;
   if (OpenCounter.load() == 0) return 0;
   COptexGuard guard(DocumentLock);
   if (!Document) return 0;
-  std::unique_ptr<XmlDomNode> node = Select(key);
+  {
+    std::unique_ptr<XmlDomNode> node = Select(key);
+    if (!node || !node->Parent()) return 0;
+  }
+  Record(Change{Change::Kind::kDelete, key, std::string()});
+  if (DeleteKeyLocked(key) == 0) return 0;
+  return SaveIfAutoSave();
+}
+
+int CXMLSettingsAPI::DeleteKeyLocked(const std::string& path) {
+  std::unique_ptr<XmlDomNode> node = Select(path);
   if (!node) return 0;
   std::unique_ptr<XmlDomNode> parent = node->Parent();
   if (!parent) return 0;
@@ -374,19 +621,27 @@ int CXMLSettingsAPI::DeleteKey(const std::string& path) {
   if (found) {
     for (size_t i = 0; i < keep; ++i) Document->RemoveChild(*parent, *blanks[i]);
   }
-  return SaveIfAutoSave();
+  return 1;
 }
 
 int CXMLSettingsAPI::CreateKey(const std::string& path) {
-  const std::string key = CutPath(path);
+  const CutPath cut(path);
+  const std::string& key = cut;
   if (OpenCounter.load() == 0) return 0;
   COptexGuard guard(DocumentLock);
   if (!Document) return 0;
-  return CreateKeyLocked(key);
+  try {
+    if (Select(key)) return 1;
+  } catch (const SettingsError&) {
+    // A path the component cannot look up yet counts as no match.
+  }
+  Record(Change{Change::Kind::kCreate, key, std::string()});
+  if (CreateKeyLocked(key) == 0) return 0;
+  return SaveIfAutoSave();
 }
 
 // Runs with DocumentLock held, across its own recursion for the missing
-// keys above.
+// keys above. 1 when the key is there afterwards.
 int CXMLSettingsAPI::CreateKeyLocked(const std::string& path) {
   try {
     if (Select(path)) return 1;
@@ -424,18 +679,25 @@ int CXMLSettingsAPI::CreateKeyLocked(const std::string& path) {
   for (const Condition& condition : conditions) {
     element->AddAttribute(condition.Name, condition.Value);
   }
-  return SaveIfAutoSave();
+  return 1;
 }
 
 int CXMLSettingsAPI::SetValue(const std::string& value, const std::string& path) {
-  const std::string key = CutPath(path);
+  const CutPath cut(path);
+  const std::string& key = cut;
   if (OpenCounter.load() == 0) return 0;
   COptexGuard guard(DocumentLock);
   if (!Document) return 0;
-  std::unique_ptr<XmlDomNode> node = Select(key);
+  Record(Change{Change::Kind::kSet, key, value});
+  if (SetValueLocked(value, key) == 0) return 0;
+  return SaveIfAutoSave();
+}
+
+int CXMLSettingsAPI::SetValueLocked(const std::string& value, const std::string& path) {
+  std::unique_ptr<XmlDomNode> node = Select(path);
   if (!node) {
-    if (CreateKeyLocked(key) == 0) return 0;
-    node = Select(key);
+    if (CreateKeyLocked(path) == 0) return 0;
+    node = Select(path);
     if (!node) return 0;
   }
   std::string current;
@@ -443,5 +705,5 @@ int CXMLSettingsAPI::SetValue(const std::string& value, const std::string& path)
   // An empty attribute is replaced by a new one of the same name.
   const bool written = !current.empty() ? node->SetAttribute(kValueAttribute, value)
                                         : node->AddAttribute(kValueAttribute, value);
-  return written ? SaveIfAutoSave() : 0;
+  return written ? 1 : 0;
 }

@@ -44,6 +44,28 @@ int PresetCount(const Api& a, int handle) {
   return count;
 }
 
+// A preset stored by name is saved first, then the whole camera: in a file
+// whose camera lacks keys, the new preset's node comes before the keys the
+// camera's save adds (other readers and diffs see that order), and on a
+// second store by name the new node comes after the first.
+TEST_F(PresetTest, StoringByNameSavesThePresetBeforeTheCamerasKeys) {
+  const int handle = StartCamera();
+  const Api& a = api();
+  ASSERT_EQ(ReadFile(SettingsPath()).find("<Aux1Func"), std::string::npos);
+  ASSERT_EQ(a.VRT_CamSetPrePositionName(handle, "Yard"), 1);
+  const std::string file = ReadFile(SettingsPath());
+  const size_t preset = file.find("<PrePos1>");
+  const size_t added = file.find("<Aux1Func ");
+  ASSERT_NE(preset, std::string::npos) << file;
+  ASSERT_NE(added, std::string::npos) << file;
+  EXPECT_LT(preset, added) << file;
+  EXPECT_LT(file.find("<Name value=\"Yard\""), added) << file;
+  ASSERT_EQ(a.VRT_CamSetPrePositionName(handle, "Gate"), 1);
+  const std::string again = ReadFile(SettingsPath());
+  EXPECT_LT(again.find("<PrePos1>"), again.find("<PrePos2>")) << again;
+  EXPECT_EQ(ReadPreset(a, handle, 1).name, "Gate");
+}
+
 TEST_F(PresetTest, StoreAndRecallByNumberAndByName) {
   const int handle = StartCamera();
   const Api& a = api();

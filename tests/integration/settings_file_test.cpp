@@ -87,78 +87,153 @@ TEST_F(SettingsFileTest, TemporariesOfKilledSavesAreRemovedAtInit) {
   for (const std::string& path : stale) EXPECT_FALSE(FileExists(path)) << path;
 }
 
-// A host and a second process (an installer's tool) on one library
-// directory: no change that answered 1 is lost. The second process's save
-// over the host's change is refused with -22 and a log line, and the file
-// keeps the host's change.
-TEST_F(SettingsFileTest, SecondProcessDoesNotWriteOverTheHostsChange) {
-  CameraConfig gate = Camera("Gate", 0, 5);
-  CameraConfig yard = Camera("Yard", 1, 6);
-  WriteSettings({{"Line 1", 1, "96,E,8,1", {gate}}, {"Line 2", 2, "96,E,8,1", {yard}}});
-  int toChild[2];
-  int toParent[2];
-  ASSERT_EQ(pipe(toChild), 0);
-  ASSERT_EQ(pipe(toParent), 0);
-  // Forked before this process loads the library or starts a simulator, so
-  // that the other process loads a driver of its own and starts with one
-  // thread.
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(toChild[1]);
-    close(toParent[0]);
-    int result = 0;
-    char go = 0;
-    if (read(toChild[0], &go, 1) != 1) _exit(1);
-    {
-      LoadedLibrary other(LibraryPath());
-      const Api& b = other.api();
-      int handle = 0;
-      if (!other.ok() || b.VRT_CamInitModule(1, nullptr, Dir().c_str()) != 1 ||
-          b.VRT_CamOpen(1, &handle) != 1) {
-        result = 100;
-      }
-      if (write(toParent[1], "r", 1) != 1 || read(toChild[0], &go, 1) != 1) result = 101;
-      if (result == 0) result = b.VRT_CamSetRelayName(handle, 0, "Lamp");
-      if (result == 0) result = 102;
-      b.VRT_CamClose(handle);
-      b.VRT_CamExitModule();
+// A second process (an installer's tool, say) with a driver of its own on
+// the same library directory, told what to call over a pipe. Forked before
+// the test's own process loads the library or starts a simulator, so that it
+// starts with one thread and loads a driver of its own.
+class OtherProcess {
+ public:
+  OtherProcess(const std::string& library, const std::string& dir) {
+    int toChild[2];
+    int toParent[2];
+    if (pipe(toChild) != 0 || pipe(toParent) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(toChild[1]);
+      close(toParent[0]);
+      _exit(Serve(library, dir, toChild[0], toParent[1]));
     }
-    const signed char code = static_cast<signed char>(result);
-    _exit(write(toParent[1], &code, 1) == 1 ? 0 : 1);
+    close(toChild[0]);
+    close(toParent[1]);
+    to_ = toChild[1];
+    from_ = toParent[0];
   }
-  // A child that ends early closes the pipes: the reads below do not wait.
-  close(toChild[0]);
-  close(toParent[1]);
+  ~OtherProcess() {
+    if (to_ >= 0) close(to_);
+    if (from_ >= 0) close(from_);
+    int status = 0;
+    if (pid_ > 0) waitpid(pid_, &status, 0);
+  }
+  OtherProcess(const OtherProcess&) = delete;
+  OtherProcess& operator=(const OtherProcess&) = delete;
+
+  // The result of "init", "exit", "open N", "close", "relay R NAME" (on the
+  // camera opened last), "preset NAME"; -1000 when the process is gone.
+  int Call(const std::string& command) {
+    const std::string line = command + "\n";
+    if (to_ < 0 || write(to_, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+      return -1000;
+    int result = 0;
+    return read(from_, &result, sizeof result) == sizeof result ? result : -1000;
+  }
+
+ private:
+  static int Serve(const std::string& library, const std::string& dir, int in, int out) {
+    LoadedLibrary loaded(library);
+    if (!loaded.ok()) return 1;
+    const Api& a = loaded.api();
+    int handle = 0;
+    std::string command;
+    char c = 0;
+    while (read(in, &c, 1) == 1) {
+      if (c != '\n') {
+        command += c;
+        continue;
+      }
+      int result = -999;
+      const size_t blank = command.find(' ');
+      const std::string verb = command.substr(0, blank);
+      const std::string rest = blank == std::string::npos ? "" : command.substr(blank + 1);
+      if (verb == "init") result = a.VRT_CamInitModule(1, nullptr, dir.c_str());
+      if (verb == "exit") result = a.VRT_CamExitModule();
+      if (verb == "open") result = a.VRT_CamOpen(std::stoi(rest), &handle);
+      if (verb == "close") result = a.VRT_CamClose(handle);
+      if (verb == "relay")
+        result = a.VRT_CamSetRelayName(handle, std::stoi(rest), rest.substr(2).c_str());
+      if (verb == "preset") result = a.VRT_CamSetPrePositionName(handle, rest.c_str());
+      if (write(out, &result, sizeof result) != sizeof result) return 2;
+      command.clear();
+    }
+    return 0;
+  }
+
+  pid_t pid_ = -1;
+  int to_ = -1;
+  int from_ = -1;
+};
+
+// The host and an installer's process on one library directory, each
+// saving its own cameras: every change that answered 1 is in the file, and
+// a module restart reads what the other saved.
+TEST_F(SettingsFileTest, ProcessesSavingDifferentCamerasKeepEachOthersChanges) {
+  WriteSettings({{"Line 1", 1, "96,E,8,1", {Camera("Gate", 0, 5)}},
+                 {"Line 2", 2, "96,E,8,1", {Camera("Yard", 1, 6)}}});
+  OtherProcess installer(LibraryPath(), Dir());
   Simulator(1);
   Simulator(2);
-  ASSERT_EQ(write(toChild[1], "s", 1), 1);
-  char ready = 0;
-  EXPECT_EQ(read(toParent[0], &ready, 1), 1);
+  ASSERT_EQ(installer.Call("init"), 1);
+  ASSERT_EQ(installer.Call("open 1"), 1);
   ASSERT_EQ(Init(), 1);
-  const int handle = Open(0);
-  ASSERT_EQ(api().VRT_CamSetRelayName(handle, 0, "Pump"), 1);
-  EXPECT_EQ(write(toChild[1], "g", 1), 1);
-  signed char childResult = 0;
-  EXPECT_EQ(read(toParent[0], &childResult, 1), 1);
-  close(toChild[1]);
-  close(toParent[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-
-  EXPECT_EQ(childResult, -22);
-  EXPECT_TRUE(LogContains("was changed by another process since this one read it"));
+  const int gate = Open(0);
+  ASSERT_EQ(api().VRT_CamSetRelayName(gate, 0, "Pump"), 1);
+  EXPECT_EQ(installer.Call("relay 0 Lamp"), 1);
+  EXPECT_EQ(api().VRT_CamSetRelayName(gate, 1, "Light"), 1);
+  EXPECT_EQ(api().VRT_CamSetPrePositionName(gate, "Door"), 1);
+  EXPECT_EQ(installer.Call("preset Dock"), 1);
   const std::string file = ReadFile(SettingsPath());
-  EXPECT_NE(file.find("\"Pump\""), std::string::npos) << file;
-  EXPECT_EQ(file.find("\"Lamp\""), std::string::npos) << file;
-  // The host goes on saving: the file still holds what it last wrote.
-  EXPECT_EQ(api().VRT_CamSetRelayName(handle, 1, "Light"), 1);
-  Unload();
+  for (const char* name : {"\"Pump\"", "\"Light\"", "\"Door\"", "\"Lamp\"", "\"Dock\""})
+    EXPECT_NE(file.find(name), std::string::npos) << name << " in " << file;
+  EXPECT_FALSE(LogContains("was changed by another process"));
+  EXPECT_EQ(installer.Call("exit"), 1);
+
+  // The host's module restart reads the installer's changes.
+  EXPECT_EQ(Exit(), 1);
   ASSERT_EQ(Init(), 1);
-  const int again = Open(0);
-  EXPECT_EQ(RelayName(api(), again, 0), "Pump");
-  EXPECT_EQ(RelayName(api(), again, 1), "Light");
+  const int yard = Open(1);
+  EXPECT_EQ(RelayName(api(), yard, 0), "Lamp");
+  EXPECT_EQ(RelayName(api(), Open(0), 1), "Light");
+}
+
+// Both processes on one camera: the one that read the camera before the
+// other saved it is refused (-22, the log names the camera) until its module
+// restarts and reads the file afresh; the file keeps the other's change.
+TEST_F(SettingsFileTest, ASaveOverTheOtherProcesssCameraIsRefusedUntilAModuleRestart) {
+  WriteSettings({{"Line 1", 1, "96,E,8,1", {Camera("Gate", 0, 5)}},
+                 {"Line 2", 2, "96,E,8,1", {Camera("Yard", 1, 6)}}});
+  OtherProcess installer(LibraryPath(), Dir());
+  Simulator(1);
+  Simulator(2);
+  ASSERT_EQ(installer.Call("init"), 1);
+  ASSERT_EQ(Init(), 1);
+  // The host renames the yard camera's relay and lets its port go.
+  int yard = Open(1);
+  ASSERT_EQ(api().VRT_CamSetRelayName(yard, 0, "Pump"), 1);
+  ASSERT_EQ(api().VRT_CamClose(yard), 1);
+  const std::string hosts = ReadFile(SettingsPath());
+  ASSERT_EQ(installer.Call("open 1"), 1);
+  EXPECT_EQ(installer.Call("relay 0 Lamp"), -22);
+  EXPECT_TRUE(LogContains("DRV.Settings: Camera 2 ('Yard', settings/comm2/cam1) in " +
+                          SettingsPath() +
+                          " was changed by another process since this one read it"));
+  EXPECT_EQ(installer.Call("relay 1 Lamp"), -22);
+  EXPECT_EQ(ReadFile(SettingsPath()), hosts);
+  // The host goes on saving the camera it changed.
+  ASSERT_EQ(installer.Call("close"), 1);
+  yard = Open(1);
+  EXPECT_EQ(api().VRT_CamSetRelayName(yard, 1, "Light"), 1);
+  ASSERT_EQ(api().VRT_CamClose(yard), 1);
+  // A module restart of the installer reads the file afresh.
+  EXPECT_EQ(installer.Call("exit"), 1);
+  ASSERT_EQ(installer.Call("init"), 1);
+  ASSERT_EQ(installer.Call("open 1"), 1);
+  EXPECT_EQ(installer.Call("relay 2 Lamp"), 1);
+  EXPECT_EQ(installer.Call("exit"), 1);
+  EXPECT_EQ(Exit(), 1);
+  ASSERT_EQ(Init(), 1);
+  yard = Open(1);
+  EXPECT_EQ(RelayName(api(), yard, 0), "Pump");
+  EXPECT_EQ(RelayName(api(), yard, 1), "Light");
+  EXPECT_EQ(RelayName(api(), yard, 2), "Lamp");
 }
 
 }  // namespace

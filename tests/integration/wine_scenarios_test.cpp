@@ -431,15 +431,20 @@ TEST_F(WineHostTest, SameChangesWriteTheSameSettingsFile) {
 // its camera as fast as it can while a third process initialises the module
 // (reading the file) again and again, and no rename fails because another
 // process is reading or replacing the file at that moment. The second host
-// then renames a relay of its own camera: the file changed since it read
-// it, so its change is refused (-22, with the log line saying why) instead
-// of writing over the first host's renames, and the first host saves on.
-// Both systems answer alike.
+// then renames a relay of its own camera: the file changed since it read it,
+// but not that camera, so the rename goes into the file beside the first
+// host's, and the first host's next rename and preset store on its own
+// camera go in beside it. The first host, which read the second's camera
+// before that rename, then opens it and renames a relay: refused (-22, with
+// the log line naming the camera), and again; after a module restart it
+// reads the second host's name and saves that camera too. Both systems
+// answer alike and leave the same file.
 TEST_F(WineHostTest, TwoProcessesSavingOneSettingsFile) {
   constexpr int kComA = 31, kComB = 32, kRenames = 25;
   LinuxSide linuxSide;
   WineSide wineSide(setup());
   std::map<std::string, std::vector<int>> answers;
+  std::map<std::string, std::string> files;
   for (HostSide* side : std::vector<HostSide*>{&linuxSide, &wineSide}) {
     SCOPED_TRACE(side->Name());
     const std::string dir = MakeTempDir("q7wine-two-" + side->Name());
@@ -481,18 +486,41 @@ TEST_F(WineHostTest, TwoProcessesSavingOneSettingsFile) {
           << "see " << dir;
       seen.push_back(b.Call("VRT_CamSetRelayName {h} 0 \"B\"").result);
       seen.push_back(a.Call("VRT_CamSetRelayName {h} 0 \"A last\"").result);
+      seen.push_back(a.Call("VRT_CamSetPrePositionName {h} \"Door\"").result);
+      // The second host lets the yard camera's port go; the first opens it.
+      seen.push_back(b.Call("VRT_CamClose {h}").result);
+      b.ResetLines();  // the yard camera's simulator is the second host's
+      seen.push_back(a.Open(1));
+      seen.push_back(a.Call("VRT_CamSetRelayName {h} 1 \"A over B\"").result);
+      EXPECT_NE(
+          ReadText(a.LogPath()).find("DRV.Settings: Camera 2 ('Yard', settings/comm2/cam1) in "),
+          std::string::npos)
+          << "see " << dir;
+      seen.push_back(a.Call("VRT_CamSetRelayName {h} 2 \"A over B\"").result);
+      // A module restart reads the file afresh.
+      seen.push_back(a.Call("VRT_CamExitModule").result);
+      seen.push_back(a.Init());
+      b.ResetLines();
+      seen.push_back(a.Open(1));
+      EXPECT_EQ(a.Call("VRT_CamGetRelay {h} 0").fields["name"], "\"B\"");
+      seen.push_back(a.Call("VRT_CamSetRelayName {h} 1 \"A after B\"").result);
       EXPECT_EQ(a.Call("VRT_CamExitModule").result, 1);
       EXPECT_EQ(b.Call("VRT_CamExitModule").result, 1);
       const std::string log = ReadText(a.LogPath());
-      EXPECT_NE(log.find("was changed by another process"), std::string::npos) << "see " << dir;
+      EXPECT_NE(log.find("was changed by another process since this one read it"),
+                std::string::npos)
+          << "see " << dir;
       const std::string settings = ReadText(dir + "/QUARO7K7_PTZ.xml");
-      EXPECT_NE(settings.find("\"A last\""), std::string::npos) << settings;
-      EXPECT_EQ(settings.find("\"B\""), std::string::npos) << settings;
+      for (const char* name : {"\"A last\"", "\"Door\"", "\"B\"", "\"A after B\""})
+        EXPECT_NE(settings.find(name), std::string::npos) << name << " in " << settings;
+      EXPECT_EQ(settings.find("\"A over B\""), std::string::npos) << settings;
+      files[side->Name()] = settings;
     }
     if (!HasFailure()) RemoveTree(dir);
   }
-  EXPECT_EQ(answers["linux"], (std::vector<int>{-22, 1}));
+  EXPECT_EQ(answers["linux"], (std::vector<int>{1, 1, 1, 1, 1, -22, -22, 1, 1, 1, 1}));
   EXPECT_EQ(answers["wine"], answers["linux"]);
+  EXPECT_EQ(files["wine"], files["linux"]);
 }
 
 // A host that ends its process with a camera still open (no close, no

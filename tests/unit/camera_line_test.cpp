@@ -91,6 +91,30 @@ TEST_F(CameraLineTest, APingSelectsTheCameraItProbes) {
   EXPECT_EQ(sim_.TakeLines(), (std::vector<std::string>{"@3,5", "@6,3"}));
 }
 
+// The software versions end at their carriage return like every other
+// reply: a short answer, a long one and one cut at the buffer's size are
+// there at once, not after the read's whole time-out (2 s and more).
+TEST_F(CameraLineTest, VersionReadEndsAtTheRepliesCarriageReturn) {
+  OpenCamera();
+  struct Case {
+    std::string reply;
+    std::string shown;
+  };
+  const std::vector<Case> cases = {
+      {"OK1,23,4,56\r", "1.23, 4.56"},
+      {"OK7\r", ".7"},
+      {"OK10,20,30,40,50,60,70,80,90,11\r", "10.20, 30.40, 50.60, 70.80, 90.11"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.reply);
+    sim_.SetVersionReply(c.reply);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(comm_->QueryVersion(), c.shown);
+    // The version read pauses 150 ms before and after the query.
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1500));
+  }
+}
+
 TEST_F(CameraLineTest, LensModesAreKeptUntilTheirStop) {
   OpenCamera();
   EXPECT_EQ(comm_->Zoom(camera_, 1, 4), 1);

@@ -13,6 +13,7 @@
 
 #include "camera/camera.h"
 #include "camera/camera_keys.h"
+#include "camera/camera_settings_value.h"
 #include "comm/comm.h"
 #include "driver/driver.h"
 #include "driver/settings_values.h"
@@ -565,6 +566,65 @@ TEST_F(DriverSettingsTest, DeletionsWaitForCamerasHeldByOtherThreads) {
     call.Release();
     EXPECT_EQ(saving.get(), 1);
   }
+}
+
+// Another process (an installer's tool) saves a camera and a line into the
+// file while the driver runs: a new camera here gets neither its key, nor its
+// number, nor its node and camera address on that line; a new line not its
+// key.
+TEST_F(DriverSettingsTest, NewCamerasTakeNothingAnotherProcessSaved) {
+  Open(Document(Element("comm1", Value("Name", "Line 1") + Element("cam1", Camera(0, 1))) +
+                Element("comm2", Value("Name", "Line 2") + Element("cam1", Camera(1, 1)))));
+  ASSERT_EQ(Driver().Load(), 1);
+  CXMLSettingsAPI installer;
+  installer.Folder = dir_.Path;
+  ASSERT_EQ(installer.OpenDocument(kFile, 1, 0), 0);
+  installer.Batch([&] {
+    installer.SetValue("Pier", "settings/comm1/cam2/Name");
+    installer.SetValue("5", "settings/comm1/cam2/TavoID");
+    installer.SetValue("7", "settings/comm1/cam2/SysID");
+    installer.SetValue(std::to_string(camera_keys::kNoNode), "settings/comm1/cam2/NodeAddress");
+    installer.SetValue("Line 3", "settings/comm3/Name");
+  });
+  CVRTComm* line = Connections()[0];
+  std::string key;
+  ASSERT_EQ(line->MakeCameraKey(1, &key), 1);
+  EXPECT_EQ(key, "comm1/cam3");
+  std::string name;
+  ASSERT_EQ(Driver().GetFreeConnectionName(&name), 1);
+  EXPECT_EQ(name, "comm4");
+
+  CVRTCamera camera(line);
+  camera.KeyPath = key;
+  camera.Name = "Quay";
+  camera.NodeAddress = camera_keys::kNoNode;
+  camera.SysID = 8;
+  camera.TavoID = 5;
+  CameraSettings settings = CameraSettings::Of(camera);
+  EXPECT_EQ(Driver().CheckCamera(settings, line, &camera).problem,
+            CameraSettingsCheck::kNumberTaken);
+  settings.TavoID = 6;
+  camera.TavoID = 6;
+  EXPECT_TRUE(Driver().CheckCamera(settings, line, &camera).Accepted());
+  EXPECT_EQ(line->CheckCameraUnique(&camera), 1);
+  camera.SysID = 7;
+  EXPECT_EQ(line->CheckCameraUnique(&camera), 0);
+
+  // A save that would bring such a camera in is refused as well (another
+  // process may save between the checks and the save).
+  const std::string before = FileText();
+  camera.TavoID = 5;
+  camera.SysID = 8;
+  EXPECT_THROW(camera.Save(), SettingsError);
+  camera.TavoID = 6;
+  camera.SysID = 7;
+  EXPECT_THROW(camera.Save(), SettingsError);
+  EXPECT_EQ(FileText(), before);
+  camera.NodeAddress = 3;
+  EXPECT_EQ(camera.Save(), 1);
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam3/TavoID"), "6");
+  EXPECT_EQ(ReadTextKey("settings/comm1/cam2/Name"), "Pier");
+  EXPECT_EQ(ReadTextKey("settings/comm3/Name"), "Line 3");
 }
 
 }  // namespace
