@@ -85,16 +85,17 @@ TEST_F(DeviceFaultTest, AnswersSlowerThanTheReadTimeOutAreResentAndTheLineRecove
   // The dome answers the re-sent line too, late: from here on every read
   // may find the answer to the line before it waiting (and the purge after
   // it may split an answer, costing a re-send). Once the dome is quick
-  // again, calls answer at once and reach the dome.
+  // again, calls reach the dome within one lost read at most (a split
+  // answer costs that read), not a silent line's four.
   Simulator(kCom).SetDelayMs(0);
   ASSERT_TRUE(Simulator(kCom).WaitForAnswered(answered + 2, 4000));
   auto [lit, litMs] = Timed([&] { return a.VRT_CamSetRelay(handle, 0, 1, 0); });
   EXPECT_EQ(lit, 1);
-  EXPECT_LT(litMs, 2003);
+  EXPECT_LT(litMs, 2 * 2003);
   EXPECT_EQ(a.VRT_CamSetRelay(handle, 0, 0, 0), 1);
   auto [moved, moveMs] = Timed([&] { return a.VRT_CamRight(handle, 5); });
   EXPECT_EQ(moved, 1);
-  EXPECT_LT(moveMs, 2003);
+  EXPECT_LT(moveMs, 2 * 2003);
   std::this_thread::sleep_for(milliseconds(200));
   const Lines wire = Wire(kCom);
   for (const char* line : {"@5,18", "@6,18", "@5,2", "@7,54,1", "@5,23"}) {
