@@ -346,6 +346,33 @@ check "ptzctl.exe config show --json: both lines with their keys" \
 ptzctl config remove-line COM9
 check "ptzctl.exe config remove-line: the line is gone" \
   eval '[ "$ptzctl_status" = 0 ] && ! grep -q "Line 9" "$ptzctl_dir/QUARO7K7_PTZ.xml"'
+settings_before=$(md5sum <"$ptzctl_dir/QUARO7K7_PTZ.xml")
+ptzctl config add-camera --line COM8 --number 0 --name Second --address 4
+check "ptzctl.exe config add-camera with a camera number taken: the dialog's message, status 1, the file unchanged" \
+  eval '[ "$ptzctl_status" = 1 ] &&
+        has "Entered Camera ID is reserved to the another camera in the system" &&
+        [ "$(md5sum <"$ptzctl_dir/QUARO7K7_PTZ.xml")" = "$settings_before" ]'
+ptzctl config add-camera --line COM8 --number 1 --name Pier --address 4 NodeAddress=128 \
+  NofRelays=4 RelayName4=Horn
+check "ptzctl.exe config add-camera: the camera is saved with its fourth relay named" \
+  eval '[ "$ptzctl_status" = 0 ] && has "added camera 1 \"Pier\"" && has "RelayName4 \"Horn\"" &&
+        grep -q "<Name value=\"Horn\"" "$ptzctl_dir/QUARO7K7_PTZ.xml"'
+settings_before=$(md5sum <"$ptzctl_dir/QUARO7K7_PTZ.xml")
+ptzctl config set-camera 1 Aux1Func=1 Aux2Func=1
+check "ptzctl.exe config set-camera with two relays on the washer: the dialog's question, status 1, the file unchanged" \
+  eval '[ "$ptzctl_status" = 1 ] &&
+        has "Two relays performing the same function! Do you like to keep this setting?" &&
+        [ "$(md5sum <"$ptzctl_dir/QUARO7K7_PTZ.xml")" = "$settings_before" ]'
+ptzctl config set-camera 1 "Name=Pier 2" RelayName1=Pump
+check "ptzctl.exe config set-camera: the name and the relay's name are saved" \
+  eval '[ "$ptzctl_status" = 0 ] && has "Name \"Pier\" -> \"Pier 2\"" &&
+        grep -q "<Name value=\"Pier 2\"" "$ptzctl_dir/QUARO7K7_PTZ.xml" &&
+        grep -q "<Name value=\"Pump\"" "$ptzctl_dir/QUARO7K7_PTZ.xml"'
+ptzctl config remove-camera 1
+check "ptzctl.exe config remove-camera: the camera is gone, camera 0 stays" \
+  eval '[ "$ptzctl_status" = 0 ] && has "removed camera 1 \"Pier 2\"" &&
+        ! grep -q "Pier" "$ptzctl_dir/QUARO7K7_PTZ.xml" &&
+        grep -q "<Name value=\"Dome\"" "$ptzctl_dir/QUARO7K7_PTZ.xml"'
 reset_line
 ptzctl config ping 0
 check "ptzctl.exe config ping 0: the dome answers the camera's address (@3,3)" \

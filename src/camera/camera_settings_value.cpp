@@ -140,6 +140,15 @@ CameraSettingsCheck CheckCameraSettings(const CameraSettings& settings) {
   return Check();
 }
 
+CameraSettingsCheck CheckGivenCameraSettings(const CameraSettings& settings,
+                                             const std::bitset<camera_keys::kCount>& given) {
+  for (int i = 0; i < camera_keys::kCount; ++i) {
+    const Index key = static_cast<Index>(i);
+    if (given.test(key) && Refuses(settings, key)) return OutOfRange(key);
+  }
+  return CameraSettingsCheck();
+}
+
 bool SharesRelayFunction(const CameraSettings& settings) {
   // Function 0 is each relay's plain output, shared by none. Relays the
   // camera does not have take part with the function they are set to, as

@@ -83,6 +83,13 @@ struct CameraSettingsCheck {
 // camera takes monitor 1 then (CVRTCamera::Apply).
 CameraSettingsCheck CheckCameraSettings(const CameraSettings& settings);
 
+// The keys given (a configuration without a window names the ones it sets)
+// checked against their ranges, which the dialog's controls keep its values
+// in without a check: the first outside its range, as kOutOfRange. Run after
+// CheckCameraSettings, whose messages come first.
+CameraSettingsCheck CheckGivenCameraSettings(const CameraSettings& settings,
+                                             const std::bitset<camera_keys::kCount>& given);
+
 // True when two of the camera's relays (of the first three, as far as it
 // has them) drive the same washer, wiper or lamps function; the setup dialog
 // then asks kSharedRelayFunctionQuestion and goes on only on Yes.

@@ -3,6 +3,7 @@
 // settings file, what it prints, and that a refused command changes nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -145,6 +146,33 @@ TEST_F(ConfigTest, ALineIsNamedByItsPortOrByAUniqueName) {
   EXPECT_EQ(r.status, 0) << r.err;
 }
 
+// Names on the command line are UTF-8; the settings file holds them in its
+// code page, and a name it cannot hold is refused.
+TEST_F(ConfigTest, LineNamesAreStoredInTheFilesCodePage) {
+  const std::string utf8 =
+                        "S\xC3\xBC"
+                        "d",
+                    latin1 =
+                        "S\xFC"
+                        "d";
+  RunResult r = Config({"add-line", "--port", "2", "--name", utf8});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "added line comm2: COM2 \"" + utf8 + "\", mode 96,E,8,1\n");
+  EXPECT_TRUE(Contains(SettingsBytes(), "<Name value=\"" + latin1 + "\""));
+  EXPECT_EQ(Show()["lines"][1]["Name"], utf8);
+  r = Config({"set-line", utf8, "--name", "\xC3\xBF"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(SettingsBytes(), "<Name value=\"\xFF\""));
+  const std::string before = SettingsBytes();
+  for (const std::string name : {"\xE2\x82\xAC", latin1.c_str(), "\xC3", "\xC4\x80"}) {
+    SCOPED_TRACE(name);
+    r = Config({"add-line", "--port", "3", "--name", name});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Contains(r.err, "has a character the settings file cannot hold")) << r.err;
+    EXPECT_EQ(SettingsBytes(), before);
+  }
+}
+
 TEST_F(ConfigTest, ShowPrintsEveryLineCameraAndRelay) {
   const RunResult r = Config({"show"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -264,6 +292,202 @@ TEST_F(ConfigTest, AChangeWhileAnotherProcessHasTheModuleStartedSaysWhenItIsSeen
   EXPECT_EQ(host.Finish(), 0);
 }
 
+// The demo's line has "Gate" (number 0, address 1, no node) and "Yard"
+// (number 1, address 2, node 5).
+TEST_F(ConfigTest, CameraValuesTheCameraDialogRefusesGiveItsMessageAndChangeNothing) {
+  const std::string fill = "Please fill all fields\n";
+  const std::string node = "Illegal node address. Valid values: 0 ... 127.\n";
+  const std::string memories =
+      "Illegal number of preset memories. Maximum values for the driver are 1 - 256\n";
+  const std::string speed = "Illegal preset speed. Valid values for the driver are 1 - 100\n";
+  const std::string relays = "Illegar number of relays!\n";
+  const std::string numberTaken =
+      "Entered Camera ID is reserved to the another camera in the system\n";
+  const std::string addressTaken =
+      "Entered Camera Address is reserved to the another camera in this connection.\n";
+  const std::string nameTaken =
+      "Entered name is reserved to the another camera in this connection\n";
+  // A new camera 5 on COM1, named "New" at address 9 unless given otherwise.
+  auto adding = [](std::vector<std::string> more) {
+    std::vector<std::string> args = {"add-camera", "--line", "COM1", "--number", "5"};
+    if (more.empty() || more[0] != "--name") args.insert(args.end(), {"--name", "New"});
+    if (std::find(more.begin(), more.end(), "--address") == more.end())
+      args.insert(args.end(), {"--address", "9"});
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      // In the dialog's order: the name before an address taken, and so on.
+      {adding({"--name", "", "--address", "1"}), fill},
+      {adding({"--address", "x"}), fill},
+      {adding({"ControlMonitor=", "NodeAddress=200"}), fill},
+      {adding({"NodeAddress=129"}), node},
+      {adding({"NodeAddress=-1", "NofRelays=9"}), node},
+      {adding({"NofStorageLocations=0"}), memories},
+      {adding({"NofStorageLocations=257"}), memories},
+      {adding({"DefaultPreposSpeed=0"}), speed},
+      {adding({"DefaultPreposSpeed=101", "NofRelays=9"}), speed},
+      {adding({"NofRelays=9"}), relays},
+      {adding({"NofRelays=-1", "RelayName8=x"}), relays},
+      {adding({"Aux3Func=4"}), "Illegal value for Aux3Func. Valid values: 0 ... 3.\n"},
+      {adding({"WashPulseTime=1s"}), "Illegal value for WashPulseTime: not a number.\n"},
+      {{"add-camera", "--line", "COM1", "--number", "1", "--name", "N", "--address", "9"},
+       numberTaken},
+      {adding({"--address", "1"}), addressTaken},
+      {adding({"--name", "yard"}), nameTaken},
+      {{"set-camera", "1", "TavoID=0"}, numberTaken},
+      {{"set-camera", "1", "SysID=1", "Name=GATE"}, addressTaken},
+      {{"set-camera", "1", "Name=Gate"}, nameTaken},
+      // What the dialog's controls cannot give.
+      {{"set-camera", "0", "ControlMonitor=17"},
+       "Illegal value for ControlMonitor. Valid values: 1 ... 16.\n"},
+      {{"set-camera", "0", "CamAccFactor=0"},
+       "Illegal value for CamAccFactor. Valid values: 1 ... 11.\n"},
+      {{"set-camera", "0", "TavoID=-1"},
+       "ptzctl config: the camera number must be a number from 0 up\n"},
+      {{"set-camera", "0", "NofRelays=5", "RelayName6=Pump"},
+       "ptzctl config: the camera has 5 relays: no RelayName6\n"},
+      // The question the dialog asks, answered No.
+      {{"set-camera", "0", "Aux1Func=2", "Aux3Func=2"},
+       "Two relays performing the same function! Do you like to keep this setting?\n"
+       "ptzctl config: not saved; give --yes to keep it\n"},
+      {{"set-camera", "0", "Name=Preis 5\xE2\x82\xAC"},
+       "ptzctl config: \"Preis 5\xE2\x82\xAC\" is not UTF-8 text or has a character the "
+       "settings file cannot hold\n"},
+      {{"set-camera", "7", "Name=X"}, "ptzctl config: no camera 7\n"},
+      {{"remove-camera", "7"}, "ptzctl config: no camera 7\n"},
+  };
+  const std::string before = SettingsBytes();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Join(c.args));
+    const RunResult r = Config(c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.message);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(SettingsBytes(), before);
+  }
+  // Words the command does not take.
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"set-camera", "0", "Colour=1"},
+        std::vector<std::string>{"set-camera", "0", "Name"},
+        std::vector<std::string>{"set-camera", "0", "RelayName0=x"},
+        std::vector<std::string>{"set-camera", "0", "=1"}}) {
+    SCOPED_TRACE(Join(args));
+    EXPECT_EQ(Config(args).status, 2);
+    EXPECT_EQ(SettingsBytes(), before);
+  }
+}
+
+TEST_F(ConfigTest, CamerasAreAddedChangedAndRemovedWithTheirRelays) {
+  RunResult r = Config({"add-camera", "--line", "Line 1", "--number", "7", "--name", "Pier",
+                        "--address", "3", "NodeAddress=128", "NofStorageLocations=256",
+                        "DefaultPreposSpeed=1", "NofRelays=8", "RelayName8=Horn"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "added camera 7 \"Pier\" (comm1/cam3) on line comm1: COM1 \"Line 1\", SysID 3, "
+            "NodeAddress 128, NofStorageLocations 256, DefaultPreposSpeed 1, NofRelays 8, "
+            "RelayName8 \"Horn\"\n");
+  Json camera = Show()["lines"][0]["cameras"][2];
+  EXPECT_EQ(camera["key"], "comm1/cam3");
+  EXPECT_EQ(camera["ControlMonitor"], 1);  // as the dialog's field shows a new camera's
+  ASSERT_EQ(camera["relays"].size(), 8u);
+  EXPECT_EQ(camera["relays"][6]["Name"], "Relay7");
+  EXPECT_EQ(camera["relays"][7]["Name"], "Horn");
+
+  // Both relays on the washer, kept with --yes; the count lowered takes the
+  // relays above it away.
+  r = Config(
+      {"set-camera", "7", "NofRelays=2", "Aux1Func=1", "Aux2Func=1", "RelayName2=Hose", "--yes"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "changed camera 7 \"Pier\" (comm1/cam3), NofRelays 8 -> 2, Aux1Func 0 -> 1, "
+            "Aux2Func 0 -> 1, RelayName2 \"Relay2\" -> \"Hose\", RelayName3 \"Relay3\" -> none, "
+            "RelayName4 \"Relay4\" -> none, RelayName5 \"Relay5\" -> none, RelayName6 \"Relay6\" "
+            "-> none, RelayName7 \"Relay7\" -> none, RelayName8 \"Horn\" -> none\n");
+  EXPECT_EQ(SettingsBytes().find("Horn"), std::string::npos);
+  r = Config({"set-camera", "7", "RelayName2=Hose", "NofRelays=2"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "camera 7 \"Pier\" (comm1/cam3): nothing to change\n");
+
+  ASSERT_EQ(Config({"set-camera", "7", "TavoID=8"}).status, 0);
+
+  // The cameras after a removed one move up to its key.
+  r = Config({"remove-camera", "0"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "removed camera 0 \"Gate\" (comm1/cam1) from line comm1: COM1 \"Line 1\"\n");
+  const Json cameras = Show()["lines"][0]["cameras"];
+  ASSERT_EQ(cameras.size(), 2u);
+  EXPECT_EQ(cameras[0]["key"], "comm1/cam1");
+  EXPECT_EQ(cameras[0]["Name"], "Yard");
+  EXPECT_EQ(cameras[1]["key"], "comm1/cam2");
+  EXPECT_EQ(cameras[1]["TavoID"], 8);
+  EXPECT_EQ(SettingsBytes().find("Door"), std::string::npos);  // Gate's preset went with it
+}
+
+// Every key show --json prints for a camera, given back to set-camera,
+// changes nothing: what was set comes back as it was set.
+TEST_F(ConfigTest, ShowJsonRoundTripsWhatWasSet) {
+  ASSERT_EQ(Config({"set-camera", "1", "NodeAddress=0", "ControlMonitor=16", "NofRelays=4",
+                    "NofStorageLocations=1", "DefaultPreposSpeed=100", "WaitForResponse=0",
+                    "DefaultLensSlow=1", "Aux1Func=3", "Aux2Func=2", "Aux3Func=1",
+                    "RelayName4=Gate \"4\"", "WashPulseTime=2500"})
+                .status,
+            0);
+  const std::string before = SettingsBytes();
+  const Json camera = Show()["lines"][0]["cameras"][1];
+  std::vector<std::string> args = {"set-camera", "1"};
+  for (const auto& item : camera.items()) {
+    if (item.value().is_number())
+      args.push_back(item.key() + "=" + std::to_string(item.value().get<int>()));
+  }
+  args.push_back("Name=" + camera["Name"].get<std::string>());
+  int n = 1;
+  for (const Json& relay : camera["relays"])
+    args.push_back("RelayName" + std::to_string(n++) + "=" + relay["Name"].get<std::string>());
+  EXPECT_EQ(args.size(), 2u + 18u + 1u + 4u);
+  EXPECT_EQ(camera["ControlMonitor"], 16);
+  EXPECT_EQ(camera["relays"][3]["Name"], "Gate \"4\"");
+  const RunResult r = Config(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "camera 1 \"Yard\" (comm1/cam2): nothing to change\n");
+  EXPECT_EQ(SettingsBytes(), before);
+}
+
+// A host with the module started keeps saving its own camera while ptzctl
+// config changes another: neither change is lost, and the host sees the
+// other one at its next module start.
+TEST_F(ConfigTest, AHostKeepsSavingItsCameraWhileConfigChangesAnother) {
+  ChildProcess host(PTZCTL_PATH, {"--lib", dir_.Library(), "--script", "-"});
+  host.Write("init\npreset store 0 First\n");
+  ASSERT_TRUE(Contains(host.ReadUntil("\"First\")  ->"), "\"First\")  ->  1 success"))
+      << host.ReadUntil("");
+  RunResult r = Config({"set-camera", "1", "Name=Yard North", "RelayName1=Pump"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Contains(r.out, "Note: another process has the driver started")) << r.out;
+  host.Write("relay name 0 0 Spot\npreset store 0 Second\n");
+  const std::string& out = host.ReadUntil("\"Second\")  ->");
+  EXPECT_TRUE(Contains(out, "\"Spot\")  ->  1 success")) << out;
+  EXPECT_TRUE(Contains(out, "\"Second\")  ->  1 success")) << out;
+  r = Config({"add-camera", "--line", "COM1", "--number", "2", "--name", "Dock", "--address", "9"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  host.Write("preset store 0 Third\nexit\ninit\nlist\n");
+  const std::string& listed = host.ReadUntil("Dock");
+  EXPECT_TRUE(Contains(listed, "\"Third\")  ->  1 success")) << listed;
+  EXPECT_TRUE(Contains(listed, "Yard North")) << listed;
+  EXPECT_EQ(host.Finish(), 0);
+  const Json cameras = Show()["lines"][0]["cameras"];
+  ASSERT_EQ(cameras.size(), 3u);
+  EXPECT_EQ(cameras[0]["relays"][0]["Name"], "Spot");
+  EXPECT_EQ(cameras[0]["positions"].size(), 4u);  // Door and the three stored
+  EXPECT_EQ(cameras[1]["Name"], "Yard North");
+  EXPECT_EQ(cameras[1]["relays"][0]["Name"], "Pump");
+  EXPECT_EQ(cameras[2]["Name"], "Dock");
+}
+
 }  // namespace
 }  // namespace ptzctl_test
 
@@ -296,8 +520,21 @@ TEST(ConfigDialogParity, TheDialogSessionsStepsWriteTheSameFiles) {
   };
   config({"add-line", "--port", "7", "--name", "Line A"});
   step(1);
+  config({"add-camera", "--line", "Line A", "--number", "4", "--name", "Gate", "--address", "3",
+          "NodeAddress=128"});
+  config({"ping", "4"});
+  config({"reset", "4", "--yes"});
+  step(2);
+  config({"set-camera", "4", "Name=Gate House", "NofStorageLocations=64", "Aux1Func=1"});
+  step(3);
+  config({"add-camera", "--line", "COM7", "--number", "9", "--name", "Yard", "--address", "4",
+          "NodeAddress=128"});
+  step(4);
+  config({"remove-camera", "4"});
+  step(5);
   config({"remove-line", "COM7", "--with-cameras"});
   step(6);
+  EXPECT_EQ(sim.State(128, 3).resets, 1);
 }
 
 }  // namespace

@@ -18,6 +18,17 @@ constexpr char kCameraNumberHelp[] =
     "host camera number, 0-based as in the exports (TavoID in the settings file)";
 constexpr char kLineHelp[] = "the line: COM<n> for the line on that port, or its name";
 
+constexpr char kAssignmentsHelp[] =
+    "settings keys with their values: Name, TavoID, SysID, NodeAddress, ControlMonitor, "
+    "NofRelays, NofStorageLocations, DefaultPreposSpeed, WaitForResponse, DefaultLensSlow, "
+    "CamAccFactor, CamAccDefaultState, CamAccDefault, WashPulseTime, AutoFocus, AutoIris, "
+    "Aux1Func, Aux2Func, Aux3Func (the relay functions), RelayName1 ... RelayName8 (relay names; "
+    "a NofRelays given beside them counts)";
+constexpr char kSharedFunctionHelp[] =
+    "keep two relays on one washer, wiper or lamps function: without it that is refused with "
+    "the camera setup's question (asked when the command makes such a sharing or changes one, "
+    "not when it changes other values of a camera that has one)";
+
 CLI::App* Sub(CLI::App* app, const std::string& name, const std::string& help) {
   CLI::App* sub = app->add_subcommand(name, help);
   sub->fallthrough(false);
@@ -98,6 +109,31 @@ ConfigCommands::ConfigCommands(CLI::App* app) {
   remove_line->add_option("LINE", r.line, kLineHelp)->required();
   remove_line->add_flag("--with-cameras", r.with_cameras, "remove its cameras too");
 
+  CLI::App* add_camera = command(Sub(config_, "add-camera",
+                                     "Add a camera to a line (as \"Add Camera ...\" and the camera "
+                                     "setup's OK): every value checked as that dialog checks it"));
+  add_camera->add_option("--line", r.line, kLineHelp)->required();
+  add_camera->add_option("--number", r.number, kCameraNumberHelp)->required();
+  add_camera->add_option("--name", r.name, "the camera's name (at most 32 characters are kept)")
+      ->required();
+  add_camera->add_option("--address", r.address, "the camera's address on the line (SysID)")
+      ->required();
+  add_camera->add_option("KEY=VALUE", r.assignments, kAssignmentsHelp);
+  add_camera->add_flag("--yes", r.yes, kSharedFunctionHelp);
+
+  CLI::App* set_camera = command(Sub(config_, "set-camera",
+                                     "Change a camera's settings (as the camera setup's OK): the "
+                                     "keys given change, the others stay"));
+  set_camera->add_option("CAM", r.camera, kCameraNumberHelp)->required();
+  set_camera->add_option("KEY=VALUE", r.assignments, kAssignmentsHelp)->required();
+  set_camera->add_flag("--yes", r.yes, kSharedFunctionHelp);
+
+  CLI::App* remove_camera =
+      command(Sub(config_, "remove-camera",
+                  "Remove a camera with its presets (as \"Remove Camera\"); the cameras after it "
+                  "on its line are saved again under the keys that follow on"));
+  remove_camera->add_option("CAM", r.camera, kCameraNumberHelp)->required();
+
   CLI::App* ping = command(
       Sub(config_, "ping", "The camera setup's \"Ping Serial Connection\": the dome's answer"));
   ping->add_option("CAM", r.camera, kCameraNumberHelp)->required();
@@ -136,6 +172,12 @@ int ConfigCommands::Run(const ConfigOptions& options, std::ostream& out, std::os
       status = config::SetLine(context, request_);
     } else if (c == "remove-line") {
       status = config::RemoveLine(context, request_);
+    } else if (c == "add-camera") {
+      status = config::AddCamera(context, request_);
+    } else if (c == "set-camera") {
+      status = config::SetCamera(context, request_);
+    } else if (c == "remove-camera") {
+      status = config::RemoveCamera(context, request_);
     } else if (c == "ping") {
       status = config::Ping(context, request_);
     } else if (c == "version") {

@@ -35,6 +35,10 @@ struct Context {
 CVRTComm* FindLine(Context& context, const std::string& which);
 // "comm1: COM7 "Line A""
 std::string LineText(CVRTComm* line);
+// A name given on the command line, in the settings file's code page; false,
+// with the reason printed, when it cannot be (not UTF-8, or a character the
+// code page has not).
+bool NameArgument(Context& context, const std::string& argument, std::string* name);
 // A COM port argument: "7" or "COM7"; -1 for any other text.
 int ParsePort(const std::string& text);
 
@@ -45,6 +49,9 @@ int RemoveLine(Context& context, const Request& request);
 int Ping(Context& context, const Request& request);
 int Version(Context& context, const Request& request);
 int Reset(Context& context, const Request& request);
+int AddCamera(Context& context, const Request& request);
+int SetCamera(Context& context, const Request& request);
+int RemoveCamera(Context& context, const Request& request);
 
 }  // namespace config
 }  // namespace ptzctl

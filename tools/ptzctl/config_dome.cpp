@@ -8,6 +8,7 @@
 #include "comm/comm.h"
 #include "driver/driver.h"
 #include "ptzctl/config_context.h"
+#include "ptzctl/config_text.h"
 #include "ptzctl/session.h"
 #include "ui/resources.h"
 
@@ -103,7 +104,7 @@ int Reset(Context& context, const Request& request) {
     context.err << "ptzctl config: the dome did not answer the reset with OK\n";
     return 1;
   }
-  context.Changed("reset camera " + std::to_string(request.camera) + " " + Quoted(camera->Name) +
+  context.Changed("reset camera " + std::to_string(request.camera) + " " + Shown(camera->Name) +
                   ": the dome answered OK, its " + std::to_string(presets) +
                   (presets == 1 ? " preset was" : " presets were") + " erased");
   return 0;

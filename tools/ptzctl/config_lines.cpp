@@ -11,6 +11,7 @@
 #include "comm/connection_settings.h"
 #include "driver/driver.h"
 #include "ptzctl/config_context.h"
+#include "ptzctl/config_text.h"
 #include "ptzctl/result_codes.h"
 #include "ptzctl/session.h"
 #include "ui/dialog_numbers.h"
@@ -40,7 +41,7 @@ int SaveFailed(Context& context, int result) {
 }
 
 std::string Describe(const ConnectionSettings& s) {
-  return "COM" + std::to_string(s.ComPort) + " " + Quoted(s.Name) + ", mode " + s.PortMode;
+  return "COM" + std::to_string(s.ComPort) + " " + Shown(s.Name) + ", mode " + s.PortMode;
 }
 
 }  // namespace
@@ -55,6 +56,13 @@ int Context::Refused(const std::string& message) {
   return 1;
 }
 
+bool NameArgument(Context& context, const std::string& argument, std::string* name) {
+  if (FromArgument(argument, name)) return true;
+  context.Refused("ptzctl config: " + TextQuoted(argument) +
+                  " is not UTF-8 text or has a character the settings file cannot hold");
+  return false;
+}
+
 int ParsePort(const std::string& text) {
   int port = -1;
   const std::string digits = HasComPrefix(text) ? text.substr(3) : text;
@@ -64,7 +72,7 @@ int ParsePort(const std::string& text) {
 
 std::string LineText(CVRTComm* line) {
   return line->GetKey() + ": COM" + std::to_string(line->GetComPort()) + " " +
-         Quoted(line->GetName());
+         Shown(line->GetName());
 }
 
 CVRTComm* FindLine(Context& context, const std::string& which) {
@@ -75,13 +83,17 @@ CVRTComm* FindLine(Context& context, const std::string& which) {
       if (line->GetComPort() == port) return line;
   }
   std::vector<CVRTComm*> named;
-  for (CVRTComm* line : lines)
-    if (line->GetName() == which) named.push_back(line);
+  std::string name;
+  if (FromArgument(which, &name)) {
+    for (CVRTComm* line : lines)
+      if (line->GetName() == name) named.push_back(line);
+  }
   if (named.size() == 1) return named.front();
   if (named.empty()) {
-    context.err << "ptzctl config: no line on " << which << " or named " << Quoted(which) << "\n";
+    context.err << "ptzctl config: no line on " << which << " or named " << TextQuoted(which)
+                << "\n";
   } else {
-    context.err << "ptzctl config: " << named.size() << " lines are named " << Quoted(which)
+    context.err << "ptzctl config: " << named.size() << " lines are named " << TextQuoted(which)
                 << ": name the line by its COM port\n";
   }
   return nullptr;
@@ -90,7 +102,7 @@ CVRTComm* FindLine(Context& context, const std::string& which) {
 int AddLine(Context& context, const Request& request) {
   CVRTDriver& driver = Driver();
   ConnectionSettings settings;
-  settings.Name = request.name.value_or("");
+  if (!NameArgument(context, request.name.value_or(""), &settings.Name)) return 1;
   settings.ComPort = ParsePort(request.port.value_or(""));
   if (request.mode) settings.PortMode = *request.mode;
   const ConnectionSettingsCheck check = CheckConnectionSettings(settings, Lines(), nullptr);
@@ -114,7 +126,7 @@ int SetLine(Context& context, const Request& request) {
   if (line == nullptr) return 1;
   const ConnectionSettings before = ConnectionSettings::Of(*line);
   ConnectionSettings settings = before;
-  if (request.name) settings.Name = *request.name;
+  if (request.name && !NameArgument(context, *request.name, &settings.Name)) return 1;
   if (request.port) settings.ComPort = ParsePort(*request.port);
   if (request.mode) settings.PortMode = *request.mode;
   const ConnectionSettingsCheck check = CheckConnectionSettings(settings, Lines(), line);
@@ -133,7 +145,7 @@ int SetLine(Context& context, const Request& request) {
   }
   std::string what;
   if (settings.Name != before.Name)
-    what += ", Name " + Quoted(before.Name) + " -> " + Quoted(settings.Name);
+    what += ", Name " + Shown(before.Name) + " -> " + Shown(settings.Name);
   if (settings.ComPort != before.ComPort)
     what +=
         ", ComPort " + std::to_string(before.ComPort) + " -> " + std::to_string(settings.ComPort);
