@@ -655,6 +655,9 @@ BOOL CALLBACK CollectStatic(HWND child, LPARAM found) {
 // id, clicks (posted, as a click comes), types, selects.
 //   ui-wait "<caption>" <ms>           "ok owner=\"<owner's caption>\""
 //   ui-gone "<caption>" <ms>           "ok" once no such dialog is shown
+//   ui-painted "<caption>" <ms>        "ok" once the dialog and its controls
+//                                      have drawn themselves (a dialog a user
+//                                      sees, no longer starting up)
 //   ui-click "<caption>" <id>          "ok", "error disabled"
 //   ui-text "<caption>" <id> "<text>"  types the text (WM_SETTEXT)
 //   ui-state "<caption>" <id>          "ok enabled=E checked=C text=\"...\""
@@ -738,6 +741,16 @@ std::string RunUiCommand(const std::string& command, const std::vector<Token>& t
   if (command == "ui-wait") {
     HWND owner = GetWindow(dialog, GW_OWNER);
     return "ok owner=" + QuoteText(owner != nullptr ? WindowText(owner) : std::string());
+  }
+  if (command == "ui-painted") {
+    // Drawn now by the dialog's own thread, which this waits for.
+    RedrawWindow(dialog, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    DWORD_PTR ignored = 0;
+    const UINT ms = static_cast<UINT>(number(1));
+    if (SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, ms, &ignored) == 0)
+      return "error not answering";
+    return "ok";
   }
   HWND control = GetDlgItem(dialog, number(1));
   if (control == nullptr) return "error no control " + t[1].text;
