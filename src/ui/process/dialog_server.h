@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/child_process.h"
 #include "ui/dialog.h"
@@ -24,9 +25,9 @@ class DialogServer {
   DialogServer(platform::ProcessChannel& channel, ui::Toolkit& toolkit)
       : channel_(channel), toolkit_(toolkit) {}
 
-  // Reading thread: a frame from the host, handled on the UI thread in
-  // turn (post runs a call there later).
-  void Receive(std::string frame);
+  // Reading thread: frames from the host (taken), handled on the UI
+  // thread in turn.
+  void Receive(std::vector<std::string>& frames);
   // UI thread: handles the frames that have come.
   void Drain();
 
@@ -46,6 +47,7 @@ class DialogServer {
   std::mutex lock_;
   std::condition_variable arrived_;
   std::deque<std::string> queue_;
+  bool drainPosted_ = false;
   std::unordered_map<int, RemoteDialog*> dialogs_;
   std::set<std::int32_t> handled_;
   std::int32_t lastEvent_ = 0;

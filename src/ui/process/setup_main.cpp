@@ -6,6 +6,7 @@
 #include <wx/app.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/child_process.h"
 #include "ui/dialog_wire.h"
@@ -53,9 +54,11 @@ int main() {
   static setupproc::DialogServer server(*channel, toolkit);
   SendLine(*channel, Kind::kReady, std::string());
   // This thread reads; the UI thread draws and answers.
+  std::vector<std::string> frames;
   for (;;) {
     bool damaged = false;
-    while (in.Next(&frame, &damaged)) server.Receive(std::move(frame));
+    while (in.Next(&frame, &damaged)) frames.push_back(std::move(frame));
+    if (!frames.empty()) server.Receive(frames);
     const int got = damaged ? 0 : channel->Read(chunk, sizeof chunk, -1);
     // The host closed the channel (no dialog is up) or went away: the
     // windows and the display connection go with the process.
