@@ -1,11 +1,14 @@
 // A GTK 3 host: a window, a 50 ms timer on its main loop, the dialog shown
 // from a worker thread over the host's window; the loop is asked to quit
 // from that thread when the module has ended.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <thread>
 
 #include "host_scenario.h"
@@ -22,6 +25,35 @@ gboolean Quit(gpointer) {
   return G_SOURCE_REMOVE;
 }
 
+// The driver setup dialog's window must be transient for the host's
+// window it was given (on a connection of its own: another process's
+// window).
+std::string TransientFor(Window host) {
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr) return "no display connection to look with";
+  std::string wrong = "no window \"QUARO7K7_PTZ Driver Setup\"";
+  Window root = 0, parent = 0;
+  Window* children = nullptr;
+  unsigned count = 0;
+  if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count)) {
+    for (unsigned i = 0; i < count; ++i) {
+      char* name = nullptr;
+      if (XFetchName(display, children[i], &name) && name != nullptr) {
+        if (std::string(name) == "QUARO7K7_PTZ Driver Setup") {
+          Window owner = 0;
+          wrong = XGetTransientForHint(display, children[i], &owner) && owner == host
+                      ? ""
+                      : "not transient for the host's window";
+        }
+        XFree(name);
+      }
+    }
+    if (children != nullptr) XFree(children);
+  }
+  XCloseDisplay(display);
+  return wrong;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -36,7 +68,8 @@ int main(int argc, char** argv) {
   g_timeout_add(50, Tick, nullptr);
   testhost::Outcome outcome;
   std::thread worker([&] {
-    outcome = testhost::Scenario(argv[1], reinterpret_cast<void*>(xid));
+    outcome = testhost::Scenario(argv[1], reinterpret_cast<void*>(xid),
+                                 [xid] { return TransientFor(static_cast<Window>(xid)); });
     g_idle_add(Quit, nullptr);
   });
   gtk_main();

@@ -52,8 +52,10 @@ struct Outcome {
   std::string report;
 };
 
-// Runs the steps; quit asks the host's loop to end (from this thread).
-inline Outcome Scenario(const std::string& library, void* parentWindow) {
+// Runs the steps; shown (when given) looks at the dialog on screen and
+// says what is wrong with it ("" when nothing is).
+inline Outcome Scenario(const std::string& library, void* parentWindow,
+                        const std::function<std::string()>& shownCheck = nullptr) {
   Outcome outcome;
   std::ostringstream out;
   void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -85,15 +87,16 @@ inline Outcome Scenario(const std::string& library, void* parentWindow) {
   const int ticksAtShow = ticks.load();
   std::this_thread::sleep_for(std::chrono::milliseconds(400));
   const int ticksDuring = ticks.load() - ticksAtShow;
+  const std::string wrong = shown && shownCheck ? shownCheck() : std::string();
   const int closed = closeUi();
   call.join();
   const int ended = exitModule();
   const int socketsAfter = OpenSockets();
   out << "init " << initialised << " shown " << shown << " ticks " << ticksDuring << " closeui "
       << closed << " configure " << answer.load() << " exit " << ended << " sockets "
-      << socketsBefore << " " << socketsAfter;
+      << socketsBefore << " " << socketsAfter << (wrong.empty() ? "" : " dialog: ") << wrong;
   outcome.ok = initialised == 1 && shown && ticksDuring >= 3 && answer.load() == -12 &&
-               ended == 1 && socketsAfter == socketsBefore;
+               ended == 1 && socketsAfter == socketsBefore && wrong.empty();
   outcome.report = out.str();
   return outcome;
 }
