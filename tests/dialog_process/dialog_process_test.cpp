@@ -167,6 +167,43 @@ INSTANTIATE_TEST_SUITE_P(Hosts, HostKindTest,
                          ::testing::Values("plain_host", "gtk_host", "qt_host"),
                          [](const auto& param) { return std::string(param.param); });
 
+// ---------------------------------------------------------------- ends
+
+// An existing camera's configure opens its camera setup nested over the
+// driver setup, in the same process; VRT_CamCloseUi from another thread
+// ends both, and the process with them.
+TEST_F(DialogProcessTest, CloseUiEndsANestedDialogAndItsProcess) {
+  std::vector<q7host::ConnectionConfig> lines(1);
+  lines[0].cameras.push_back(q7host::Camera("Gate", 0, 5));
+  WriteSettings(lines);
+  Simulator(lines[0].comPort);
+  Load();
+  ASSERT_EQ(Init(), 1);
+  auto answer =
+      std::async(std::launch::async, [this] { return api().VRT_CamConfigure(0, nullptr); });
+  const auto until = std::chrono::steady_clock::now() + 20s;
+  while (!LogContains("Camera 1 (name: Gate) setup dialog opened") &&
+         std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(LogContains("Camera 1 (name: Gate) setup dialog opened")) << LogText();
+  EXPECT_EQ(DialogChildren().size(), 1u);
+  api().VRT_CamCloseUi();
+  EXPECT_EQ(Answer(answer), -12);
+  // The camera dialog heard its end: the line it opened is closed again.
+  EXPECT_TRUE(LogContains("COMM.Close: Connection 'Line 1' closed")) << LogText();
+  EXPECT_TRUE(DialogChildren().empty());
+}
+
+// The module's end while a dialog is up ends the dialog first.
+TEST_F(DialogProcessTest, TheModulesEndEndsTheDialogFirst) {
+  Load();
+  ASSERT_EQ(Init(), 1);
+  std::future<int> shown = ShowDriverSetup(1);
+  EXPECT_EQ(Exit(), 1);
+  EXPECT_EQ(Answer(shown), -12);
+  EXPECT_TRUE(DialogChildren().empty());
+}
+
 // ---------------------------------------------------------------- deaths
 
 TEST_F(DialogProcessTest, AKilledDialogProcessAnswersCancelledKeepsTheFileAndTheNextOneWorks) {
