@@ -68,8 +68,9 @@ ui::Toolkit* UiToolkit(std::string* why) {
       IsProgramFile(module)) {
     return InProcessModule(why);
   }
-  static ui::ProcessToolkit* const process = new ui::ProcessToolkit(StartDialogProcess);
-  return process;
+  // Holds nothing between dialogs, so it may go with the library.
+  static ui::ProcessToolkit process(StartDialogProcess);
+  return &process;
 }
 
 ui::Toolkit* InProcessModule(std::string* why) {
