@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <memory>
 #include <pugixml.hpp>
 #include <string>
@@ -28,11 +29,14 @@
 #include "driver/driver.h"
 #include "driver/log.h"
 #include "library_host.h"
+#include "platform/child_process.h"
 #include "platform/file_ops.h"
 #include "platform/posix/serial_device_posix.h"
 #include "ratio.h"
 #include "ui/camera_setup_dlg.h"
 #include "ui/dialog_numbers.h"
+#include "ui/dialog_wire.h"
+#include "ui/process_toolkit.h"
 #include "ui/setup_dlg.h"
 #include "ui/wx/module_api.h"
 #include "ui_fake.h"
@@ -108,6 +112,10 @@ class TimedSetupDlg : public CVRTSetupDlg {
   using CVRTSetupDlg::CVRTSetupDlg;
   int OnInitDialog() override {
     const int result = CVRTSetupDlg::OnInitDialog();
+    // A question to the window comes back once the renderer has carried out
+    // every call before it (the dialog process draws while the dialog goes
+    // on; in this process it costs nothing).
+    Win().GetSelectedTreeItem(kTree);
     Filled = Clock::now();
     PostEndDialog(ui::kResultOk);
     return result;
@@ -175,6 +183,107 @@ BENCHMARK(SetupDialog_OpenLargest_Wx)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond)
     ->Iterations(3);
+
+// The dialog module's toolkit of this process (nullptr with why).
+ui::Toolkit* InProcessToolkit(std::string* why) {
+#ifdef QUARO7_WX_MODULE_PATH
+  static ui::Toolkit* toolkit = nullptr;
+  static std::string failure;
+  if (toolkit == nullptr && failure.empty()) {
+    void* module = dlopen(QUARO7_WX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+    auto entry = module != nullptr
+                     ? reinterpret_cast<WxModuleEntry>(dlsym(module, QUARO7_WX_MODULE_ENTRY))
+                     : nullptr;
+    char text[512] = {0};
+    if (entry != nullptr) toolkit = entry(kWxModuleInterfaceVersion, text, sizeof text);
+    if (toolkit == nullptr) failure = module == nullptr ? dlerror() : text;
+  }
+  *why = failure;
+  return toolkit;
+#else
+  *why = "built without the wxWidgets dialog module";
+  return nullptr;
+#endif
+}
+
+bool HaveDisplay(benchmark::State& state) {
+  const char* display = getenv("DISPLAY");
+  if (display != nullptr && *display != '\0') return true;
+  state.SkipWithError(
+      "no display: run the benchmarks under tests/ui_wx/with-xvfb.sh for the real window");
+  return false;
+}
+
+// The library's toolkit: the dialog program started for each dialog.
+ui::ProcessToolkit& DialogProcessToolkit() {
+  static ui::ProcessToolkit toolkit([](std::string* why) {
+#ifdef QUARO7_SETUP_PROGRAM
+    return platform::StartChildProcess(QUARO7_SETUP_PROGRAM, std::string(), why);
+#else
+    *why = "built without the dialog program";
+    return std::unique_ptr<platform::ChildProcess>();
+#endif
+  });
+  return toolkit;
+}
+
+// The same tree drawn by the dialog process: every item crosses the
+// socket pair (batched), the process started afresh for each dialog.
+void SetupDialog_OpenLargest_Process(benchmark::State& state) {
+  if (!HaveDisplay(state)) return;
+  OpenLargest(state, DialogProcessToolkit());
+}
+BENCHMARK(SetupDialog_OpenLargest_Process)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+// A small dialog (About) until its OnInitDialog runs: through the dialog
+// process, which starts for it (its start with wxWidgets and the display
+// connection), against the in-process module, which runs already.
+class TimedSmallDlg : public ui::CDialog {
+ public:
+  explicit TimedSmallDlg(ui::Toolkit& toolkit) : ui::CDialog(toolkit, ui::kDlgAbout) {}
+  int OnInitDialog() override {
+    Shown = Clock::now();
+    PostEndDialog(ui::kResultOk);
+    return 1;
+  }
+  Clock::time_point Shown;
+};
+
+void TimeSmallDialog(benchmark::State& state, ui::Toolkit& toolkit) {
+  for (auto _ : state) {
+    TimedSmallDlg dialog(toolkit);
+    const Clock::time_point start = Clock::now();
+    dialog.DoModal();
+    state.SetIterationTime(std::chrono::duration<double>(dialog.Shown - start).count());
+  }
+}
+
+void SetupDialog_SmallDialog_ProcessStart(benchmark::State& state) {
+  if (!HaveDisplay(state)) return;
+  TimeSmallDialog(state, DialogProcessToolkit());
+}
+BENCHMARK(SetupDialog_SmallDialog_ProcessStart)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+
+void SetupDialog_SmallDialog_InProcess(benchmark::State& state) {
+  if (!HaveDisplay(state)) return;
+  std::string why;
+  ui::Toolkit* toolkit = InProcessToolkit(&why);
+  if (toolkit == nullptr) {
+    state.SkipWithError(("the dialog module cannot be used: " + why).c_str());
+    return;
+  }
+  TimeSmallDialog(state, *toolkit);
+}
+BENCHMARK(SetupDialog_SmallDialog_InProcess)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
 
 // The same through the tests' fake window (the dialog's own work and the
 // driver's, without drawing).
@@ -302,6 +411,178 @@ void SetupDialog_Baseline_WriteFile(benchmark::State& state) {
   }
 }
 BENCHMARK(SetupDialog_Baseline_WriteFile)->Unit(benchmark::kMillisecond);
+
+// ---------------------------------------------------- saving actions, drawn
+
+// The dialog's window as the dialog sees it, with the user's part played
+// here: message boxes answered Yes, tree items found by their text.
+class AnsweringWindow : public ui::DialogWindow {
+ public:
+  explicit AnsweringWindow(ui::DialogWindow& w) : w_(w) {}
+  std::map<std::string, ui::TreeItem> Items;
+
+  void SetText(int id, const std::string& t) override { w_.SetText(id, t); }
+  std::string GetText(int id) override { return w_.GetText(id); }
+  void Enable(int id, bool e) override { w_.Enable(id, e); }
+  bool IsEnabled(int id) override { return w_.IsEnabled(id); }
+  void SetFocus(int id) override { w_.SetFocus(id); }
+  void SetLimit(int id, int c) override { w_.SetLimit(id, c); }
+  void SetCheck(int id, bool c) override { w_.SetCheck(id, c); }
+  bool GetCheck(int id) override { return w_.GetCheck(id); }
+  void ResetList(int id) override { w_.ResetList(id); }
+  int AddEntry(int id, const std::string& t) override { return w_.AddEntry(id, t); }
+  int InsertEntry(int id, int i, const std::string& t) override { return w_.InsertEntry(id, i, t); }
+  int EntryCount(int id) override { return w_.EntryCount(id); }
+  void SetEntryData(int id, int i, void* d) override { w_.SetEntryData(id, i, d); }
+  void* GetEntryData(int id, int i) override { return w_.GetEntryData(id, i); }
+  bool SetSelection(int id, int i) override { return w_.SetSelection(id, i); }
+  int GetSelection(int id) override { return w_.GetSelection(id); }
+  ui::TreeItem InsertTreeItem(int id, ui::TreeItem p, const std::string& t, int image,
+                              void* d) override {
+    const ui::TreeItem item = w_.InsertTreeItem(id, p, t, image, d);
+    Items[t] = item;
+    return item;
+  }
+  void SetTreeItemText(int id, ui::TreeItem i, const std::string& t) override {
+    w_.SetTreeItemText(id, i, t);
+  }
+  std::string GetTreeItemText(int id, ui::TreeItem i) override { return w_.GetTreeItemText(id, i); }
+  void DeleteTreeItem(int id, ui::TreeItem i) override { w_.DeleteTreeItem(id, i); }
+  void DeleteAllTreeItems(int id) override { w_.DeleteAllTreeItems(id); }
+  ui::TreeItem GetSelectedTreeItem(int id) override { return w_.GetSelectedTreeItem(id); }
+  void SelectTreeItem(int id, ui::TreeItem i) override { w_.SelectTreeItem(id, i); }
+  int GetTreeItemImage(int id, ui::TreeItem i) override { return w_.GetTreeItemImage(id, i); }
+  void* GetTreeItemData(int id, ui::TreeItem i) override { return w_.GetTreeItemData(id, i); }
+  void ExpandTreeItem(int id, ui::TreeItem i) override { w_.ExpandTreeItem(id, i); }
+  void SortTreeChildren(int id, ui::TreeItem i) override { w_.SortTreeChildren(id, i); }
+  void SetRedraw(int id, bool r) override { w_.SetRedraw(id, r); }
+  void SetRange(int id, int l, int h) override { w_.SetRange(id, l, h); }
+  void SetPosition(int id, int p) override { w_.SetPosition(id, p); }
+  int GetPosition(int id) override { return w_.GetPosition(id); }
+  int MessageBox(const std::string&, ui::MsgButtons, ui::MsgIcon, int) override {
+    return ui::kAnswerYes;
+  }
+  void SetTimer(int t, int ms) override { w_.SetTimer(t, ms); }
+  void KillTimer(int t) override { w_.KillTimer(t); }
+  void EndDialog(int r) override { w_.EndDialog(r); }
+  void PostEndDialog(int r) override { w_.PostEndDialog(r); }
+
+ private:
+  ui::DialogWindow& w_;
+};
+
+// The driver setup dialog in a real window: once its tree is filled the
+// tree item is selected and the button clicked, the click timed (with its
+// question answered Yes); then it ends itself.
+class ActingSetupDlg : public CVRTSetupDlg {
+ public:
+  ActingSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit, std::string item, int button)
+      : CVRTSetupDlg(driver, toolkit), item_(std::move(item)), button_(button) {}
+  int OnInitDialog() override {
+    ui::DialogWindow* real = Window();
+    AnsweringWindow answering(*real);
+    Attach(&answering);
+    const int result = CVRTSetupDlg::OnInitDialog();
+    auto found = answering.Items.find(item_);
+    if (found != answering.Items.end()) {
+      answering.SelectTreeItem(kTree, found->second);
+      OnCommand(kTree, ui::Notify::kTreeSelChange);
+      OnCommandUpdate();
+      const Clock::time_point start = Clock::now();
+      OnCommand(button_, ui::Notify::kClicked);
+      OnCommandUpdate();
+      Seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    Attach(real);
+    PostEndDialog(ui::kResultOk);
+    return result;
+  }
+  double Seconds = -1;
+
+ private:
+  std::string item_;
+  int button_;
+};
+
+void TimeDrawnAction(benchmark::State& state, ui::Toolkit& toolkit, const std::string& item,
+                     int button) {
+  ScratchDriver scratch(HundredCameras());
+  for (auto _ : state) {
+    state.PauseTiming();
+    if (!scratch.Reload()) {
+      state.SkipWithError("the configuration did not load");
+      return;
+    }
+    state.ResumeTiming();
+    ActingSetupDlg dialog(Driver(), toolkit, item, button);
+    dialog.DoModal();
+    if (dialog.Seconds < 0) {
+      state.SkipWithError("the tree item was not there");
+      return;
+    }
+    state.SetIterationTime(dialog.Seconds);
+  }
+}
+
+void SetupDialog_RemoveCamera_Process(benchmark::State& state) {
+  if (!HaveDisplay(state)) return;
+  TimeDrawnAction(state, DialogProcessToolkit(), kTenthCamera, CVRTSetupDlg::kCamRemove);
+}
+BENCHMARK(SetupDialog_RemoveCamera_Process)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+
+void SetupDialog_RemoveCamera_InProcess(benchmark::State& state) {
+  if (!HaveDisplay(state)) return;
+  std::string why;
+  ui::Toolkit* toolkit = InProcessToolkit(&why);
+  if (toolkit == nullptr) {
+    state.SkipWithError(("the dialog module cannot be used: " + why).c_str());
+    return;
+  }
+  TimeDrawnAction(state, *toolkit, kTenthCamera, CVRTSetupDlg::kCamRemove);
+}
+BENCHMARK(SetupDialog_RemoveCamera_InProcess)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+
+void SetupDialog_RemoveConnection_Process(benchmark::State& state) {
+  if (!HaveDisplay(state)) return;
+  TimeDrawnAction(state, DialogProcessToolkit(), "[COM1]  Line 1", CVRTSetupDlg::kCommRemove);
+}
+BENCHMARK(SetupDialog_RemoveConnection_Process)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+
+void SetupDialog_RemoveConnection_InProcess(benchmark::State& state) {
+  if (!HaveDisplay(state)) return;
+  std::string why;
+  ui::Toolkit* toolkit = InProcessToolkit(&why);
+  if (toolkit == nullptr) {
+    state.SkipWithError(("the dialog module cannot be used: " + why).c_str());
+    return;
+  }
+  TimeDrawnAction(state, *toolkit, "[COM1]  Line 1", CVRTSetupDlg::kCommRemove);
+}
+BENCHMARK(SetupDialog_RemoveConnection_InProcess)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(10);
+
+static const bench::CompareTo kDrawn({"SetupDialog_OpenLargest_Process/iterations:3/manual_time"},
+                                     "SetupDialog_OpenLargest_Wx/iterations:3/manual_time");
+static const bench::CompareTo kStart(
+    {"SetupDialog_SmallDialog_ProcessStart/iterations:10/manual_time"},
+    "SetupDialog_SmallDialog_InProcess/iterations:10/manual_time");
+static const bench::CompareTo kDrawnRemoveCamera(
+    {"SetupDialog_RemoveCamera_Process/iterations:10/manual_time"},
+    "SetupDialog_RemoveCamera_InProcess/iterations:10/manual_time");
+static const bench::CompareTo kDrawnRemoveConnection(
+    {"SetupDialog_RemoveConnection_Process/iterations:10/manual_time"},
+    "SetupDialog_RemoveConnection_InProcess/iterations:10/manual_time");
 
 static const bench::CompareTo kActions({"SetupDialog_RemoveCamera/iterations:20/manual_time",
                                         "SetupDialog_RemoveConnection/iterations:20/manual_time",

@@ -9,6 +9,7 @@
 #include "entry/guard.h"
 #include "platform/ui_toolkit.h"
 #include "quaro7k7_ptz.h"
+#include "ui/dialog_failure.h"
 #include "ui/setup_dlg.h"
 
 static_assert(sizeof(VRT_ModuleProperties) == 122, "module-properties record");
@@ -149,7 +150,15 @@ int VRT_CALL VRT_CamConfigure(int cameraNumber, void* parentWindow) {
       VRT_LOG_LINE("VRT_CamConfigure: Setup dialog not shown: %s\n", why.c_str());
       return QUARO7_DIALOG_CANCELLED;
     }
-    return RunDriverSetup(Driver(), *toolkit, cameraNumber, parentWindow);
+    try {
+      return RunDriverSetup(Driver(), *toolkit, cameraNumber, parentWindow);
+    } catch (const ui::DialogUnavailable& failure) {
+      // The host lives on; the settings hold what was saved before.
+      VRT_LOG_LINE(failure.Shown() ? "VRT_CamConfigure: Setup dialog ended: %s\n"
+                                   : "VRT_CamConfigure: Setup dialog not shown: %s\n",
+                   failure.what());
+      return QUARO7_DIALOG_CANCELLED;
+    }
   });
 }
 

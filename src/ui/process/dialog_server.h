@@ -1,0 +1,88 @@
+// The dialog process's side of the channel: the host's window calls carried
+// out on the wxWidgets windows, the windows' events sent back. Everything
+// here runs on the toolkit's UI thread, except Receive (the reading thread).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/child_process.h"
+#include "ui/dialog.h"
+#include "ui/dialog_wire.h"
+
+namespace setupproc {
+
+class RemoteDialog;
+
+class DialogServer {
+ public:
+  DialogServer(platform::ProcessChannel& channel, ui::Toolkit& toolkit)
+      : channel_(channel), toolkit_(toolkit) {}
+
+  // Reading thread: frames from the host (taken), handled on the UI
+  // thread in turn.
+  void Receive(std::vector<std::string>& frames);
+  // UI thread: handles the frames that have come.
+  void Drain();
+
+  // UI thread: sends an event of the dialog and handles the host's frames
+  // until the host has handled it.
+  void Forward(int window, ui::wire::Event event, int a = 0, int b = 0);
+  void Send(ui::wire::Writer& out);
+
+ private:
+  void Handle(const std::string& frame);
+  void Show(ui::wire::Reader& r);
+  void CallWindow(ui::wire::Reader& r, bool answered);
+  bool Take(std::string* frame, bool wait);
+
+  platform::ProcessChannel& channel_;
+  ui::Toolkit& toolkit_;
+  std::mutex lock_;
+  std::condition_variable arrived_;
+  std::deque<std::string> queue_;
+  bool drainPosted_ = false;
+  std::unordered_map<int, RemoteDialog*> dialogs_;
+  std::set<std::int32_t> handled_;
+  std::int32_t lastEvent_ = 0;
+};
+
+// A dialog of the host as the renderer sees it: its events go to the host.
+class RemoteDialog : public ui::CDialog {
+ public:
+  RemoteDialog(DialogServer& server, ui::Toolkit& toolkit, int serial, int resourceId,
+               std::uint64_t hostWindow)
+      : ui::CDialog(toolkit, resourceId),
+        server_(server),
+        serial_(serial),
+        hostWindow_(hostWindow) {}
+
+  int OnInitDialog() override;
+  void OnCommand(int controlId, ui::Notify code) override {
+    server_.Forward(serial_, ui::wire::Event::kCommand, controlId, static_cast<int>(code));
+  }
+  void OnTimer(int timerId) override { server_.Forward(serial_, ui::wire::Event::kTimer, timerId); }
+  void OnOk() override { server_.Forward(serial_, ui::wire::Event::kOk); }
+  void OnCancel() override { server_.Forward(serial_, ui::wire::Event::kCancel); }
+  void OnDestroy() override { server_.Forward(serial_, ui::wire::Event::kDestroy); }
+
+  // The host's tree item numbers beside the renderer's items.
+  std::unordered_map<std::int32_t, ui::TreeItem> toRenderer;
+  std::unordered_map<ui::TreeItem, std::int32_t> toHost;
+
+ private:
+  DialogServer& server_;
+  int serial_;
+  std::uint64_t hostWindow_;
+};
+
+// Makes the dialog's window transient for the host's X11 window (UI thread).
+void MakeTransientFor(ui::DialogWindow* window, std::uint64_t hostWindow);
+
+}  // namespace setupproc
