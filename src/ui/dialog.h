@@ -4,9 +4,11 @@
 // DialogWindow. Nested dialogs are shown through the same Toolkit.
 #pragma once
 
+#include <exception>
 #include <mutex>
 #include <string>
 
+#include "ui/code_page_window.h"
 #include "ui/dialog_window.h"
 #include "ui/resources.h"
 
@@ -22,6 +24,14 @@ enum class Notify {
   kTreeSelChange,  // tree selection changed
 };
 
+// What a renderer delivers to its dialog (CDialog::Deliver).
+struct DialogEvent {
+  enum Kind { kInit, kCommand, kTimer, kOk, kCancel };
+  Kind kind;
+  int id = 0;                      // the control (kCommand) or the timer (kTimer)
+  Notify code = Notify::kClicked;  // kCommand only
+};
+
 // What draws dialogs: makes the window of a dialog's resource and runs it
 // modally. Implemented by each renderer (and by the tests' fake).
 class Toolkit {
@@ -32,8 +42,13 @@ class Toolkit {
   // ended with. The renderer creates the window from dialog.Resource(),
   // calls dialog.Attach(window), then OnInitDialog, delivers events until
   // the dialog ends, then calls OnDestroy and dialog.Attach(nullptr) before
-  // the window goes.
+  // the window goes. Every event reaches the dialog through
+  // dialog.Deliver; after the window has gone, dialog.TakeFailure() is
+  // raised again on the calling thread.
   virtual int RunModal(CDialog& dialog, CDialog* parent, void* hostParent) = 0;
+  // The encoding of the texts this renderer's windows take and give; the
+  // dialogs' window (CodePageWindow) converts to it.
+  virtual TextEncoding Encoding() const { return TextEncoding::kCodePage; }
 };
 
 class CDialog {
@@ -55,18 +70,41 @@ class CDialog {
   }
 
   // --- called by the renderer, on the dialog's thread ---
+  // The renderer's window of this dialog (nullptr: it goes).
   void Attach(DialogWindow* window) {
     std::lock_guard<std::mutex> hold(attachLock_);
-    window_ = window;
+    texts_.Bind(window, window != nullptr ? toolkit_.Encoding() : TextEncoding::kCodePage);
+    if (window != nullptr) failure_ = nullptr;
   }
-  DialogWindow* Window() const { return window_; }
+  // The window as the dialog side sees it (texts in the code page), or
+  // nullptr while none is attached.
+  DialogWindow* Window() { return texts_.Renderer() != nullptr ? &texts_ : nullptr; }
+  // The renderer's own window, as attached.
+  DialogWindow* RendererWindow() const { return texts_.Renderer(); }
+
+  // Runs one event in the dialog class: the command-update rules first
+  // (unless updateFirst is false), the event, the rules again, each step
+  // only while the dialog has not ended its window. A text the code page
+  // cannot hold abandons the event: the user is told, the field gets the
+  // focus, the dialog stays. Any other failure escaping from the dialog is
+  // kept for TakeFailure and the answer is false: the renderer ends the
+  // window as cancelled.
+  virtual bool Deliver(const DialogEvent& event, bool updateFirst = true);
+  // What OnInitDialog answered when Deliver ran it (1 before).
+  int InitAnswer() const { return initAnswer_; }
+  // The failure Deliver kept (once).
+  std::exception_ptr TakeFailure() {
+    std::exception_ptr failure = failure_;
+    failure_ = nullptr;
+    return failure;
+  }
 
   // Ends the dialog with result from any thread (the driver closing its
   // windows): posted to the dialog's window while it has one, nothing once
   // the renderer has detached it.
   void PostEndDialog(int result) {
     std::lock_guard<std::mutex> hold(attachLock_);
-    if (window_ != nullptr) window_->PostEndDialog(result);
+    texts_.PostEndDialog(result);
   }
   // Returns 1 (focus as usual).
   virtual int OnInitDialog() { return 1; }
@@ -86,10 +124,8 @@ class CDialog {
 
  protected:
   Toolkit& GetToolkit() const { return toolkit_; }
-  DialogWindow& Win() const { return *window_; }
-  void EndDialog(int result) {
-    if (window_ != nullptr) window_->EndDialog(result);
-  }
+  DialogWindow& Win() { return texts_; }
+  void EndDialog(int result) { texts_.EndDialog(result); }
 
  private:
   Toolkit& toolkit_;
@@ -97,7 +133,9 @@ class CDialog {
   // Attach and PostEndDialog: a post from another thread never reaches a
   // window that is going away.
   std::mutex attachLock_;
-  DialogWindow* window_ = nullptr;
+  CodePageWindow texts_;
+  std::exception_ptr failure_;
+  int initAnswer_ = 1;
 };
 
 }  // namespace ui

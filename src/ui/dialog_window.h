@@ -3,6 +3,17 @@
 // every rule; a renderer (wxWidgets on Linux, Win32 in the DLL, a fake in
 // the tests) only draws the controls of the dialog's resource and carries
 // these calls out. No toolkit header is ever included by a dialog class.
+//
+// Rules every renderer keeps (tests/contract checks them against each):
+// - Texts are in the settings' code page as the dialog class sees them; the
+//   dialog's window (CodePageWindow) converts for a renderer that declares
+//   UTF-8.
+// - A control id the dialog's resource does not have: setters do nothing,
+//   getters answer "", false, 0, -1 or kNoTreeItem.
+// - A tree item that is not (or no longer) in the tree: setters do nothing,
+//   getters answer "", nullptr, -1; it is never handed to the toolkit.
+// - Calls while the window is being closed from outside still work; a
+//   message box then answers at once with its negative answer.
 #pragma once
 
 #include <cstdint>
@@ -30,14 +41,17 @@ class DialogWindow {
   virtual ~DialogWindow() = default;
 
   // --- any control ---
+  // An edit's, label's or button's text.
   virtual void SetText(int id, const std::string& text) = 0;
+  // An edit's or label's text; a list's selected entry ("" with none).
   virtual std::string GetText(int id) = 0;
   virtual void Enable(int id, bool enabled) = 0;
   virtual bool IsEnabled(int id) = 0;
   virtual void SetFocus(int id) = 0;
 
   // --- edits ---
-  // Longest text the user can type into the edit.
+  // Longest text the user can type into the edit, in characters (one byte
+  // each in the code page); 0 or less: the toolkit's own limit.
   virtual void SetLimit(int id, int characters) = 0;
 
   // --- check boxes and radio buttons ---
@@ -45,41 +59,53 @@ class DialogWindow {
   virtual bool GetCheck(int id) = 0;
 
   // --- list boxes and drop-down lists (combo boxes) ---
+  // Empties the list; nothing is selected then.
   virtual void ResetList(int id) = 0;
-  // Adds an entry: a sorted list puts it at its place, others at the end.
-  // Returns the entry's index.
+  // Adds an entry: a sorted list puts it after every entry that does not
+  // sort behind it (case-blind), others at the end. Returns its index.
   virtual int AddEntry(int id, const std::string& text) = 0;
-  // Inserts an entry at index (never re-sorted); returns its index or -1.
+  // Inserts an entry at index 0..count, -1 meaning the end (never
+  // re-sorted); returns its index, or -1 for any other index (nothing
+  // inserted).
   virtual int InsertEntry(int id, int index, const std::string& text) = 0;
   virtual int EntryCount(int id) = 0;
+  // An index out of range: nothing set (the tests' fake reports it), nullptr.
   virtual void SetEntryData(int id, int index, void* data) = 0;
   virtual void* GetEntryData(int id, int index) = 0;
-  // Selects an entry (-1: none). False when index is out of range.
+  // Selects an entry (-1: none). False, and the selection unchanged, when
+  // index is out of range.
   virtual bool SetSelection(int id, int index) = 0;
   // The selected entry, or -1.
   virtual int GetSelection(int id) = 0;
 
   // --- tree view ---
-  // Inserts a child of parent (kNoTreeItem: a root item) at the end.
+  // Inserts a child of parent (kNoTreeItem: a root item) at the end;
+  // kNoTreeItem when parent is not in the tree.
   virtual TreeItem InsertTreeItem(int id, TreeItem parent, const std::string& text, int image,
                                   void* data) = 0;
   virtual void SetTreeItemText(int id, TreeItem item, const std::string& text) = 0;
   virtual std::string GetTreeItemText(int id, TreeItem item) = 0;
-  // Deletes the item with everything below it.
+  // Deletes the item with everything below it: none of them is in the tree
+  // afterwards.
   virtual void DeleteTreeItem(int id, TreeItem item) = 0;
+  // Deletes every item; nothing is selected then.
   virtual void DeleteAllTreeItems(int id) = 0;
+  // kNoTreeItem when nothing is selected.
   virtual TreeItem GetSelectedTreeItem(int id) = 0;
+  // Selects the item (kNoTreeItem: none) without notifying the dialog.
   virtual void SelectTreeItem(int id, TreeItem item) = 0;
   virtual int GetTreeItemImage(int id, TreeItem item) = 0;
   virtual void* GetTreeItemData(int id, TreeItem item) = 0;
   virtual void ExpandTreeItem(int id, TreeItem item) = 0;
-  // Sorts the item's children alphabetically by their text.
+  // Sorts the item's children by their text, case-blind; kNoTreeItem: the
+  // root items.
   virtual void SortTreeChildren(int id, TreeItem item) = 0;
   // Switches redrawing of a control off (while it is refilled) and on.
   virtual void SetRedraw(int id, bool redraw) = 0;
 
   // --- track bar ---
   virtual void SetRange(int id, int low, int high) = 0;
+  // A position outside the range is the range's nearest end.
   virtual void SetPosition(int id, int position) = 0;
   virtual int GetPosition(int id) = 0;
 

@@ -95,8 +95,9 @@ bool FrameBuffer::Next(std::string* frame, bool* damaged) {
   return true;
 }
 
-// The dialog classes hold UTF-8 texts today; a conversion to and from the
-// settings file's code page goes here, and only here.
+// The texts come here as UTF-8 already: the dialogs' window (CodePageWindow)
+// converts them from and to the settings file's code page, because the
+// process toolkit declares UTF-8. The channel carries them as they are.
 std::string ToChannel(const std::string& text) { return text; }
 std::string FromChannel(const std::string& text) { return text; }
 

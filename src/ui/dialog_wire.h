@@ -122,8 +122,8 @@ class FrameBuffer {
   size_t used_ = 0;
 };
 
-// The one place where texts take the channel's encoding (UTF-8) on the
-// way to the dialog process, and the dialog classes' encoding back.
+// The texts on their way to the dialog process and back; they are UTF-8 on
+// both sides (the dialogs' window converts them from the code page).
 std::string ToChannel(const std::string& text);
 std::string FromChannel(const std::string& text);
 

@@ -154,22 +154,15 @@ class RemoteWindow : public DialogWindow {
   int Serial() const { return serial_; }
   ProcessToolkit::Session& TheSession() { return session_; }
 
-  // One event into the dialog class: its command-update rules, the event,
-  // the rules again. A failure escaping ends the window; it is raised again
-  // when the dialog's call returns.
-  template <typename Call>
-  void Deliver(Call call, bool updateFirst) {
+  // One event into the dialog class (CDialog::Deliver). A failure escaping
+  // ends the window; it is raised again when the dialog's call returns.
+  void Deliver(const DialogEvent& event, bool updateFirst) {
     if (dialog_ == nullptr || ended_) return;
-    try {
-      if (updateFirst) dialog_->OnCommandUpdate();
-      if (ended_) return;
-      call(*dialog_);
-      if (!ended_) dialog_->OnCommandUpdate();
-    } catch (...) {
-      if (session_.Lost()) return;
-      if (!failure_) failure_ = std::current_exception();
-      EndDialog(kResultCancel);
-    }
+    if (dialog_->Deliver(event, updateFirst)) return;
+    std::exception_ptr failure = dialog_->TakeFailure();
+    if (session_.Lost()) return;
+    if (!failure_) failure_ = failure;
+    EndDialog(kResultCancel);
   }
   void Destroyed() {
     if (dialog_ == nullptr || destroyed_) return;
@@ -527,19 +520,19 @@ void ProcessToolkit::Session::Handle(const std::string& frame) {
       switch (event) {
         case Event::kInit:
           window->Initialised();
-          window->Deliver([](CDialog& d) { d.OnInitDialog(); }, false);
+          window->Deliver({DialogEvent::kInit}, false);
           break;
         case Event::kCommand:
-          window->Deliver([&](CDialog& d) { d.OnCommand(a, static_cast<Notify>(b)); }, true);
+          window->Deliver({DialogEvent::kCommand, a, static_cast<Notify>(b)}, true);
           break;
         case Event::kTimer:
-          window->Deliver([&](CDialog& d) { d.OnTimer(a); }, true);
+          window->Deliver({DialogEvent::kTimer, a}, true);
           break;
         case Event::kOk:
-          window->Deliver([](CDialog& d) { d.OnOk(); }, true);
+          window->Deliver({DialogEvent::kOk}, true);
           break;
         case Event::kCancel:
-          window->Deliver([](CDialog& d) { d.OnCancel(); }, true);
+          window->Deliver({DialogEvent::kCancel}, true);
           break;
         case Event::kDestroy:
           window->Destroyed();
@@ -595,7 +588,8 @@ ProcessToolkit::ProcessToolkit(Starter start) : start_(std::move(start)) {}
 ProcessToolkit::~ProcessToolkit() = default;
 
 int ProcessToolkit::RunModal(CDialog& dialog, CDialog* parent, void* hostParent) {
-  auto* parentWindow = parent != nullptr ? dynamic_cast<RemoteWindow*>(parent->Window()) : nullptr;
+  auto* parentWindow =
+      parent != nullptr ? dynamic_cast<RemoteWindow*>(parent->RendererWindow()) : nullptr;
   // Nested dialogs and message boxes run in the process of the dialog
   // below them, on this thread.
   Session* session = parentWindow != nullptr   ? &parentWindow->TheSession()

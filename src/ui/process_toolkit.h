@@ -27,6 +27,8 @@ class ProcessToolkit : public Toolkit {
   // Throws DialogUnavailable when the process cannot start, or dies while
   // the dialog is up (the dialog classes have then heard OnDestroy).
   int RunModal(CDialog& dialog, CDialog* parent, void* hostParent) override;
+  // Texts cross the channel as UTF-8; the dialogs' window converts them.
+  TextEncoding Encoding() const override { return TextEncoding::kUtf8; }
 
   class Session;
 

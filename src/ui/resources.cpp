@@ -234,6 +234,9 @@ constexpr StringEntry kStrings[] = {
     {18,
      "WARNING!\n\nThis action resets and tests the camera. \n\nALL PROGRAMMED PRESETS WILL BE "
      "ERASED FROM THE CAMERA!!!\n\nContinue?"},
+    {19,
+     "Entered text contains characters that can not be stored in the configuration.\n\nPlease "
+     "use only the characters of the system's code page."},
 };
 
 // The icons are drawn as characters, one per pixel; the palette below maps

@@ -328,6 +328,60 @@ TEST_F(WineDialogsTest, ConnectionAndCamerasAddedConfiguredAndRemoved) {
   EXPECT_TRUE(S().WaitForLog("DRIVER SESSION ENDED", 1000));
 }
 
+// Names in the ANSI code page (1252 here), which the DLL's dialogs take and
+// give as they are: a name with accents shows in the tree and in Configure
+// Connection, and a name typed with the code page's euro sign and an umlaut
+// is stored as those bytes.
+TEST_F(WineDialogsTest, AccentedNamesKeepTheCodePagesBytesBothWays) {
+  // An item's text at the end of its entry in the ui-tree answer.
+  const auto InTree = [](const std::string& text) { return Quoted(text).substr(1); };
+  S().WriteSettings(
+      "<?xml version='1.0' encoding='iso-8859-1'?>\n<settings>\n\t<comm1><Name value=\"Einfahrt "
+      "S\xfc"
+      "d\"/><ComPort value=\"7\"/><PortMode value=\"96,E,8,1\"/>\n\t</comm1>\n"
+      "</settings>\n");
+  S().Sim(7);
+  S().Load();
+  ASSERT_EQ(S().Init(), 1);
+  Ui("ui-ports COM7");
+  Configure(-1);
+  Wait(kSetup);
+  EXPECT_NE(Ui("ui-tree" + On(kSetup) + "1008")
+                .find(InTree("[COM7]  Einfahrt S\xfc"
+                             "d")),
+            std::string::npos);
+  SelectItem(kSetup,
+             "[COM7]  Einfahrt S\xfc"
+             "d");
+  Click(kSetup, 1009);
+  Wait(kComm);
+  EXPECT_NE(State(kComm, 1014)
+                .find("text=" + Quoted("Einfahrt S\xfc"
+                                       "d")),
+            std::string::npos);
+  Type(kComm, 1014,
+       "Kasse \x80 S\xfc"
+       "d");
+  Click(kComm, 1);
+  Gone(kComm);
+  std::string settings;
+  for (int i = 0; i < 100; ++i) {
+    settings = ReadText(S().SettingsPath());
+    if (settings.find("Kasse") != std::string::npos) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_NE(settings.find("<Name value=\"Kasse \x80 S\xfc"
+                          "d\"/>"),
+            std::string::npos)
+      << settings;
+  EXPECT_NE(Ui("ui-tree" + On(kSetup) + "1008")
+                .find(InTree("[COM7]  Kasse \x80 S\xfc"
+                             "d")),
+            std::string::npos);
+  Click(kSetup, 1);
+  EXPECT_EQ(ConfigureResult(), 1);
+}
+
 // A host that unloads the library while a setup dialog is open on another
 // of its threads, with a camera open and without ending the module: the
 // dialog ends first and its configure call returns, then the unload

@@ -115,7 +115,8 @@ class HostDialogsTest : public q7host::HostTest {
         wxTreeItemIdValue cookie;
         for (wxTreeItemId c = tree->GetFirstChild(item, cookie); c.IsOk();
              c = tree->GetNextChild(item, cookie)) {
-          lines.push_back(std::string(level * 2, ' ') + tree->GetItemText(c).ToStdString());
+          lines.push_back(std::string(level * 2, ' ') +
+                          std::string(tree->GetItemText(c).utf8_str()));
           walk(c, level + 1);
         }
       };
@@ -132,7 +133,7 @@ class HostDialogsTest : public q7host::HostTest {
         wxTreeItemIdValue cookie;
         for (wxTreeItemId c = tree->GetFirstChild(item, cookie); c.IsOk();
              c = tree->GetNextChild(item, cookie)) {
-          if (tree->GetItemText(c).ToStdString() == text) {
+          if (std::string(tree->GetItemText(c).utf8_str()) == text) {
             tree->SelectItem(c);
             return true;
           }
@@ -169,7 +170,7 @@ class HostDialogsTest : public q7host::HostTest {
     OnUi([&] {
       if (auto* items = dynamic_cast<wxItemContainer*>(dialog->FindWindow(id))) {
         for (unsigned i = 0; i < items->GetCount(); ++i)
-          entries.push_back(items->GetString(i).ToStdString());
+          entries.push_back(std::string(items->GetString(i).utf8_str()));
       }
     });
     return entries;
@@ -498,6 +499,81 @@ TEST_F(WindowTest, AUserAddsAndRemovesAConnectionAndACameraEverythingSavedAtOnce
   Load();
   ASSERT_EQ(Init(), 1);
   EXPECT_EQ(api().VRT_CamGetName(2, name, sizeof name), -13);
+}
+
+// Names in the settings' code page (ISO-8859-1) show as their characters,
+// what the user types is stored as the code page's bytes, and a character
+// without a byte there is refused in the field, the file unchanged.
+TEST_F(WindowTest, AccentedNamesShowAsTheirCharactersAndAreStoredAsTheCodePagesBytes) {
+  Simulator(3);
+  WriteSettings({{"Line A",
+                  4,
+                  "96,E,8,1",
+                  {Camera("T\xf6r S\xfc"
+                          "d",
+                          4, 12)}}});
+  Load();
+  ASSERT_EQ(Init(), 1);
+  Configure(-1);
+  wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+  ASSERT_NE(setup, nullptr);
+  EXPECT_TRUE(TreeIs(setup, {"[COM4]  Line A",
+                             "  005 [012]: T\xc3\xb6r S\xc3\xbc"
+                             "d"}));
+
+  wxtest::Click(setup, 1010);
+  wxDialog* comm = wxtest::WaitForDialog(kCommSetup);
+  ASSERT_NE(comm, nullptr);
+  const int com3 = IndexOf(Entries(comm, 1029), "COM3");
+  ASSERT_GE(com3, 0);
+  wxtest::ChooseEntry(comm, 1029, com3);
+  const std::string before = q7host::ReadFile(SettingsPath());
+  const std::string refusal =
+      "Entered text contains characters that can not be stored in the configuration.\n\nPlease "
+      "use only the characters of the system's code page.";
+  for (const char* unstorable : {"Kasse \xe2\x82\xac", "\xd0\x92\xd1\x85\xd0\xbe\xd0\xb4"}) {
+    wxtest::Type(comm, 1014, unstorable);
+    wxtest::Click(comm, 1);
+    wxDialog* box = wxtest::WaitForMessage(refusal);
+    ASSERT_NE(box, nullptr) << unstorable;
+    wxtest::Click(box, wxID_OK);
+    ASSERT_TRUE(wxtest::WaitForNoDialog("QUARO7K7_PTZ"));
+    EXPECT_EQ(wxtest::WaitForDialog(kCommSetup, 1000), comm);
+    EXPECT_EQ(q7host::ReadFile(SettingsPath()), before);
+  }
+  wxtest::Type(comm, 1014,
+               "Einfahrt S\xc3\xbc"
+               "d");
+  wxtest::Click(comm, 1);
+  ASSERT_TRUE(wxtest::WaitForNoDialog(kCommSetup));
+  EXPECT_TRUE(TreeIs(setup, {"[COM4]  Line A",
+                             "  005 [012]: T\xc3\xb6r S\xc3\xbc"
+                             "d",
+                             "[COM3]  Einfahrt S\xc3\xbc"
+                             "d"}));
+  const std::string settings = q7host::ReadFile(SettingsPath());
+  EXPECT_NE(settings.find("Name value=\"Einfahrt S\xfc"
+                          "d\""),
+            std::string::npos)
+      << settings;
+  EXPECT_EQ(settings.find("\xc3"), std::string::npos) << settings;
+  EXPECT_EQ(settings.find("Kasse"), std::string::npos) << settings;
+
+  // Configure Connection shows the stored name as it was typed.
+  ASSERT_TRUE(SelectTreeItem(setup,
+                             "[COM3]  Einfahrt S\xc3\xbc"
+                             "d"));
+  wxtest::Click(setup, 1009);
+  comm = wxtest::WaitForDialog(kCommSetup);
+  ASSERT_NE(comm, nullptr);
+  EXPECT_EQ(wxtest::TextOf(comm, 1014),
+            "Einfahrt S\xc3\xbc"
+            "d");
+  Shoot(kCommSetup, "connection-setup-accents.png");
+  wxtest::Click(comm, 2);
+  ASSERT_TRUE(wxtest::WaitForNoDialog(kCommSetup));
+  wxtest::Click(setup, 1);
+  EXPECT_EQ(ConfigureResult(), 1);
 }
 
 TEST_F(WindowTest, ANewCameraNumberAsksForItsConnectionFirst) {

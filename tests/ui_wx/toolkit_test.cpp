@@ -8,6 +8,7 @@
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/slider.h>
+#include <wx/toplevel.h>
 #include <wx/treectrl.h>
 
 #include <atomic>
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "ui/dialog.h"
+#include "window_contract.h"
 #include "wx_test_util.h"
 
 namespace {
@@ -654,3 +656,35 @@ TEST_F(ToolkitTest, TheXServersMouseClickReachesTheDialog) {
 }
 
 }  // namespace
+
+namespace {
+
+// The root items of the tree with this id in the dialog's window, found by
+// its caption (UI thread).
+std::vector<std::string> WxRootTexts(ui::CDialog& dialog, int treeId) {
+  std::vector<std::string> texts;
+  const std::string caption = dialog.Resource()->caption;
+  for (wxWindow* window : wxTopLevelWindows) {
+    auto* top = dynamic_cast<wxTopLevelWindow*>(window);
+    if (top == nullptr || std::string(top->GetTitle().utf8_str()) != caption) continue;
+    auto* tree = dynamic_cast<wxTreeCtrl*>(top->FindWindow(treeId));
+    if (tree == nullptr) continue;
+    wxTreeItemIdValue cookie;
+    const wxTreeItemId root = tree->GetRootItem();
+    for (wxTreeItemId c = tree->GetFirstChild(root, cookie); c.IsOk();
+         c = tree->GetNextChild(root, cookie)) {
+      texts.push_back(std::string(tree->GetItemText(c).utf8_str()));
+    }
+  }
+  return texts;
+}
+
+}  // namespace
+
+TEST_F(ToolkitTest, TheWindowInterfacesRulesHoldAsInTheOtherRenderers) {
+  auto checks = std::async(std::launch::async, [this] {
+    return contract::CheckWindowContract(*toolkit_, WxRootTexts);
+  });
+  ASSERT_EQ(checks.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  for (const std::string& broken : checks.get()) ADD_FAILURE() << broken;
+}

@@ -110,6 +110,35 @@ TEST_F(CameraSetupDialogTest, ANewCameraNeedsItsNumberNameAndAddress) {
   EXPECT_TRUE(Logged("CAMERASETUPDLG.OnOk: Camera 7 (name: Yard) setup dialog closed\n"));
 }
 
+TEST_F(CameraSetupDialogTest, AUtf8RendererShowsAndStoresTheCodePagesBytesAndRefusesTheRest) {
+  toolkit_.TextEncodingOfWindows = ui::TextEncoding::kUtf8;
+  camera_->Name = "T\xf6r \xff";
+  const std::string before = SettingsText();
+  EXPECT_EQ(Run([](FakeWindow& w) {
+              EXPECT_EQ(w.Ctl(Dlg::kNameEdit).text, "T\xc3\xb6r \xc3\xbf");
+              // Refused before any other check, nothing of it applied.
+              w.Type(Dlg::kNameEdit, "\xd0\x92\xd1\x85\xd0\xbe\xd0\xb4");
+              w.Type(Dlg::kAddressEdit, "40");
+              w.Click(1);
+              EXPECT_FALSE(w.Ended());
+              EXPECT_TRUE(w.Ctl(Dlg::kNameEdit).focused);
+              w.Type(Dlg::kNameEdit,
+                     "Einfahrt S\xc3\xbc"
+                     "d");
+              w.Click(1);
+            }),
+            ui::kResultOk);
+  EXPECT_EQ(Checks().size(), 1u);
+  EXPECT_EQ(camera_->Name,
+            "Einfahrt S\xfc"
+            "d");
+  EXPECT_EQ(camera_->SysID, 40);
+  EXPECT_NE(SettingsText(), before);
+  EXPECT_NE(SettingsText().find("Einfahrt S\xfc"
+                                "d"),
+            std::string::npos);
+}
+
 TEST_F(CameraSetupDialogTest, ValuesOutOfRangeAreRefusedAtOkWithTheirMessage) {
   const struct {
     int edit;

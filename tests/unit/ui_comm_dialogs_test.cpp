@@ -91,6 +91,47 @@ TEST_F(CommSetupDialogTest, PortsOfOtherConnectionsAreMarkedAndRefusedAtOk) {
   EXPECT_TRUE(Logged("COMMSETUPDLG.OnInitDialog: Connection setup dialog closed\n"));
 }
 
+// A renderer that takes UTF-8: the name shows as its characters, is stored
+// in the code page, and a character the code page has no byte for is refused
+// in the field, the dialog staying open and the connection unchanged.
+TEST_F(CommSetupDialogTest, NamesCrossAUtf8RendererInTheCodePageAndUnstorableOnesAreRefused) {
+  toolkit_.TextEncodingOfWindows = ui::TextEncoding::kUtf8;
+  CVRTComm* edited = AddConnection(
+      "Einfahrt S\xfc"
+      "d",
+      2);
+  FakePorts({"COM2"}, {"2"});
+  EXPECT_EQ(Run(edited, 0,
+                [&](FakeWindow& w) {
+                  EXPECT_EQ(w.Ctl(1014).text,
+                            "Einfahrt S\xc3\xbc"
+                            "d");
+                  for (const char* unstorable : {"Kasse \xe2\x82\xac", "\xd0\x92\xd1\x85"}) {
+                    w.Type(1014, unstorable);
+                    w.Ctl(1014).focused = false;
+                    w.Click(1);
+                    EXPECT_FALSE(w.Ended());
+                    EXPECT_TRUE(w.Ctl(1014).focused);
+                    EXPECT_EQ(edited->GetName(),
+                              "Einfahrt S\xfc"
+                              "d");
+                  }
+                  w.Type(1014,
+                         "Ausfahrt S\xc3\xbc"
+                         "d");
+                  w.Click(1);
+                }),
+            ui::kResultOk);
+  const std::string refusal =
+      "Entered text contains characters that can not be stored in the configuration.\n\nPlease "
+      "use only the characters of the system's code page.";
+  EXPECT_EQ(Texts(), (Strings{refusal, refusal}));
+  EXPECT_EQ(toolkit_.Messages[0].icon, ui::MsgIcon::kExclamation);
+  EXPECT_EQ(edited->GetName(),
+            "Ausfahrt S\xfc"
+            "d");
+}
+
 TEST_F(CommSetupDialogTest, WhichConnectionsMarkAPortDependsOnWhetherTheEditedOneIsNew) {
   AddConnection("Other", 1);
   FakePorts({"COM1"}, {"1"});

@@ -369,6 +369,11 @@ bool FakeWindow::UserCanUse(int id, const char* what) {
   return true;
 }
 
+void FakeWindow::Deliver(const ui::DialogEvent& event) {
+  // The update rules ran before the user's action already.
+  if (!dialog_->Deliver(event, false) && !ended_) EndDialog(ui::kResultCancel);
+}
+
 bool FakeWindow::Click(int id) {
   if (!UserCanUse(id, "Click")) return false;
   Control& c = controls_[id];
@@ -388,11 +393,11 @@ bool FakeWindow::Click(int id) {
     c.checked = true;
   }
   if (id == ui::kResultOk) {
-    dialog_->OnOk();
+    Deliver({ui::DialogEvent::kOk});
   } else if (id == ui::kResultCancel) {
-    dialog_->OnCancel();
+    Deliver({ui::DialogEvent::kCancel});
   } else {
-    dialog_->OnCommand(id, ui::Notify::kClicked);
+    Deliver({ui::DialogEvent::kCommand, id, ui::Notify::kClicked});
   }
   return true;
 }
@@ -404,7 +409,7 @@ void FakeWindow::Close() {
     return;
   }
   dialog_->OnCommandUpdate();
-  dialog_->OnCancel();
+  Deliver({ui::DialogEvent::kCancel});
 }
 
 bool FakeWindow::Type(int id, const std::string& text) {
@@ -433,7 +438,7 @@ bool FakeWindow::Choose(int id, int index) {
     return false;
   }
   c.selection = index;
-  dialog_->OnCommand(id, ui::Notify::kSelChange);
+  Deliver({ui::DialogEvent::kCommand, id, ui::Notify::kSelChange});
   return true;
 }
 
@@ -451,7 +456,7 @@ bool FakeWindow::DoubleClick(int id, int index) {
   if (!Choose(id, index)) return false;
   if (ended_) return true;
   dialog_->OnCommandUpdate();
-  dialog_->OnCommand(id, ui::Notify::kDoubleClick);
+  Deliver({ui::DialogEvent::kCommand, id, ui::Notify::kDoubleClick});
   return true;
 }
 
@@ -462,7 +467,7 @@ bool FakeWindow::ClickTreeItem(int id, ui::TreeItem item) {
     return false;
   }
   selected_ = item;
-  dialog_->OnCommand(id, ui::Notify::kTreeSelChange);
+  Deliver({ui::DialogEvent::kCommand, id, ui::Notify::kTreeSelChange});
   return true;
 }
 
@@ -485,7 +490,7 @@ bool FakeWindow::FireTimer(int timerId) {
   DeliverPostedEnd();
   if (ended_ || timers_.count(timerId) == 0) return false;
   dialog_->OnCommandUpdate();
-  dialog_->OnTimer(timerId);
+  Deliver({ui::DialogEvent::kTimer, timerId});
   return true;
 }
 
@@ -576,7 +581,7 @@ int FakeToolkit::RunModal(ui::CDialog& dialog, ui::CDialog* parent, void* /*host
   FakeWindow window(*this, dialog);
   Open.push_back(&window);
   dialog.Attach(&window);
-  dialog.OnInitDialog();
+  window.Deliver({ui::DialogEvent::kInit});
   if (!window.ended_) {
     if (script) {
       script(window);
@@ -588,12 +593,13 @@ int FakeToolkit::RunModal(ui::CDialog& dialog, ui::CDialog* parent, void* /*host
   if (!window.ended_) {
     if (script) ADD_FAILURE() << "dialog " << id << " still open after its script; cancelled";
     dialog.OnCommandUpdate();
-    dialog.OnCancel();
+    window.Deliver({ui::DialogEvent::kCancel});
     if (!window.ended_) window.EndDialog(ui::kResultCancel);
   }
   dialog.OnDestroy();
   dialog.Attach(nullptr);
   Open.pop_back();
+  if (std::exception_ptr failure = dialog.TakeFailure()) std::rethrow_exception(failure);
   return window.result_;
 }
 

@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <map>
 #include <memory>
@@ -154,6 +155,8 @@ class FakeWindow : public ui::DialogWindow {
   Control* Find(int id, const char* what);
   bool UserCanUse(int id, const char* what);
   void DumpNode(ui::TreeItem item, int depth, std::string* out) const;
+  // One event through the dialog's delivery; a failure ends the dialog.
+  void Deliver(const ui::DialogEvent& event);
 
   FakeToolkit& toolkit_;
   ui::CDialog* dialog_;
@@ -189,6 +192,10 @@ class FakeToolkit : public ui::Toolkit {
   void Answer(int answer) { answers_.push_back(answer); }
 
   int RunModal(ui::CDialog& dialog, ui::CDialog* parent, void* hostParent) override;
+  // The fake's windows keep their texts as given; a test of a renderer
+  // that takes UTF-8 sets kUtf8.
+  ui::TextEncoding Encoding() const override { return TextEncodingOfWindows; }
+  ui::TextEncoding TextEncodingOfWindows = ui::TextEncoding::kCodePage;
 
   // Every message box shown so far, in order.
   std::vector<MessageRecord> Messages;

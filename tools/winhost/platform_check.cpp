@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "platform/file_ops.h"
 #include "platform/log_file.h"
 #include "platform/module_path.h"
@@ -201,6 +202,34 @@ void CheckClock() {
         "the local date");
 }
 
+// The ANSI code page (1252 here) and UTF-8: the dialogs' names both ways,
+// the code page's own euro sign, and what it has no byte for refused rather
+// than replaced by "?" or a look-alike.
+void CheckCodePage() {
+  Check(GetACP() == 1252, "the ANSI code page is 1252 (" + std::to_string(GetACP()) + ")");
+  Check(platform::CodePageToUtf8("Einfahrt S\xfc"
+                                 "d") ==
+            "Einfahrt S\xc3\xbc"
+            "d",
+        "a code page name as UTF-8");
+  Check(platform::CodePageToUtf8("\x80") == "\xe2\x82\xac", "the euro sign as UTF-8");
+  Check(platform::CodePageToUtf8("").empty(), "an empty text as UTF-8");
+  std::string all;
+  for (int b = 0x20; b < 256; ++b) all += static_cast<char>(b);
+  const platform::CodePageText back = platform::Utf8ToCodePage(platform::CodePageToUtf8(all));
+  Check(back.complete && back.text == all, "every printable byte to UTF-8 and back");
+  const platform::CodePageText euro = platform::Utf8ToCodePage("Kasse \xe2\x82\xac");
+  Check(euro.complete && euro.text == "Kasse \x80", "the euro sign into the code page");
+  for (const char* refused : {"\xd0\x92\xd1\x85", "\xc4\x80", "\xe2\x88\x9e",
+                              "S\xfc"
+                              "d",
+                              "ab\xc3", "\xed\xa0\x80"}) {
+    const platform::CodePageText result = platform::Utf8ToCodePage(refused);
+    Check(!result.complete && result.text.find('?') == std::string::npos,
+          std::string("refused into the code page: ") + refused);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -218,6 +247,7 @@ int main(int argc, char** argv) {
   CheckLog(dir);
   CheckFiles(dir);
   CheckClock();
+  CheckCodePage();
   std::printf("%d checks, %d failed\n", gChecks, gFailed);
   return gFailed == 0 ? 0 : 1;
 }

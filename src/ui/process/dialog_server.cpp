@@ -14,7 +14,7 @@ using ui::wire::Reader;
 using ui::wire::Writer;
 
 int RemoteDialog::OnInitDialog() {
-  if (hostWindow_ != 0) MakeTransientFor(Window(), hostWindow_);
+  if (hostWindow_ != 0) MakeTransientFor(RendererWindow(), hostWindow_);
   server_.Forward(serial_, Event::kInit);
   return 1;
 }
@@ -137,7 +137,8 @@ void DialogServer::CallWindow(Reader& r, bool answered) {
   const auto method = static_cast<Method>(r.Int());
   auto found = dialogs_.find(serial);
   RemoteDialog* dialog = found != dialogs_.end() ? found->second : nullptr;
-  ui::DialogWindow* w = dialog != nullptr ? dialog->Window() : nullptr;
+  // The renderer's own window: the texts on the channel are UTF-8 already.
+  ui::DialogWindow* w = dialog != nullptr ? dialog->RendererWindow() : nullptr;
   std::int32_t number = 0;
   std::string text;
   auto item = [&](std::int32_t host) {

@@ -133,9 +133,11 @@ class Win32Window : public ui::DialogWindow {
     return index < 0 ? -1 : static_cast<int>(index);
   }
   int InsertEntry(int id, int index, const std::string& text) override {
-    if (index < 0 || index > EntryCount(id)) return -1;
-    const LRESULT at = Send(id, List(id, LB_INSERTSTRING, CB_INSERTSTRING),
-                            static_cast<WPARAM>(index), (LPARAM)text.c_str());
+    // -1 appends.
+    if (index < -1 || index > EntryCount(id)) return -1;
+    const LRESULT at =
+        Send(id, List(id, LB_INSERTSTRING, CB_INSERTSTRING),
+             static_cast<WPARAM>(index == -1 ? EntryCount(id) : index), (LPARAM)text.c_str());
     return at < 0 ? -1 : static_cast<int>(at);
   }
   int EntryCount(int id) override {
@@ -236,8 +238,11 @@ class Win32Window : public ui::DialogWindow {
     Send(id, TVM_EXPAND, TVE_EXPAND, static_cast<LPARAM>(item));
   }
   void SortTreeChildren(int id, ui::TreeItem item) override {
-    if (!Known(item)) return;
-    Send(id, TVM_SORTCHILDREN, FALSE, static_cast<LPARAM>(item));
+    // No item: the root items.
+    if (item != ui::kNoTreeItem && !Known(item)) return;
+    const LPARAM parent =
+        item == ui::kNoTreeItem ? reinterpret_cast<LPARAM>(TVI_ROOT) : static_cast<LPARAM>(item);
+    Send(id, TVM_SORTCHILDREN, FALSE, parent);
   }
   void SetRedraw(int id, bool redraw) override {
     HWND control = Item(id);
@@ -333,21 +338,12 @@ class Win32Window : public ui::DialogWindow {
     return Send(id, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(entry)) != 0;
   }
 
-  // Runs one call into the dialog class, between its command-update
-  // rules; a failure escaping from it ends the dialog and is passed on by
-  // RunModal once the window has gone.
-  template <typename Call>
-  void Deliver(Call call, bool updateFirst = true) {
+  // Delivers one event to the dialog class (ui::CDialog::Deliver), unless
+  // the window has ended; a failure escaping from the dialog ends it, and
+  // RunModal passes it on once the window has gone.
+  void Deliver(const ui::DialogEvent& event, bool updateFirst = true) {
     if (ended_ || dialog_ == nullptr) return;
-    try {
-      if (updateFirst) dialog_->OnCommandUpdate();
-      if (ended_) return;
-      call(*dialog_);
-      if (!ended_) dialog_->OnCommandUpdate();
-    } catch (...) {
-      if (!failure_) failure_ = std::current_exception();
-      EndNow(ui::kResultCancel);
-    }
+    if (!dialog_->Deliver(event, updateFirst)) EndNow(ui::kResultCancel);
   }
 
   void EndNow(int result) {
@@ -402,9 +398,8 @@ class Win32Window : public ui::DialogWindow {
     }
     Centre();
     dialog_->Attach(this);
-    int focus = 1;
-    Deliver([&focus](ui::CDialog& d) { focus = d.OnInitDialog(); }, false);
-    return focus != 0 ? TRUE : FALSE;
+    Deliver({ui::DialogEvent::kInit}, false);
+    return dialog_ == nullptr || dialog_->InitAnswer() != 0 ? TRUE : FALSE;
   }
 
   // Over the owner, or in the middle of the screen's work area.
@@ -423,11 +418,11 @@ class Win32Window : public ui::DialogWindow {
 
   void OnCommand(int id, int code) {
     if (id == IDOK && code == BN_CLICKED) {
-      Deliver([](ui::CDialog& d) { d.OnOk(); });
+      Deliver({ui::DialogEvent::kOk});
       return;
     }
     if (id == IDCANCEL && code == BN_CLICKED) {
-      Deliver([](ui::CDialog& d) { d.OnCancel(); });
+      Deliver({ui::DialogEvent::kCancel});
       return;
     }
     const ui::ControlResource* control = resource_.Control(id);
@@ -456,14 +451,14 @@ class Win32Window : public ui::DialogWindow {
       default:
         return;
     }
-    Deliver([id, notify](ui::CDialog& d) { d.OnCommand(id, notify); });
+    Deliver({ui::DialogEvent::kCommand, id, notify});
   }
 
   void OnNotify(const NMHDR* header) {
     if (header == nullptr || quiet_ > 0) return;
     if (header->code != TVN_SELCHANGEDA && header->code != TVN_SELCHANGEDW) return;
     const int id = static_cast<int>(header->idFrom);
-    Deliver([id](ui::CDialog& d) { d.OnCommand(id, ui::Notify::kTreeSelChange); });
+    Deliver({ui::DialogEvent::kCommand, id, ui::Notify::kTreeSelChange});
   }
 
   void OnDestroy() {
@@ -513,7 +508,7 @@ INT_PTR CALLBACK Win32Window::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
       window->OnNotify(reinterpret_cast<const NMHDR*>(lParam));
       return TRUE;
     case WM_TIMER:
-      window->Deliver([wParam](ui::CDialog& d) { d.OnTimer(static_cast<int>(wParam)); });
+      window->Deliver({ui::DialogEvent::kTimer, static_cast<int>(wParam)});
       return TRUE;
     case kPostedEnd:
       if (lParam == window->serial_) window->EndByPost(static_cast<int>(wParam));
@@ -559,7 +554,8 @@ int Win32Toolkit::RunModal(ui::CDialog& dialog, ui::CDialog* parent, void* hostP
   if (resource == nullptr) return ui::kResultCancel;
   HWND owner = static_cast<HWND>(hostParent);
   if (parent != nullptr) {
-    if (auto* window = dynamic_cast<Win32Window*>(parent->Window())) owner = window->Handle();
+    if (auto* window = dynamic_cast<Win32Window*>(parent->RendererWindow()))
+      owner = window->Handle();
   }
   // A handle that names no window (a host's mistake) owns nothing.
   if (owner != nullptr && !IsWindow(owner)) owner = nullptr;
@@ -573,7 +569,9 @@ int Win32Toolkit::RunModal(ui::CDialog& dialog, ui::CDialog* parent, void* hostP
   // The owner's own loop may have been ended meanwhile; the message that
   // wakes it went to this dialog's loop, so it gets another.
   if (owner != nullptr && IsDriverDialog(owner)) PostMessageA(owner, WM_NULL, 0, 0);
-  if (std::exception_ptr failure = window.TakeFailure()) std::rethrow_exception(failure);
+  std::exception_ptr failure = dialog.TakeFailure();
+  if (!failure) failure = window.TakeFailure();
+  if (failure) std::rethrow_exception(failure);
   // -1: the window could not be made; the dialog counts as cancelled.
   return result == -1 ? ui::kResultCancel : static_cast<int>(result);
 }

@@ -15,7 +15,7 @@ class Toolkit;
 // Raised whenever the dialog interfaces (ui::Toolkit, ui::CDialog,
 // ui::DialogWindow, the resource types) change shape, so that a module of
 // another build is refused instead of called through the wrong layout.
-constexpr int kWxModuleInterfaceVersion = 1;
+constexpr int kWxModuleInterfaceVersion = 2;
 
 // Starts the toolkit (on its own UI thread, or in the host's wxWidgets
 // application when there is one) and returns it, or nullptr with one line in

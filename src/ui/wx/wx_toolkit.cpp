@@ -171,6 +171,8 @@ bool StartToolkit(std::string* why) {
 
 bool OnUiThread() { return wxThread::IsMain(); }
 
+ui::TextEncoding WxToolkit::Encoding() const { return ui::TextEncoding::kUtf8; }
+
 int WxToolkit::RunModal(ui::CDialog& dialog, ui::CDialog* parent, void* hostParent) {
   if (OnUiThread()) return RunHere(dialog, parent, hostParent);
   // Another thread: the dialog is shown on the UI thread while this one
@@ -209,17 +211,17 @@ int WxToolkit::RunHere(ui::CDialog& dialog, ui::CDialog* parent, void* /*hostPar
   const ui::DialogResource* resource = dialog.Resource();
   if (resource == nullptr) return ui::kResultCancel;
   WxDialogWindow* owner =
-      parent != nullptr ? WxDialogWindow::FromDialogWindow(parent->Window()) : nullptr;
+      parent != nullptr ? WxDialogWindow::FromDialogWindow(parent->RendererWindow()) : nullptr;
   // A dialog whose parent is being closed from outside is not shown.
   if (owner != nullptr && IsClosing(owner)) return ui::kResultCancel;
 
   auto* window = new WxDialogWindow(owner, *resource, dialog);
   PushModal(window, window, [window] { window->EndNow(ui::kResultCancel); });
   dialog.Attach(window);
-  window->Deliver([](ui::CDialog& d) { d.OnInitDialog(); }, false);
+  window->Deliver({ui::DialogEvent::kInit}, false);
   const int result = window->RunModalLoop();
   // The window has ended whichever way; the dialog hears of its end once.
-  std::exception_ptr failure = window->TakeFailure();
+  std::exception_ptr failure = dialog.TakeFailure();
   try {
     dialog.OnDestroy();
   } catch (...) {

@@ -18,6 +18,8 @@ bool OnUiThread();
 class WxToolkit : public ui::Toolkit {
  public:
   int RunModal(ui::CDialog& dialog, ui::CDialog* parent, void* hostParent) override;
+  // wxWidgets takes and gives UTF-8 (wxString::FromUTF8, utf8_str).
+  ui::TextEncoding Encoding() const override;
 
  private:
   // On the UI thread: builds the window, runs the dialog modally, and

@@ -205,7 +205,7 @@ void WxDialogWindow::CreateControl(const ui::ControlResource& c) {
         // A check box without the automatic style does not toggle itself:
         // its dialog sets the mark.
         if (!automatic) box->SetValue(!box->GetValue());
-        Deliver([cid](ui::CDialog& d) { d.OnCommand(cid, ui::Notify::kClicked); });
+        Deliver({ui::DialogEvent::kCommand, cid, ui::Notify::kClicked});
       });
       window = box;
       break;
@@ -214,7 +214,7 @@ void WxDialogWindow::CreateControl(const ui::ControlResource& c) {
       auto* radio = new wxRadioButton(this, id, text, rect.GetPosition(), rect.GetSize(),
                                       (c.style & ui::kGroup) ? wxRB_GROUP : 0);
       radio->Bind(wxEVT_RADIOBUTTON, [this, cid = c.id](wxCommandEvent&) {
-        Deliver([cid](ui::CDialog& d) { d.OnCommand(cid, ui::Notify::kClicked); });
+        Deliver({ui::DialogEvent::kCommand, cid, ui::Notify::kClicked});
       });
       window = radio;
       break;
@@ -227,8 +227,7 @@ void WxDialogWindow::CreateControl(const ui::ControlResource& c) {
       auto* choice = new wxChoice(this, id, rect.GetPosition(), wxSize(rect.width, closed));
       for (const char* entry : c.entries) choice->Append(ToWx(entry));
       choice->Bind(wxEVT_CHOICE, [this, cid = c.id](wxCommandEvent&) {
-        if (quiet_ == 0)
-          Deliver([cid](ui::CDialog& d) { d.OnCommand(cid, ui::Notify::kSelChange); });
+        if (quiet_ == 0) Deliver({ui::DialogEvent::kCommand, cid, ui::Notify::kSelChange});
       });
       window = choice;
       break;
@@ -239,11 +238,10 @@ void WxDialogWindow::CreateControl(const ui::ControlResource& c) {
       for (const char* entry : c.entries) list->Append(ToWx(entry));
       if (c.style & ui::kNotify) {
         list->Bind(wxEVT_LISTBOX, [this, cid = c.id](wxCommandEvent&) {
-          if (quiet_ == 0)
-            Deliver([cid](ui::CDialog& d) { d.OnCommand(cid, ui::Notify::kSelChange); });
+          if (quiet_ == 0) Deliver({ui::DialogEvent::kCommand, cid, ui::Notify::kSelChange});
         });
         list->Bind(wxEVT_LISTBOX_DCLICK, [this, cid = c.id](wxCommandEvent&) {
-          Deliver([cid](ui::CDialog& d) { d.OnCommand(cid, ui::Notify::kDoubleClick); });
+          Deliver({ui::DialogEvent::kCommand, cid, ui::Notify::kDoubleClick});
         });
       }
       window = list;
@@ -331,26 +329,25 @@ void WxDialogWindow::ResumeEnd() {
   if (ended_ && IsModal() && IsInnermost(this)) EndModal(result_);
 }
 
-std::exception_ptr WxDialogWindow::TakeFailure() {
-  std::exception_ptr failure = failure_;
-  failure_ = nullptr;
-  return failure;
+void WxDialogWindow::Deliver(const ui::DialogEvent& event, bool updateFirst) {
+  if (ended_ || dialog_ == nullptr) return;
+  if (!dialog_->Deliver(event, updateFirst)) EndNow(ui::kResultCancel);
 }
 
 void WxDialogWindow::OnButton(int id) {
   if (id == ui::kResultOk) {
-    Deliver([](ui::CDialog& d) { d.OnOk(); });
+    Deliver({ui::DialogEvent::kOk});
   } else if (id == ui::kResultCancel) {
-    Deliver([](ui::CDialog& d) { d.OnCancel(); });
+    Deliver({ui::DialogEvent::kCancel});
   } else {
-    Deliver([id](ui::CDialog& d) { d.OnCommand(id, ui::Notify::kClicked); });
+    Deliver({ui::DialogEvent::kCommand, id, ui::Notify::kClicked});
   }
 }
 
 void WxDialogWindow::OnCharHook(wxKeyEvent& event) {
   const int key = event.GetKeyCode();
   if (key == WXK_ESCAPE) {
-    Deliver([](ui::CDialog& d) { d.OnCancel(); });
+    Deliver({ui::DialogEvent::kCancel});
     return;
   }
   if ((key == WXK_RETURN || key == WXK_NUMPAD_ENTER) && !event.HasAnyModifiers()) {
@@ -369,7 +366,7 @@ void WxDialogWindow::OnCharHook(wxKeyEvent& event) {
 void WxDialogWindow::OnClose(wxCloseEvent& event) {
   // The close box cancels through the dialog, which decides.
   if (event.CanVeto()) event.Veto();
-  Deliver([](ui::CDialog& d) { d.OnCancel(); });
+  Deliver({ui::DialogEvent::kCancel});
 }
 
 void WxDialogWindow::OnTreeSelChanged(int id, wxTreeEvent& event) {
@@ -381,7 +378,7 @@ void WxDialogWindow::OnTreeSelChanged(int id, wxTreeEvent& event) {
   const ui::TreeItem now = GetSelectedTreeItem(id);
   if (state == nullptr || now == state->lastSelection) return;
   state->lastSelection = now;
-  Deliver([id](ui::CDialog& d) { d.OnCommand(id, ui::Notify::kTreeSelChange); });
+  Deliver({ui::DialogEvent::kCommand, id, ui::Notify::kTreeSelChange});
 }
 
 // ---------------------------------------------------------------- any control
@@ -697,7 +694,7 @@ void WxDialogWindow::SetTimer(int timerId, int milliseconds) {
   if (!timer) {
     timer = std::make_unique<wxTimer>();
     timer->Bind(wxEVT_TIMER, [this, timerId](wxTimerEvent&) {
-      Deliver([timerId](ui::CDialog& d) { d.OnTimer(timerId); });
+      Deliver({ui::DialogEvent::kTimer, timerId});
     });
   }
   timer->Start(milliseconds > 0 ? milliseconds : 1);

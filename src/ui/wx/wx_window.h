@@ -9,7 +9,6 @@
 #include <wx/timer.h>
 
 #include <cstdint>
-#include <exception>
 #include <map>
 #include <memory>
 #include <string>
@@ -47,12 +46,9 @@ class WxDialogWindow : public wxDialog, public ui::DialogWindow {
   void EndNow(int result);
   // Leaves the modal loop of an ended window once it is the innermost.
   void ResumeEnd();
-  // Runs one call into the dialog class: the command-update rules first
-  // (unless updateFirst is false), then call; a failure escaping from the
-  // dialog ends the window and is kept for TakeFailure.
-  template <typename Call>
-  void Deliver(Call call, bool updateFirst = true);
-  std::exception_ptr TakeFailure();
+  // Delivers one event to the dialog class (ui::CDialog::Deliver), unless
+  // the window has ended; a failure escaping from the dialog ends it.
+  void Deliver(const ui::DialogEvent& event, bool updateFirst = true);
   // The dialog class behind this window, until it detaches.
   void Detach() { dialog_ = nullptr; }
 
@@ -127,21 +123,6 @@ class WxDialogWindow : public wxDialog, public ui::DialogWindow {
   int quiet_ = 0;
   bool ended_ = false;
   int result_ = ui::kResultCancel;
-  std::exception_ptr failure_;
 };
-
-template <typename Call>
-void WxDialogWindow::Deliver(Call call, bool updateFirst) {
-  if (ended_ || dialog_ == nullptr) return;
-  try {
-    if (updateFirst) dialog_->OnCommandUpdate();
-    if (ended_ || dialog_ == nullptr) return;
-    call(*dialog_);
-    if (!ended_ && dialog_ != nullptr) dialog_->OnCommandUpdate();
-  } catch (...) {
-    if (!failure_) failure_ = std::current_exception();
-    EndNow(ui::kResultCancel);
-  }
-}
 
 }  // namespace uiwx
