@@ -12,7 +12,7 @@ namespace ptzctl {
 namespace config {
 
 // The one pair of conversions between the driver's texts and the command
-// line, taken as ISO-8859-1 and UTF-8.
+// line: the driver's code page (the dialogs' conversion) and UTF-8.
 // A driver text (code page) as UTF-8.
 std::string ToUtf8(const std::string& text);
 // A text from the command line in the driver's code page: false (and
