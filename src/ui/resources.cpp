@@ -234,6 +234,9 @@ constexpr StringEntry kStrings[] = {
     {18,
      "WARNING!\n\nThis action resets and tests the camera. \n\nALL PROGRAMMED PRESETS WILL BE "
      "ERASED FROM THE CAMERA!!!\n\nContinue?"},
+    {19,
+     "The settings could not be saved to the configuration file.\n\n(See further information "
+     "about error from log file)"},
 };
 
 // The icons are drawn as characters, one per pixel; the palette below maps
