@@ -99,7 +99,9 @@ class CVRTDriver {
   // Gives a camera checked settings (CVRTCamera::Apply), moves it to its new
   // host number in the camera table when it is in there, and saves it once:
   // the save's result. A new camera joins its connection and the table
-  // after this (CVRTComm::AddCamera, AddCamera).
+  // after this (CVRTComm::AddCamera, AddCamera). When the save fails (an
+  // error result, or the store's failure, which passes on) the camera has
+  // its old values and number again, and the document its old nodes.
   int ApplyCameraSettings(CVRTCamera* camera, const CameraSettings& settings);
 
   // --- connections (driver.cpp) ---
@@ -205,6 +207,12 @@ class CVRTDriver {
   // returned, within kUnloadDialogWaitMs.
   bool EndDialogsForUnload();
   int32_t NextHandleCandidate();
+  // The camera, which had oldNumber, under its number in the camera table,
+  // when it is in there and the number is free (camera lock held).
+  void MoveInTable(CVRTCamera* camera, int32_t oldNumber);
+  // Undoes ApplyCameraSettings after a failed save; inFile: the camera had
+  // its node in the document before.
+  void TakeBack(CVRTCamera* camera, const CameraSettings& before, bool inFile);
   // True when the camera is in the camera-number table (table lock held).
   bool IsReachable(const CVRTCamera* camera) const;
 

@@ -5,6 +5,7 @@
 #include "camera/camera_settings_value.h"
 #include "comm/comm.h"
 #include "driver/driver.h"
+#include "driver/settings_change.h"
 #include "driver/text.h"
 #include "quaro7k7_ptz.h"
 #include "ui/resources.h"
@@ -56,16 +57,49 @@ int CVRTDriver::ApplyCameraSettings(CVRTCamera* camera, const CameraSettings& se
   // Host calls on the camera wait until it has its settings and is saved
   // (camera lock, then the table's).
   std::lock_guard<CVRTCamera> hold(*camera);
+  const CameraSettings before = CameraSettings::Of(*camera);
+  const bool inFile =
+      !camera->KeyPath.empty() && Settings.KeyExists("settings/" + camera->KeyPath) == 1;
   const int32_t oldNumber = camera->TavoID;
   camera->Apply(settings);
-  if (camera->TavoID != oldNumber) {
-    std::lock_guard<std::mutex> table(tableLock_);
-    auto it = camerasByNumber_.find(oldNumber);
-    if (it != camerasByNumber_.end() && it->second == camera &&
-        camerasByNumber_.count(camera->TavoID) == 0) {
-      camerasByNumber_.erase(it);
-      camerasByNumber_[camera->TavoID] = camera;
-    }
+  MoveInTable(camera, oldNumber);
+  int result = QUARO7_FAILED;
+  try {
+    result = camera->Save();
+  } catch (...) {
+    TakeBack(camera, before, inFile);
+    throw;
   }
-  return camera->Save();
+  if (result != 1) TakeBack(camera, before, inFile);
+  return result;
+}
+
+void CVRTDriver::MoveInTable(CVRTCamera* camera, int32_t oldNumber) {
+  if (camera->TavoID == oldNumber) return;
+  std::lock_guard<std::mutex> table(tableLock_);
+  auto it = camerasByNumber_.find(oldNumber);
+  if (it != camerasByNumber_.end() && it->second == camera &&
+      camerasByNumber_.count(camera->TavoID) == 0) {
+    camerasByNumber_.erase(it);
+    camerasByNumber_[camera->TavoID] = camera;
+  }
+}
+
+void CVRTDriver::TakeBack(CVRTCamera* camera, const CameraSettings& before, bool inFile) {
+  // A camera whose save failed keeps what the file holds, as a preset whose
+  // store failed is not kept: its old values come back, and so do its nodes
+  // in the document, so that a later write of the file (of another camera)
+  // does not bring the refused values in after all. That write may fail as
+  // well; the first failure is the one reported.
+  const int32_t newNumber = camera->TavoID;
+  camera->Apply(before);
+  MoveInTable(camera, newNumber);
+  try {
+    if (inFile) {
+      camera->Save();
+    } else {
+      SettingsChange([&] { Settings.DeleteKey("settings/" + camera->KeyPath); });
+    }
+  } catch (...) {
+  }
 }

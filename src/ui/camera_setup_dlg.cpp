@@ -7,12 +7,15 @@
 #include "camera/camera.h"
 #include "comm/comm.h"
 #include "driver/driver.h"
+#include "quaro7k7_ptz.h"
+#include "settings/xml_settings.h"
 #include "ui/dialog_numbers.h"
 
 namespace {
 
 constexpr int kStringCannotOpen = 16;
 constexpr int kStringResetWarning = 18;
+constexpr int kStringSaveFailed = 20;
 
 // The ranges the dialog keeps the camera's values in, and the values it
 // falls back on, are those of the camera's keys.
@@ -303,8 +306,19 @@ bool CVRTCameraSetupDlg::CheckAndApply() {
                        ui::MsgIcon::kInformation) != ui::kAnswerYes) {
     return false;
   }
-  driver_.ApplyCameraSettings(Camera, settings);
-  return true;
+  // A failed save leaves the camera as the file has it; the dialog stays
+  // open with what was typed, to try again or cancel.
+  int saved = QUARO7_EXCEPTION;
+  try {
+    saved = driver_.ApplyCameraSettings(Camera, settings);
+  } catch (const SettingsError&) {
+  }
+  if (saved == 1) return true;
+  driver_.Log().WriteLine("CAMERASETUPDLG.OnOk: Camera %d (name: %s) save failed (error %d).\n",
+                          settings.TavoID + 1, settings.Name.c_str(), saved);
+  Win().MessageBox(ui::LoadString(kStringSaveFailed), ui::MsgButtons::kOk,
+                   ui::MsgIcon::kExclamation);
+  return false;
 }
 
 void CVRTCameraSetupDlg::OnOk() {

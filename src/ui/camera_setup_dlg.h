@@ -79,8 +79,8 @@ class CVRTCameraSetupDlg : public ui::CDialog {
   void ShowRefusal(const CameraSettingsCheck& check);
   // The OK: reads the fields, checks all of them, asks about relays sharing
   // a function, then gives the camera its settings and saves it once. False
-  // when anything refused (its message was shown; the camera is as it was)
-  // and the dialog stays open.
+  // when anything refused or the save failed (its message was shown; the
+  // camera is as it was) and the dialog stays open.
   bool CheckAndApply();
   void RestoreWaitForResponse();
 

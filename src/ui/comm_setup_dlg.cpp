@@ -8,13 +8,17 @@
 #include "comm/port_survey.h"
 #include "comm/serial.h"
 #include "driver/driver.h"
+#include "driver/settings_change.h"
 #include "platform/serial_port_list.h"
+#include "quaro7k7_ptz.h"
+#include "settings/xml_settings.h"
 #include "ui/dialog_numbers.h"
 
 namespace {
 
 constexpr char kNotAccessible[] = " Not Accessible";
 constexpr int kStringIllegalPort = 9;
+constexpr int kStringSaveFailed = 20;
 
 std::mutex gPortSourceLock;
 SerialPortSource gPortSource;
@@ -135,8 +139,49 @@ int CVRTCommSetupDlg::GetData() {
     Win().MessageBox(check.message, ui::MsgButtons::kOk, ui::MsgIcon::kInformation);
     return 0;
   }
+  const ConnectionSettings before = ConnectionSettings::Of(*Connection);
   Connection->Apply(settings);
-  return 1;
+  // A new connection (one without its key yet) is saved by the caller,
+  // under the key it gets there (SaveNew).
+  if (IsNew != 0 || Connection->GetKey().empty()) return 1;
+  int saved = QUARO7_EXCEPTION;
+  try {
+    saved = Connection->Save();
+  } catch (const SettingsError&) {
+  }
+  if (saved == 1) return 1;
+  // As a camera whose save failed: the connection keeps what the file
+  // holds, in memory and in the document; the fields keep what was typed.
+  Connection->Apply(before);
+  try {
+    Connection->Save();
+  } catch (const SettingsError&) {
+  }
+  driver_.Log().WriteLine("COMMSETUPDLG.OnOk: Connection %s save failed (error %d).\n",
+                          settings.Name.c_str(), saved);
+  Win().MessageBox(ui::LoadString(kStringSaveFailed), ui::MsgButtons::kOk,
+                   ui::MsgIcon::kExclamation);
+  return 0;
+}
+
+bool CVRTCommSetupDlg::SaveNew(CVRTDriver& driver, CVRTComm& connection, const std::string& key,
+                               const char* where, ui::DialogWindow& shownOn) {
+  int saved = QUARO7_EXCEPTION;
+  try {
+    saved = connection.Save(key);
+  } catch (const SettingsError&) {
+  }
+  if (saved == 1) return true;
+  // Its node leaves the document, so that no later write brings it in.
+  try {
+    SettingsChange([&] { driver.Settings.DeleteKey("settings/" + key); });
+  } catch (const SettingsError&) {
+  }
+  driver.Log().WriteLine("%s: Connection %s save failed (error %d).\n", where,
+                         connection.GetName().c_str(), saved);
+  shownOn.MessageBox(ui::LoadString(kStringSaveFailed), ui::MsgButtons::kOk,
+                     ui::MsgIcon::kExclamation);
+  return false;
 }
 
 void CVRTCommSetupDlg::ReopenPort() {

@@ -37,6 +37,12 @@ class CVRTCommSetupDlg : public ui::CDialog {
   // 1 when the connection is new and not yet in the driver's list.
   int IsNew = 0;
 
+  // Saves a connection made in this dialog under its new key: true, or
+  // false after a failure (its node left the document; logged with where,
+  // and the message shown on shownOn).
+  static bool SaveNew(CVRTDriver& driver, CVRTComm& connection, const std::string& key,
+                      const char* where, ui::DialogWindow& shownOn);
+
   int OnInitDialog() override;
   void OnOk() override;
   void OnCancel() override;
@@ -45,8 +51,9 @@ class CVRTCommSetupDlg : public ui::CDialog {
  protected:
   void InitControls();
   void FillPortList();
-  // Checks the fields and gives the connection its name and port: 1, or 0
-  // (a message was shown).
+  // Checks the fields and gives the connection its name and port, saved at
+  // once unless the connection is new: 1, or 0 (a message was shown; after
+  // a failed save the connection is as it was).
   int GetData();
   // Opens the connection's port object again when it is not open.
   void ReopenPort();

@@ -237,6 +237,9 @@ constexpr StringEntry kStrings[] = {
     {19,
      "Entered text contains characters that can not be stored in the configuration.\n\nPlease "
      "use only the characters of the system's code page."},
+    {20,
+     "The settings could not be saved to the configuration file.\n\n(See further information "
+     "about error from log file)"},
 };
 
 // The icons are drawn as characters, one per pixel; the palette below maps

@@ -75,9 +75,13 @@ void CVRTSelectCommDlg::OnCreateNew() {
   {
     CVRTCommSetupDlg setup(driver_, GetToolkit());
     setup.Connection = connection.get();
-    if (setup.DoModal(this) == ui::kResultOk) {
-      connection->Save(key);
-      driver_.AddConnection(std::move(connection));
+    // A failed save says so and shows the dialog again with what was typed.
+    while (setup.DoModal(this) == ui::kResultOk) {
+      if (CVRTCommSetupDlg::SaveNew(driver_, *connection, key, "SELECTCOMMDLG.OnCreateNew",
+                                    Win())) {
+        driver_.AddConnection(std::move(connection));
+        break;
+      }
     }
   }
   connection.reset();

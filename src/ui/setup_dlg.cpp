@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "driver/driver.h"
 #include "driver/log.h"
 #include "quaro7k7_ptz.h"
+#include "settings/xml_settings.h"
 #include "ui/about_dlg.h"
 #include "ui/camera_setup_dlg.h"
 #include "ui/comm_setup_dlg.h"
@@ -45,6 +47,8 @@ void Guard(Work&& work) {
 }
 
 void* AsData(void* object) { return object; }
+
+constexpr int kStringSaveFailed = 20;
 
 }  // namespace
 
@@ -238,8 +242,8 @@ void CVRTSetupDlg::OnCommConfigure() {
   if (connection == nullptr) return;
   CVRTCommSetupDlg dialog(driver_, GetToolkit());
   dialog.Connection = connection;
+  // The dialog's OK has saved the connection.
   if (dialog.DoModal(this) != ui::kResultOk) return;
-  connection->Save();
   const ui::TreeItem item = Win().GetSelectedTreeItem(kTree);
   if (item != ui::kNoTreeItem) Win().SetTreeItemText(kTree, item, ConnectionText(connection));
 }
@@ -253,7 +257,9 @@ int CVRTSetupDlg::SetupNewConnection() {
   dialog.Connection = connection.get();
   dialog.IsNew = 1;
   while (dialog.DoModal(this) != ui::kResultCancel) {
-    connection->Save(key);
+    // A failed save says so and shows the dialog again with what was typed.
+    if (!CVRTCommSetupDlg::SaveNew(driver_, *connection, key, "SETUPDLG.SetupNewConnection", Win()))
+      continue;
     if (connection->Load(key) != 1) continue;
     CVRTComm* added = connection.get();
     driver_.AddConnection(std::move(connection));
@@ -274,7 +280,7 @@ void CVRTSetupDlg::OnCommRemove() {
   if (connection == nullptr || item == ui::kNoTreeItem) return;
   const std::string name = connection->GetName();
   const int port = connection->GetComPort();
-  driver_.DeleteConnection(connection);
+  if (!Removed("OnCommRemove", [&] { driver_.DeleteConnection(connection); })) return;
   Win().DeleteTreeItem(kTree, item);
   VRT_LOG_LINE("SETUPDLG.OnCommRemove: Connection '%s' deleted succesfully (COM%d)\n", name.c_str(),
                port);
@@ -366,10 +372,25 @@ void CVRTSetupDlg::OnCamRemove() {
   if (camera == nullptr || item == ui::kNoTreeItem) return;
   const int number = camera->TavoID;
   const std::string name = camera->Name;
-  driver_.DeleteCamera(camera);
+  if (!Removed("OnCamRemove", [&] { driver_.DeleteCamera(camera); })) return;
   Win().DeleteTreeItem(kTree, item);
   VRT_LOG_LINE("SETUPDLG.OnCamRemove: Camera %d named '%s' removed succesfully\n", number + 1,
                name.c_str());
+}
+
+bool CVRTSetupDlg::Removed(const char* where, const std::function<void()>& remove) {
+  try {
+    remove();
+    return true;
+  } catch (const SettingsError&) {
+    // Gone from memory, but the file still holds it: the tree shows what
+    // is left, and the user is told that the file was not changed.
+    VRT_LOG_LINE("SETUPDLG.%s: Settings save failed (error %d).\n", where, QUARO7_EXCEPTION);
+    FillTree();
+    Win().MessageBox(ui::LoadString(kStringSaveFailed), ui::MsgButtons::kOk,
+                     ui::MsgIcon::kExclamation);
+    return false;
+  }
 }
 
 void CVRTSetupDlg::OnAbout() {

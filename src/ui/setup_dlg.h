@@ -3,6 +3,7 @@
 // Every action saves before it returns; closing the dialog undoes nothing.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "ui/dialog.h"
@@ -53,6 +54,9 @@ class CVRTSetupDlg : public ui::CDialog {
   int SetupNewCamera();
   void OnCamRemove();
   void OnAbout();
+  // Runs a remove; false when its save failed (logged, the tree refilled
+  // and the user told).
+  bool Removed(const char* where, const std::function<void()>& remove);
 
   // The selected item's connection or camera, when it is one that the
   // driver still has; nullptr otherwise.

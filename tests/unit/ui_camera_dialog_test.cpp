@@ -2,6 +2,7 @@
 // from the camera, the checks at OK with their messages, and the line tests
 // (version, menu keys, ping, reset) against a simulated dome.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -308,6 +309,106 @@ TEST_F(CameraSetupDialogTest, CancelAndTheDriversEndRestoreWaitForResponse) {
               ui::kResultCancel);
     EXPECT_EQ(camera_->WaitForResponse, 1) << byDriver;
   }
+}
+
+// ---------------------------------------------------------------- a failed save
+
+const char kSaveFailed[] =
+    "The settings could not be saved to the configuration file.\n\n(See further information "
+    "about error from log file)";
+
+class CameraSetupSaveTest : public CameraSetupDialogTest {
+ protected:
+  void SetUp() override {
+    CameraSetupDialogTest::SetUp();
+    ASSERT_EQ(camera_->Save(), 1);
+  }
+  void ReadOnly(bool on) {
+    ASSERT_EQ(chmod((dir_ + "/QUARO7K7_PTZ.xml").c_str(), on ? 0444 : 0644), 0);
+  }
+  // A user renaming and renumbering the camera, then pressing OK.
+  static void Edit(FakeWindow& w) {
+    w.SetText(Dlg::kNameEdit, "Yard");
+    w.Type(Dlg::kNumberEdit, "9");
+    w.Type(Dlg::kAddressEdit, "33");
+    w.Click(1);
+  }
+};
+
+TEST_F(CameraSetupSaveTest, AFailedSaveIsShownAndKeepsTheDialogOpenUntilASaveSucceeds) {
+  const std::string before = SettingsText();
+  ReadOnly(true);
+  EXPECT_EQ(Run([&](FakeWindow& w) {
+              Edit(w);
+              EXPECT_FALSE(w.Ended());
+              EXPECT_EQ(w.GetText(Dlg::kNameEdit), "Yard");
+              EXPECT_EQ(Checks(), Strings{kSaveFailed});
+              EXPECT_EQ(toolkit_.Messages.back().icon, ui::MsgIcon::kExclamation);
+              // The camera is what the file holds, under its old number.
+              EXPECT_EQ(camera_->Name, "Gate");
+              EXPECT_EQ(camera_->TavoID, 4);
+              EXPECT_EQ(Driver().FindCameraByNumber(4).get(), camera_);
+              EXPECT_EQ(SettingsText(), before);
+              ReadOnly(false);
+              w.Click(1);
+            }),
+            ui::kResultOk);
+  EXPECT_EQ(camera_->Name, "Yard");
+  EXPECT_EQ(Driver().FindCameraByNumber(8).get(), camera_);
+  EXPECT_NE(SettingsText().find("<Name value=\"Yard\""), std::string::npos);
+  EXPECT_TRUE(Logged("CAMERASETUPDLG.OnOk: Camera 9 (name: Yard) save failed (error -22).\n"));
+}
+
+// After a failed OK and Cancel, the next write of the file (another
+// camera's) does not bring in what was refused.
+TEST_F(CameraSetupSaveTest, ARefusedEditOrNewCameraDoesNotReachTheFileLater) {
+  CVRTCamera* other = AddCamera(line_, 5, 13, "Dock");
+  ASSERT_EQ(other->Save(), 1);
+  CVRTCamera fresh(line_);
+  ASSERT_EQ(line_->MakeCameraKey(1, &fresh.KeyPath), 1);
+  const int32_t freshNumber = fresh.TavoID;
+  for (CVRTCamera* edited : {camera_, &fresh}) {
+    ReadOnly(true);
+    EXPECT_EQ(Run(
+                  [&](FakeWindow& w) {
+                    Edit(w);
+                    EXPECT_FALSE(w.Ended());
+                    w.Click(2);
+                  },
+                  edited),
+              ui::kResultCancel);
+    ReadOnly(false);
+    other->Name = "Dock 2";
+    ASSERT_EQ(other->Save(), 1);
+    const std::string text = SettingsText();
+    EXPECT_NE(text.find("Dock 2"), std::string::npos);
+    EXPECT_EQ(text.find("Yard"), std::string::npos) << text;
+    EXPECT_EQ(text.find(fresh.KeyPath.substr(fresh.KeyPath.find('/') + 1)), std::string::npos);
+  }
+  EXPECT_EQ(fresh.TavoID, freshNumber);
+  EXPECT_EQ(fresh.Name, "");
+  // The new camera's OK, once the file can be written.
+  EXPECT_EQ(Run(Edit, &fresh), ui::kResultOk);
+  EXPECT_NE(SettingsText().find("Yard"), std::string::npos);
+}
+
+// Another process saved this camera since it was read: the save is refused.
+TEST_F(CameraSetupSaveTest, ACameraChangedByAnotherProcessIsNotOverwritten) {
+  CXMLSettingsAPI elsewhere;
+  elsewhere.Folder = dir_;
+  ASSERT_EQ(elsewhere.OpenDocument("QUARO7K7_PTZ.xml", 1, 0), kSettingsOk);
+  ASSERT_EQ(elsewhere.SetValue("Gate B", "settings/" + camera_->KeyPath + "/Name"), 1);
+  const std::string before = SettingsText();
+  EXPECT_EQ(Run([&](FakeWindow& w) {
+              Edit(w);
+              EXPECT_FALSE(w.Ended());
+              EXPECT_EQ(Checks(), Strings{kSaveFailed});
+              w.Click(2);
+            }),
+            ui::kResultCancel);
+  EXPECT_EQ(SettingsText(), before);
+  EXPECT_EQ(camera_->TavoID, 4);
+  EXPECT_EQ(camera_->Name, "Gate");
 }
 
 // ---------------------------------------------------------------- the line

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -173,6 +174,31 @@ TEST_F(CommSetupDialogTest, OkChecksTheNameBeforeThePortAndNeedsAPortNumber) {
   EXPECT_EQ(Texts(), (Strings{kNameMissing, kIllegalPort}));
   EXPECT_EQ(fresh.GetName(), "Line A");
   EXPECT_EQ(fresh.GetComPort(), 2);
+}
+
+TEST_F(CommSetupDialogTest, AFailedSaveKeepsTheDialogOpenAndTheConnectionAsTheFileHasIt) {
+  CVRTComm* line = AddConnection("Line A", 2);
+  ASSERT_EQ(line->Save(), 1);
+  FakePorts({"COM2"}, {"2"});
+  const std::string path = dir_ + "/QUARO7K7_PTZ.xml";
+  const std::string before = SettingsText();
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_EQ(Run(line, 0,
+                [&](FakeWindow& w) {
+                  w.SetText(CVRTCommSetupDlg::kNameEdit, "Line B");
+                  w.Click(1);
+                  EXPECT_FALSE(w.Ended());
+                  EXPECT_EQ(w.GetText(CVRTCommSetupDlg::kNameEdit), "Line B");
+                  EXPECT_EQ(Texts(), Strings{ui::LoadString(20)});
+                  EXPECT_EQ(line->GetName(), "Line A");
+                  EXPECT_EQ(SettingsText(), before);
+                  ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+                  w.Click(1);
+                }),
+            ui::kResultOk);
+  EXPECT_EQ(line->GetName(), "Line B");
+  EXPECT_NE(SettingsText().find("<Name value=\"Line B\""), std::string::npos);
+  EXPECT_TRUE(Logged("COMMSETUPDLG.OnOk: Connection Line B save failed (error -22).\n"));
 }
 
 TEST_F(CommSetupDialogTest, ShortAndLongPortNamesAreListedWithoutMisreadingTheirNumber) {

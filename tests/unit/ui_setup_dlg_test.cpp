@@ -3,6 +3,7 @@
 // removing connections and cameras with every change saved at once, and the
 // driver closing its dialogs from another thread.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -572,6 +573,28 @@ TEST_F(SetupDialogTest, RemoveCameraAnsweredNoChangesNothingAndYesRemovesItWithI
   EXPECT_NE(CameraNumbered(11), nullptr);
 }
 
+TEST_F(SetupDialogTest, ARemoveWhoseSaveFailedIsReportedNotLoggedAsDone) {
+  const std::string before = FileText();
+  const std::string path = dir_.File(kFile);
+  for (int i = 0; i < 2; ++i) toolkit_.Answer(ui::kAnswerYes);
+  toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    w.ClickTreeItemText(kTree, "005 [012]: Gate");
+    w.Click(1014);
+    w.ClickTreeItemText(kTree, "[COM1]  Line A");
+    w.Click(1011);
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    w.Close();
+  });
+  EXPECT_EQ(Configure(-1), -12);
+  EXPECT_EQ(FileText(), before);
+  EXPECT_EQ(SetupMessageTexts(), (std::vector<std::string>{ui::LoadString(2), ui::LoadString(20),
+                                                           ui::LoadString(1), ui::LoadString(20)}));
+  EXPECT_EQ(Count(LogText(), "SETUPDLG.OnCamRemove: Settings save failed (error -22).\r\n"), 1);
+  EXPECT_EQ(Count(LogText(), "SETUPDLG.OnCommRemove: Settings save failed (error -22).\r\n"), 1);
+  EXPECT_EQ(Count(LogText(), "succesfully"), 0);
+}
+
 TEST_F(SetupDialogTest, ConfigureConnectionSavesUnderItsKeyAndCancelLaterUndoesNothing) {
   const std::string before = FileText();
   toolkit_.Queue(ui::kDlgCommSetup, [](FakeWindow& w) { w.Close(); });
@@ -579,25 +602,24 @@ TEST_F(SetupDialogTest, ConfigureConnectionSavesUnderItsKeyAndCancelLaterUndoesN
     CVRTComm* c = EditedConnection(w);
     EXPECT_EQ(c->GetName(), "Line A");
     EXPECT_EQ(static_cast<CVRTCommSetupDlg&>(w.Dialog()).IsNew, 0);
-    c->SetName("Line B");
-    c->SetComPort(5);
-    w.EndDialog(ui::kResultOk);
+    w.SetText(CVRTCommSetupDlg::kNameEdit, "Line B");
+    w.Click(1);
   });
   toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
     w.ClickTreeItemText(kTree, "[COM1]  Line A");
     w.Click(1009);
     EXPECT_EQ(FileText(), before);
     w.Click(1009);
-    EXPECT_NE(w.FindTreeItem("[COM5]  Line B"), ui::kNoTreeItem);
+    EXPECT_NE(w.FindTreeItem("[COM1]  Line B"), ui::kNoTreeItem);
     w.Close();
   });
   EXPECT_EQ(Configure(-1), -12);
   EXPECT_EQ(Connections()[1]->GetKey(), "comm2");
   EXPECT_EQ(Key("comm2/Name"), "Line B");
-  EXPECT_EQ(Key("comm2/ComPort"), "5");
+  EXPECT_EQ(Key("comm2/ComPort"), "1");
   Reopen();
   EXPECT_EQ(Connections()[1]->GetName(), "Line B");
-  EXPECT_EQ(Connections()[1]->GetComPort(), 5);
+  EXPECT_EQ(Connections()[1]->GetComPort(), 1);
 }
 
 TEST_F(SetupDialogTest, AddConnectionCancelledAddsNothingAndOkAddsItUnderTheFirstFreeKey) {
@@ -625,6 +647,43 @@ TEST_F(SetupDialogTest, AddConnectionCancelledAddsNothingAndOkAddsItUnderTheFirs
   EXPECT_EQ(Key("comm3/Name"), "Line C");
   Reopen();
   EXPECT_EQ(Connections().size(), 3u);
+}
+
+// A connection whose save failed: the driver setup dialog says so and shows
+// the connection setup dialog again with what was typed; its node left the
+// document, so no other write brings it in.
+TEST_F(SetupDialogTest, AnAddedConnectionWhoseSaveFailedIsOfferedAgainAndAddedOnceSaved) {
+  const std::string before = FileText();
+  const std::string path = dir_.File(kFile);
+  auto typeLineC = [](FakeWindow& w) {
+    auto& dialog = static_cast<CVRTCommSetupDlg&>(w.Dialog());
+    dialog.Connection->SetName("Line C");
+    dialog.Connection->SetComPort(7);
+    w.EndDialog(ui::kResultOk);
+  };
+  toolkit_.Queue(ui::kDlgCommSetup, typeLineC);
+  toolkit_.Queue(ui::kDlgCommSetup, [&](FakeWindow& w) {
+    EXPECT_EQ(w.GetText(CVRTCommSetupDlg::kNameEdit), "Line C");
+    EXPECT_EQ(FileText(), before);
+    EXPECT_EQ(Connections().size(), 2u);
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    ASSERT_EQ(Driver().Save(), 1);
+    EXPECT_EQ(FileText().find("Line C"), std::string::npos);
+    typeLineC(w);
+  });
+  toolkit_.Queue(ui::kDlgDriverSetup, [&](FakeWindow& w) {
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    w.Click(1010);
+    EXPECT_EQ(w.GetTreeItemText(kTree, w.GetSelectedTreeItem(kTree)), "[COM7]  Line C");
+    w.Click(1);
+  });
+  EXPECT_EQ(Configure(-1), 1);
+  EXPECT_EQ(SetupMessageTexts(), std::vector<std::string>{ui::LoadString(20)});
+  EXPECT_EQ(Count(LogText(),
+                  "SETUPDLG.SetupNewConnection: Connection Line C save failed (error "
+                  "-22).\r\n"),
+            1);
+  EXPECT_EQ(Key("comm3/Name"), "Line C");
 }
 
 TEST_F(SetupDialogTest, ACameraRemovedElsewhereSinceTheTreeWasFilledIsLeftAlone) {
