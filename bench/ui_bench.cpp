@@ -479,7 +479,9 @@ class ActingSetupDlg : public CVRTSetupDlg {
   ActingSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit, std::string item, int button)
       : CVRTSetupDlg(driver, toolkit), item_(std::move(item)), button_(button) {}
   int OnInitDialog() override {
-    ui::DialogWindow* real = Window();
+    // Between the dialog's text conversion and the renderer, so that the
+    // conversion still comes first and the renderer last.
+    ui::DialogWindow* real = RendererWindow();
     AnsweringWindow answering(*real);
     Attach(&answering);
     const int result = CVRTSetupDlg::OnInitDialog();
