@@ -194,6 +194,12 @@ std::string Content(XmlDomDocument& document, const std::string& subtree) {
   return camera ? There(Canonical(*camera, 0, nullptr)) : std::string();
 }
 
+bool ConnectionIsThere(XmlDomDocument& document, const std::string& connection) {
+  std::string rootName;
+  if (connection.empty() || !RootElement(document, &rootName)) return false;
+  return document.SelectSingleNode(rootName + "/" + connection) != nullptr;
+}
+
 std::map<std::string, std::string> Contents(XmlDomDocument& document) {
   std::map<std::string, std::string> contents;
   contents[""] = Canonical(*document.DocumentNode(), 2, IsConnectionName);

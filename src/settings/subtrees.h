@@ -52,6 +52,10 @@ std::string Content(XmlDomDocument& document, const std::string& subtree);
 // Whether a content is that of a subtree that is there.
 bool IsThere(const std::string& content);
 
+// Whether the connection's element ("comm1") is in the document: what
+// IsThere(Content(document, connection)) tells, without reading its content.
+bool ConnectionIsThere(XmlDomDocument& document, const std::string& connection);
+
 // Every subtree of the document with its content, in one pass.
 std::map<std::string, std::string> Contents(XmlDomDocument& document);
 // The content of a subtree from Contents(), also of one that is not there.

@@ -326,7 +326,8 @@ void CXMLSettingsAPI::Record(Change change) {
     // A camera put into a connection that is not there makes the
     // connection's element too.
     if (!deleting && place.subtree != place.connection &&
-        subtrees::Content(*Document, place.connection).empty()) {
+        PendingBefore.count(place.connection) == 0 &&
+        !subtrees::ConnectionIsThere(*Document, place.connection)) {
       MarkPending(place.connection);
     }
     if (deleting && place.wholeConnection) {
