@@ -17,8 +17,6 @@
 namespace {
 
 constexpr char kNotAccessible[] = " Not Accessible";
-constexpr int kStringIllegalPort = 9;
-constexpr int kStringSaveFailed = 20;
 
 std::mutex gPortSourceLock;
 SerialPortSource gPortSource;
@@ -120,7 +118,7 @@ void CVRTCommSetupDlg::FillPortList() {
   }
   Win().Enable(kPortCombo, true);
   if (selection != -1 && !Win().SetSelection(kPortCombo, selection)) {
-    Win().MessageBox(ui::LoadString(kStringIllegalPort), ui::MsgButtons::kOk,
+    Win().MessageBox(ui::LoadString(ui::kStringIllegalPort), ui::MsgButtons::kOk,
                      ui::MsgIcon::kInformation);
   }
 }
@@ -159,7 +157,7 @@ int CVRTCommSetupDlg::GetData() {
   }
   driver_.Log().WriteLine("COMMSETUPDLG.OnOk: Connection %s save failed (error %d).\n",
                           settings.Name.c_str(), saved);
-  Win().MessageBox(ui::LoadString(kStringSaveFailed), ui::MsgButtons::kOk,
+  Win().MessageBox(ui::LoadString(ui::kStringSaveFailed), ui::MsgButtons::kOk,
                    ui::MsgIcon::kExclamation);
   return 0;
 }
@@ -179,7 +177,7 @@ bool CVRTCommSetupDlg::SaveNew(CVRTDriver& driver, CVRTComm& connection, const s
   }
   driver.Log().WriteLine("%s: Connection %s save failed (error %d).\n", where,
                          connection.GetName().c_str(), saved);
-  shownOn.MessageBox(ui::LoadString(kStringSaveFailed), ui::MsgButtons::kOk,
+  shownOn.MessageBox(ui::LoadString(ui::kStringSaveFailed), ui::MsgButtons::kOk,
                      ui::MsgIcon::kExclamation);
   return false;
 }

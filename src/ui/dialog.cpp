@@ -2,13 +2,6 @@
 
 namespace ui {
 
-namespace {
-
-// Told when a field holds a character the settings cannot store.
-constexpr int kStringTextNotStorable = 19;
-
-}  // namespace
-
 bool CDialog::Deliver(const DialogEvent& event, bool updateFirst) {
   const auto open = [this] { return texts_.Renderer() != nullptr && !texts_.Ended(); };
   if (!open()) return true;

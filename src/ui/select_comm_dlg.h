@@ -2,15 +2,14 @@
 // the connection a new camera goes on, or creates one on the spot.
 #pragma once
 
+#include "ui/control_ids.h"
 #include "ui/dialog.h"
 
 class CVRTComm;
 class CVRTDriver;
 
-class CVRTSelectCommDlg : public ui::CDialog {
+class CVRTSelectCommDlg : public ui::CDialog, public ui::SelectCommIds {
  public:
-  enum ControlId { kConnectionList = 1013, kCreateNew = 1037 };
-
   CVRTSelectCommDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
   ~CVRTSelectCommDlg() override;
 

@@ -48,8 +48,6 @@ void Guard(Work&& work) {
 
 void* AsData(void* object) { return object; }
 
-constexpr int kStringSaveFailed = 20;
-
 }  // namespace
 
 CVRTSetupDlg::CVRTSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit)
@@ -272,8 +270,8 @@ int CVRTSetupDlg::SetupNewConnection() {
 }
 
 void CVRTSetupDlg::OnCommRemove() {
-  if (Win().MessageBox(ui::LoadString(1), ui::MsgButtons::kYesNo, ui::MsgIcon::kQuestion) !=
-      ui::kAnswerYes)
+  if (Win().MessageBox(ui::LoadString(ui::kStringRemoveConnection), ui::MsgButtons::kYesNo,
+                       ui::MsgIcon::kQuestion) != ui::kAnswerYes)
     return;
   CVRTComm* connection = GetSelectedConnection();
   const ui::TreeItem item = Win().GetSelectedTreeItem(kTree);
@@ -364,8 +362,8 @@ int CVRTSetupDlg::SetupNewCamera() {
 }
 
 void CVRTSetupDlg::OnCamRemove() {
-  if (Win().MessageBox(ui::LoadString(2), ui::MsgButtons::kYesNo, ui::MsgIcon::kQuestion) !=
-      ui::kAnswerYes)
+  if (Win().MessageBox(ui::LoadString(ui::kStringRemoveCamera), ui::MsgButtons::kYesNo,
+                       ui::MsgIcon::kQuestion) != ui::kAnswerYes)
     return;
   CVRTCamera* camera = GetSelectedCamera();
   const ui::TreeItem item = Win().GetSelectedTreeItem(kTree);
@@ -387,7 +385,7 @@ bool CVRTSetupDlg::Removed(const char* where, const std::function<void()>& remov
     // is left, and the user is told that the file was not changed.
     VRT_LOG_LINE("SETUPDLG.%s: Settings save failed (error %d).\n", where, QUARO7_EXCEPTION);
     FillTree();
-    Win().MessageBox(ui::LoadString(kStringSaveFailed), ui::MsgButtons::kOk,
+    Win().MessageBox(ui::LoadString(ui::kStringSaveFailed), ui::MsgButtons::kOk,
                      ui::MsgIcon::kExclamation);
     return false;
   }
