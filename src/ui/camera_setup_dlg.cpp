@@ -42,9 +42,9 @@ std::string Number(int value) { return std::to_string(value); }
 
 CVRTCameraSetupDlg::CVRTCameraSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit,
                                        CVRTComm* connection)
-    : ui::CDialog(toolkit, ui::kDlgCameraSetup), driver_(driver), connection_(connection) {}
-
-CVRTCameraSetupDlg::~CVRTCameraSetupDlg() { driver_.RemoveWindow(this); }
+    : ui::CDialog(toolkit, ui::kDlgCameraSetup, &driver),
+      driver_(driver),
+      connection_(connection) {}
 
 int CVRTCameraSetupDlg::OnInitDialog() {
   if (Camera == nullptr) {
@@ -58,7 +58,6 @@ int CVRTCameraSetupDlg::OnInitDialog() {
     Win().MessageBox(ui::LoadString(ui::kStringCannotOpen), ui::MsgButtons::kOk,
                      ui::MsgIcon::kInformation);
   }
-  driver_.AddWindow(this);
   Win().SetLimit(kNameEdit, kNameLimit);
   Win().SetLimit(kPresetSpeedEdit, 3);
   Win().SetLimit(kNodeEdit, 3);
@@ -356,5 +355,4 @@ void CVRTCameraSetupDlg::OnDestroy() {
   if (openedConnection_ && connection_ != nullptr && connection_->OpenCount() == 0)
     connection_->Close();
   openedConnection_ = false;
-  driver_.RemoveWindow(this);
 }

@@ -20,7 +20,6 @@ class CVRTCameraSetupDlg : public ui::CDialog, public ui::CameraSetupIds {
   static constexpr int kHighestNodeAddress = camera_keys::Of(camera_keys::NodeAddress).high;
 
   CVRTCameraSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit, CVRTComm* connection);
-  ~CVRTCameraSetupDlg() override;
 
   // The camera being edited (not owned); set before the dialog is shown.
   CVRTCamera* Camera = nullptr;

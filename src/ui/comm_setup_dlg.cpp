@@ -45,12 +45,9 @@ void SetSerialPortSourceForTesting(SerialPortSource source) {
 }
 
 CVRTCommSetupDlg::CVRTCommSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit)
-    : ui::CDialog(toolkit, ui::kDlgCommSetup), driver_(driver) {}
-
-CVRTCommSetupDlg::~CVRTCommSetupDlg() { driver_.RemoveWindow(this); }
+    : ui::CDialog(toolkit, ui::kDlgCommSetup, &driver), driver_(driver) {}
 
 int CVRTCommSetupDlg::OnInitDialog() {
-  driver_.AddWindow(this);
   InitControls();
   if (Connection != nullptr && !Connection->GetKey().empty()) {
     driver_.Log().WriteLine(
@@ -206,5 +203,4 @@ void CVRTCommSetupDlg::OnDestroy() {
   // Ended by the driver rather than by OK or Cancel: the port is given back
   // all the same.
   if (!ended_) ReopenPort();
-  driver_.RemoveWindow(this);
 }

@@ -30,7 +30,6 @@ class CVRTCommSetupDlg : public ui::CDialog, public ui::CommSetupIds {
   static constexpr int kHighestComPort = comm_keys::kHighestComPort;
 
   CVRTCommSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
-  ~CVRTCommSetupDlg() override;
 
   // The connection being edited (not owned); set before the dialog is shown.
   CVRTComm* Connection = nullptr;

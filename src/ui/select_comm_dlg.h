@@ -11,7 +11,6 @@ class CVRTDriver;
 class CVRTSelectCommDlg : public ui::CDialog, public ui::SelectCommIds {
  public:
   CVRTSelectCommDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
-  ~CVRTSelectCommDlg() override;
 
   // The chosen connection (not owned) once the dialog ended with OK.
   CVRTComm* SelectedConnection = nullptr;
@@ -19,7 +18,6 @@ class CVRTSelectCommDlg : public ui::CDialog, public ui::SelectCommIds {
   int OnInitDialog() override;
   void OnCommand(int controlId, ui::Notify code) override;
   void OnOk() override;
-  void OnDestroy() override;
 
  protected:
   void FillList();

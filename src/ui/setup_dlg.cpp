@@ -51,9 +51,7 @@ void* AsData(void* object) { return object; }
 }  // namespace
 
 CVRTSetupDlg::CVRTSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit)
-    : ui::CDialog(toolkit, ui::kDlgDriverSetup), driver_(driver) {}
-
-CVRTSetupDlg::~CVRTSetupDlg() { driver_.RemoveWindow(this); }
+    : ui::CDialog(toolkit, ui::kDlgDriverSetup, &driver), driver_(driver) {}
 
 std::string CVRTSetupDlg::ConnectionText(CVRTComm* connection) {
   return Format("[COM%d]  %s", connection->GetComPort(), connection->GetName().c_str());
@@ -70,7 +68,6 @@ std::string CVRTSetupDlg::CameraText(CVRTCamera* camera) {
 int CVRTSetupDlg::OnInitDialog() {
   Guard([&] {
     FillTree();
-    driver_.AddWindow(this);
     Win().SetTimer(kStartTimer, kStartDelayMs);
     VRT_LOG_LINE("SETUPDLG.OnInitDialog: Driver setup dialog opened\n");
   });
@@ -122,19 +119,7 @@ void CVRTSetupDlg::OnTimer(int timerId) {
 
 void CVRTSetupDlg::OnOk() {
   VRT_LOG_LINE("SETUPDLG.OnOk: Driver setup dialog closed\n");
-  driver_.RemoveWindow(this);
   EndDialog(ui::kResultOk);
-}
-
-void CVRTSetupDlg::OnCancel() {
-  driver_.RemoveWindow(this);
-  EndDialog(ui::kResultCancel);
-}
-
-void CVRTSetupDlg::OnDestroy() {
-  // Also when the driver ended the dialog: it leaves the list before its
-  // window goes.
-  driver_.RemoveWindow(this);
 }
 
 bool CVRTSetupDlg::SelectedImageIs(int image) {

@@ -22,7 +22,6 @@ class CVRTSetupDlg : public ui::CDialog, public ui::DriverSetupIds {
   enum { kStartTimer = 1010, kStartDelayMs = 20 };
 
   CVRTSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
-  ~CVRTSetupDlg() override;
 
   int PendingAction = kPendingNone;
   // The host's camera number given to the configure call, or -1.
@@ -32,9 +31,7 @@ class CVRTSetupDlg : public ui::CDialog, public ui::DriverSetupIds {
   void OnCommand(int controlId, ui::Notify code) override;
   void OnTimer(int timerId) override;
   void OnOk() override;
-  void OnCancel() override;
   void OnCommandUpdate() override;
-  void OnDestroy() override;
 
   void FillTree();
   void OnCommConfigure();
