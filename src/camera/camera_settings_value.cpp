@@ -21,8 +21,8 @@ static_assert(sizeof kMembers / sizeof kMembers[0] == camera_keys::kCount, "one 
 static_assert(CameraSettings::kMaxRelayNameLength == CVRTCamera::kNameLength,
               "relay names are cut as the host's are");
 
-constexpr int kStringFillAllFields = 3;
-constexpr int kStringIllegalNode = 17;
+using ui::kStringFillAllFields;
+using ui::kStringIllegalNode;
 
 std::string DefaultRelayName(int relay) { return "Relay" + std::to_string(relay + 1); }
 

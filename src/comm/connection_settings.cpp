@@ -8,9 +8,9 @@
 
 namespace {
 
-constexpr int kStringNameMissing = 8;
-constexpr int kStringIllegalPort = 9;
-constexpr int kStringPortReserved = 11;
+using ui::kStringNameMissing;
+using ui::kStringIllegalPort;
+using ui::kStringPortReserved;
 
 ConnectionSettingsCheck Refused(ConnectionSettingsCheck::Problem problem, std::string message) {
   ConnectionSettingsCheck check;

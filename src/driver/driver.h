@@ -20,6 +20,7 @@
 #include "quaro7k7_ptz.h"
 #include "settings/xml_settings.h"
 #include "ui/dialog_window.h"
+#include "ui/window_list.h"
 
 class CVRTCamera;
 class CVRTComm;
@@ -52,7 +53,7 @@ class HeldCamera {
   CVRTCamera* camera_ = nullptr;
 };
 
-class CVRTDriver {
+class CVRTDriver final : public ui::WindowList {
  public:
   static constexpr const char* kApplicationName = "QUARO7K7_PTZ";
   static constexpr const char* kSettingsFileName = "QUARO7K7_PTZ.xml";
@@ -114,10 +115,10 @@ class CVRTDriver {
   int ConnectionCount();
 
   // --- dialogs and callback (driver.cpp) ---
-  // The open driver dialogs: each enters itself (on its own thread) and
-  // leaves before its window goes.
-  void AddWindow(ui::CDialog* dialog);
-  void RemoveWindow(ui::CDialog* dialog);
+  // The open driver dialogs: each enters itself (on its own thread) as its
+  // window is initialised and leaves before its window goes (ui::CDialog).
+  void AddWindow(ui::CDialog* dialog) override;
+  void RemoveWindow(ui::CDialog* dialog) override;
   // Ends every open dialog with Cancel, from any thread: the end is posted
   // to each dialog's thread. A dialog that opens while the configure calls
   // of that moment still run is ended as it enters.

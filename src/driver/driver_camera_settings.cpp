@@ -11,9 +11,9 @@
 #include "ui/resources.h"
 
 namespace {
-constexpr int kStringNumberTaken = 12;
-constexpr int kStringAddressTaken = 13;
-constexpr int kStringNameTaken = 14;
+using ui::kStringNumberTaken;
+using ui::kStringAddressTaken;
+using ui::kStringNameTaken;
 }  // namespace
 
 CameraSettingsCheck CVRTDriver::CheckCamera(const CameraSettings& settings, CVRTComm* connection,

@@ -3,11 +3,7 @@
 #include "driver/driver.h"
 
 CAbout::CAbout(CVRTDriver& driver, ui::Toolkit& toolkit)
-    : ui::CDialog(toolkit, ui::kDlgAbout), driver_(driver) {
-  driver_.AddWindow(this);
-}
-
-CAbout::~CAbout() { driver_.RemoveWindow(this); }
+    : ui::CDialog(toolkit, ui::kDlgAbout, &driver), driver_(driver) {}
 
 int CAbout::OnInitDialog() {
   // The driver was closing its windows before this one had a window to
@@ -15,5 +11,3 @@ int CAbout::OnInitDialog() {
   if (driver_.ClosingWindows()) EndDialog(ui::kResultCancel);
   return 1;
 }
-
-void CAbout::OnDestroy() { driver_.RemoveWindow(this); }

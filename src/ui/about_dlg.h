@@ -7,13 +7,11 @@ class CVRTDriver;
 
 class CAbout : public ui::CDialog {
  public:
-  // Enters the driver's window list at once, so that the driver can close
-  // it; leaves it when it goes.
+  // In the driver's window list while it is up, so that the driver can
+  // close it.
   CAbout(CVRTDriver& driver, ui::Toolkit& toolkit);
-  ~CAbout() override;
 
   int OnInitDialog() override;
-  void OnDestroy() override;
 
  private:
   CVRTDriver& driver_;

@@ -13,10 +13,6 @@
 
 namespace {
 
-constexpr int kStringCannotOpen = 16;
-constexpr int kStringResetWarning = 18;
-constexpr int kStringSaveFailed = 20;
-
 // The ranges the dialog keeps the camera's values in, and the values it
 // falls back on, are those of the camera's keys.
 constexpr const camera_keys::NumberKey& kSpeedLevel = camera_keys::Of(camera_keys::CamAccFactor);
@@ -46,9 +42,9 @@ std::string Number(int value) { return std::to_string(value); }
 
 CVRTCameraSetupDlg::CVRTCameraSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit,
                                        CVRTComm* connection)
-    : ui::CDialog(toolkit, ui::kDlgCameraSetup), driver_(driver), connection_(connection) {}
-
-CVRTCameraSetupDlg::~CVRTCameraSetupDlg() { driver_.RemoveWindow(this); }
+    : ui::CDialog(toolkit, ui::kDlgCameraSetup, &driver),
+      driver_(driver),
+      connection_(connection) {}
 
 int CVRTCameraSetupDlg::OnInitDialog() {
   if (Camera == nullptr) {
@@ -59,10 +55,9 @@ int CVRTCameraSetupDlg::OnInitDialog() {
   bool usable = connection_ != nullptr && connection_->IsOpen();
   if (connection_ != nullptr && !usable) usable = openedConnection_ = connection_->Open() == 1;
   if (!usable) {
-    Win().MessageBox(ui::LoadString(kStringCannotOpen), ui::MsgButtons::kOk,
+    Win().MessageBox(ui::LoadString(ui::kStringCannotOpen), ui::MsgButtons::kOk,
                      ui::MsgIcon::kInformation);
   }
-  driver_.AddWindow(this);
   Win().SetLimit(kNameEdit, kNameLimit);
   Win().SetLimit(kPresetSpeedEdit, 3);
   Win().SetLimit(kNodeEdit, 3);
@@ -219,7 +214,7 @@ void CVRTCameraSetupDlg::OnPing() {
 }
 
 void CVRTCameraSetupDlg::OnReset() {
-  if (Win().MessageBox(ui::LoadString(kStringResetWarning), ui::MsgButtons::kYesNo,
+  if (Win().MessageBox(ui::LoadString(ui::kStringResetWarning), ui::MsgButtons::kYesNo,
                        ui::MsgIcon::kExclamation, ui::kAnswerNo) != ui::kAnswerYes) {
     return;
   }
@@ -316,7 +311,7 @@ bool CVRTCameraSetupDlg::CheckAndApply() {
   if (saved == 1) return true;
   driver_.Log().WriteLine("CAMERASETUPDLG.OnOk: Camera %d (name: %s) save failed (error %d).\n",
                           settings.TavoID + 1, settings.Name.c_str(), saved);
-  Win().MessageBox(ui::LoadString(kStringSaveFailed), ui::MsgButtons::kOk,
+  Win().MessageBox(ui::LoadString(ui::kStringSaveFailed), ui::MsgButtons::kOk,
                    ui::MsgIcon::kExclamation);
   return false;
 }
@@ -360,5 +355,4 @@ void CVRTCameraSetupDlg::OnDestroy() {
   if (openedConnection_ && connection_ != nullptr && connection_->OpenCount() == 0)
     connection_->Close();
   openedConnection_ = false;
-  driver_.RemoveWindow(this);
 }

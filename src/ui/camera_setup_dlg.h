@@ -4,46 +4,15 @@
 
 #include "camera/camera_keys.h"
 #include "camera/camera_settings_value.h"
+#include "ui/control_ids.h"
 #include "ui/dialog.h"
 
 class CVRTCamera;
 class CVRTComm;
 class CVRTDriver;
 
-class CVRTCameraSetupDlg : public ui::CDialog {
+class CVRTCameraSetupDlg : public ui::CDialog, public ui::CameraSetupIds {
  public:
-  enum ControlId {
-    kNumberEdit = 1010,
-    kNameEdit = 1011,
-    kConnectionEdit = 1012,
-    kAddressEdit = 1013,
-    kLeft = 1023,
-    kPing = 1024,
-    kRight = 1025,
-    kPingResult = 1026,
-    kUp = 1027,
-    kDown = 1028,
-    kPortEdit = 1029,
-    kSet = 1030,
-    kDefaultSpeed = 1038,
-    kCustomSpeed = 1039,
-    kSpeedBar = 1040,
-    kSpeedMin = 1041,
-    kSpeedMax = 1042,
-    kPresetCountEdit = 1043,
-    kPresetSpeedEdit = 1044,
-    kLensSlow = 1046,
-    kRelayCountEdit = 1048,
-    kMenu = 1049,
-    kNodeEdit = 1050,
-    kVersionEdit = 1051,
-    kMonitorEdit = 1052,
-    kWaitForResponse = 1053,
-    kAux1List = 1054,
-    kAux2List = 1055,
-    kAux3List = 1057,
-    kReset = 1022,
-  };
   static constexpr int kMaxRelays = camera_keys::Of(camera_keys::NofRelays).high;
   static constexpr int kMaxPresetLocations = camera_keys::Of(camera_keys::NofStorageLocations).high;
   static constexpr int kNameLimit = static_cast<int>(CameraSettings::kMaxNameLength);
@@ -51,7 +20,6 @@ class CVRTCameraSetupDlg : public ui::CDialog {
   static constexpr int kHighestNodeAddress = camera_keys::Of(camera_keys::NodeAddress).high;
 
   CVRTCameraSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit, CVRTComm* connection);
-  ~CVRTCameraSetupDlg() override;
 
   // The camera being edited (not owned); set before the dialog is shown.
   CVRTCamera* Camera = nullptr;

@@ -17,8 +17,6 @@
 namespace {
 
 constexpr char kNotAccessible[] = " Not Accessible";
-constexpr int kStringIllegalPort = 9;
-constexpr int kStringSaveFailed = 20;
 
 std::mutex gPortSourceLock;
 SerialPortSource gPortSource;
@@ -47,12 +45,9 @@ void SetSerialPortSourceForTesting(SerialPortSource source) {
 }
 
 CVRTCommSetupDlg::CVRTCommSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit)
-    : ui::CDialog(toolkit, ui::kDlgCommSetup), driver_(driver) {}
-
-CVRTCommSetupDlg::~CVRTCommSetupDlg() { driver_.RemoveWindow(this); }
+    : ui::CDialog(toolkit, ui::kDlgCommSetup, &driver), driver_(driver) {}
 
 int CVRTCommSetupDlg::OnInitDialog() {
-  driver_.AddWindow(this);
   InitControls();
   if (Connection != nullptr && !Connection->GetKey().empty()) {
     driver_.Log().WriteLine(
@@ -120,7 +115,7 @@ void CVRTCommSetupDlg::FillPortList() {
   }
   Win().Enable(kPortCombo, true);
   if (selection != -1 && !Win().SetSelection(kPortCombo, selection)) {
-    Win().MessageBox(ui::LoadString(kStringIllegalPort), ui::MsgButtons::kOk,
+    Win().MessageBox(ui::LoadString(ui::kStringIllegalPort), ui::MsgButtons::kOk,
                      ui::MsgIcon::kInformation);
   }
 }
@@ -159,7 +154,7 @@ int CVRTCommSetupDlg::GetData() {
   }
   driver_.Log().WriteLine("COMMSETUPDLG.OnOk: Connection %s save failed (error %d).\n",
                           settings.Name.c_str(), saved);
-  Win().MessageBox(ui::LoadString(kStringSaveFailed), ui::MsgButtons::kOk,
+  Win().MessageBox(ui::LoadString(ui::kStringSaveFailed), ui::MsgButtons::kOk,
                    ui::MsgIcon::kExclamation);
   return 0;
 }
@@ -179,7 +174,7 @@ bool CVRTCommSetupDlg::SaveNew(CVRTDriver& driver, CVRTComm& connection, const s
   }
   driver.Log().WriteLine("%s: Connection %s save failed (error %d).\n", where,
                          connection.GetName().c_str(), saved);
-  shownOn.MessageBox(ui::LoadString(kStringSaveFailed), ui::MsgButtons::kOk,
+  shownOn.MessageBox(ui::LoadString(ui::kStringSaveFailed), ui::MsgButtons::kOk,
                      ui::MsgIcon::kExclamation);
   return false;
 }
@@ -208,5 +203,4 @@ void CVRTCommSetupDlg::OnDestroy() {
   // Ended by the driver rather than by OK or Cancel: the port is given back
   // all the same.
   if (!ended_) ReopenPort();
-  driver_.RemoveWindow(this);
 }

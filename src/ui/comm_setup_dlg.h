@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "comm/comm_keys.h"
+#include "ui/control_ids.h"
 #include "ui/dialog.h"
 
 class CVRTComm;
@@ -23,14 +24,12 @@ struct SerialPortSource {
 // Replaces the system's ports (for tests); an empty source restores them.
 void SetSerialPortSourceForTesting(SerialPortSource source);
 
-class CVRTCommSetupDlg : public ui::CDialog {
+class CVRTCommSetupDlg : public ui::CDialog, public ui::CommSetupIds {
  public:
-  enum ControlId { kNameEdit = 1014, kPortCombo = 1029 };
   // The highest COM port number a connection's settings keep.
   static constexpr int kHighestComPort = comm_keys::kHighestComPort;
 
   CVRTCommSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
-  ~CVRTCommSetupDlg() override;
 
   // The connection being edited (not owned); set before the dialog is shown.
   CVRTComm* Connection = nullptr;

@@ -11,8 +11,13 @@
 #include "ui/code_page_window.h"
 #include "ui/dialog_window.h"
 #include "ui/resources.h"
+#include "ui/window_list.h"
 
 namespace ui {
+
+// A dialog ended by its OK or Cancel button answers the button's id.
+static_assert(int{kIdOk} == int{kResultOk} && int{kIdCancel} == int{kResultCancel},
+              "OK and Cancel end with their ids");
 
 class CDialog;
 
@@ -53,8 +58,11 @@ class Toolkit {
 
 class CDialog {
  public:
-  CDialog(Toolkit& toolkit, int resourceId) : toolkit_(toolkit), resourceId_(resourceId) {}
-  virtual ~CDialog() = default;
+  // windows: the list of open dialogs this one enters while its window is
+  // up (nullptr: none).
+  CDialog(Toolkit& toolkit, int resourceId, WindowList* windows = nullptr)
+      : toolkit_(toolkit), resourceId_(resourceId), windows_(windows) {}
+  virtual ~CDialog() { LeaveList(); }
   CDialog(const CDialog&) = delete;
   CDialog& operator=(const CDialog&) = delete;
 
@@ -64,25 +72,23 @@ class CDialog {
   // holds (the renderers' own tests bring descriptions of their own).
   virtual const DialogResource* Resource() const { return FindDialog(resourceId_); }
 
-  // Shows this dialog modally over parent (nullptr: over hostParent).
-  int DoModal(CDialog* parent = nullptr, void* hostParent = nullptr) {
-    return toolkit_.RunModal(*this, parent, hostParent);
-  }
+  // Shows this dialog modally over parent (nullptr: over hostParent). The
+  // dialog is in its window list from its initialisation until its window
+  // goes, and out of it when this returns, whatever the renderer did.
+  int DoModal(CDialog* parent = nullptr, void* hostParent = nullptr);
 
   // --- called by the renderer, on the dialog's thread ---
-  // The renderer's window of this dialog (nullptr: it goes).
-  void Attach(DialogWindow* window) {
-    std::lock_guard<std::mutex> hold(attachLock_);
-    texts_.Bind(window, window != nullptr ? toolkit_.Encoding() : TextEncoding::kCodePage);
-    if (window != nullptr) failure_ = nullptr;
-  }
+  // The renderer's window of this dialog (nullptr: it goes; the dialog
+  // leaves its window list first).
+  void Attach(DialogWindow* window);
   // The window as the dialog side sees it (texts in the code page), or
   // nullptr while none is attached.
   DialogWindow* Window() { return texts_.Renderer() != nullptr ? &texts_ : nullptr; }
   // The renderer's own window, as attached.
   DialogWindow* RendererWindow() const { return texts_.Renderer(); }
 
-  // Runs one event in the dialog class: the command-update rules first
+  // Runs one event in the dialog class (the initialisation enters the
+  // dialog into its window list first): the command-update rules first
   // (unless updateFirst is false), the event, the rules again, each step
   // only while the dialog has not ended its window. A text the code page
   // cannot hold abandons the event: the user is told, the field gets the
@@ -99,9 +105,9 @@ class CDialog {
     return failure;
   }
 
-  // Ends the dialog with result from any thread (the driver closing its
-  // windows): posted to the dialog's window while it has one, nothing once
-  // the renderer has detached it.
+  // Ends the dialog with result from any thread (the window list closing
+  // its dialogs): posted to the dialog's window while it has one, nothing
+  // once the renderer has detached it.
   void PostEndDialog(int result) {
     std::lock_guard<std::mutex> hold(attachLock_);
     texts_.PostEndDialog(result);
@@ -128,8 +134,16 @@ class CDialog {
   void EndDialog(int result) { texts_.EndDialog(result); }
 
  private:
+  // The window list, entered and left on the dialog's thread. Never called
+  // with attachLock_ held: the list holds its own lock while it posts ends
+  // (PostEndDialog), which take attachLock_.
+  void EnterList();
+  void LeaveList();
+
   Toolkit& toolkit_;
   int resourceId_;
+  WindowList* windows_;
+  bool listed_ = false;
   // Attach and PostEndDialog: a post from another thread never reaches a
   // window that is going away.
   std::mutex attachLock_;

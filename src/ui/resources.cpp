@@ -46,6 +46,7 @@ ControlResource Combo(int id, int x, int y, int w, int h, std::uint32_t style,
 
 // 101: the driver setup dialog.
 DialogResource DriverSetup() {
+  using C = DriverSetupIds;
   return {kDlgDriverSetup,
           "QUARO7K7_PTZ Driver Setup",
           "MS Sans Serif",
@@ -54,7 +55,7 @@ DialogResource DriverSetup() {
           223,
           {
               Label("Configuration:", 4, 3, 44, 8),
-              {1008,
+              {C::kTree,
                ControlKind::kTreeView,
                kHasButtons | kHasLines | kLinesAtRoot | kShowSelAlways | kBorder | kTab,
                "",
@@ -64,20 +65,21 @@ DialogResource DriverSetup() {
                204,
                {}},
               Group("Connection", 197, 10, 89, 65),
-              Button(1009, "Configure Connection ...", 200, 20, 82, 14),
-              Button(1010, "Add Connection ...", 200, 37, 82, 14),
-              Button(1011, "Remove Connection ...", 200, 55, 82, 14),
+              Button(C::kCommConfigure, "Configure Connection ...", 200, 20, 82, 14),
+              Button(C::kCommAdd, "Add Connection ...", 200, 37, 82, 14),
+              Button(C::kCommRemove, "Remove Connection ...", 200, 55, 82, 14),
               Group("Camera", 197, 81, 89, 64),
-              Button(1012, "Configure Camera ...", 200, 91, 82, 14),
-              Button(1013, "Add Camera ...", 200, 108, 82, 14),
-              Button(1014, "Remove Camera ...", 200, 126, 82, 14),
-              Button(1015, "About Driver", 200, 185, 82, 14),
-              Button(1, "OK", 200, 202, 82, 14, kDefault),
+              Button(C::kCamConfigure, "Configure Camera ...", 200, 91, 82, 14),
+              Button(C::kCamAdd, "Add Camera ...", 200, 108, 82, 14),
+              Button(C::kCamRemove, "Remove Camera ...", 200, 126, 82, 14),
+              Button(C::kAboutButton, "About Driver", 200, 185, 82, 14),
+              Button(kIdOk, "OK", 200, 202, 82, 14, kDefault),
           }};
 }
 
 // 107: the camera setup dialog.
 DialogResource CameraSetup() {
+  using C = CameraSetupIds;
   return {kDlgCameraSetup,
           "Camera Setup",
           "MS Sans Serif",
@@ -87,62 +89,63 @@ DialogResource CameraSetup() {
           {
               Group("Common information", 5, 4, 208, 89),
               Label("DVR camera ID:", 13, 21, 57, 8),
-              Edit(1010, 75, 18, 17, 13, kNumber),
+              Edit(C::kNumberEdit, 75, 18, 17, 13, kNumber),
               Label("(1 ... n)", 98, 20, 36, 9),
               Label("Connection:", 29, 44, 39, 8),
-              Edit(1012, 75, 41, 82, 13, kReadOnly),
-              Edit(1029, 157, 41, 42, 13, kReadOnly),
+              Edit(C::kConnectionEdit, 75, 41, 82, 13, kReadOnly),
+              Edit(C::kPortEdit, 157, 41, 42, 13, kReadOnly),
               Label("Camera name:", 22, 72, 47, 8),
-              Edit(1011, 75, 69, 125, 13),
+              Edit(C::kNameEdit, 75, 69, 125, 13),
               Group("Addresses", 217, 4, 207, 89),
               Label("Node address:", 223, 15, 48, 11),
-              Edit(1050, 273, 14, 18, 12),
+              Edit(C::kNodeEdit, 273, 14, 18, 12),
               Label("Camera address:", 313, 15, 54, 8),
-              Edit(1013, 375, 13, 17, 13, kNumber),
+              Edit(C::kAddressEdit, 375, 13, 17, 13, kNumber),
               Label("Control monitor:", 315, 29, 51, 11),
-              Edit(1052, 375, 29, 18, 12),
+              Edit(C::kMonitorEdit, 375, 29, 18, 12),
               Label("Korvalin sw versions:", 225, 53, 66, 11),
-              Edit(1051, 295, 53, 108, 12, kReadOnly),
-              Button(1024, "Ping Serial Connection", 225, 69, 87, 13),
-              Label("", 315, 71, 91, 11, kStyleNone, 1026),
+              Edit(C::kVersionEdit, 295, 53, 108, 12, kReadOnly),
+              Button(C::kPing, "Ping Serial Connection", 225, 69, 87, 13),
+              Label("", 315, 71, 91, 11, kStyleNone, C::kPingResult),
               Group("Presets", 5, 103, 109, 89),
               Label("Default speed (18-100):", 9, 113, 75, 10),
-              Edit(1044, 86, 113, 22, 13),
+              Edit(C::kPresetSpeedEdit, 86, 113, 22, 13),
               Label("Number of presets:", 21, 135, 61, 12),
-              Edit(1043, 86, 135, 22, 13),
+              Edit(C::kPresetCountEdit, 86, 135, 22, 13),
               Group("Camera speed", 117, 103, 95, 90),
-              Radio(1038, "Default", 129, 122, 68, 10, kAuto | kGroup | kTab),
-              Radio(1039, "Custom", 129, 133, 68, 10, kAuto),
-              {1040, ControlKind::kTrackBar, kDisabled | kTab, "", 119, 154, 87, 21, {}},
-              Label("Min", 126, 175, 14, 8, kDisabled, 1041),
-              Label("Max", 191, 175, 14, 8, kDisabled, 1042),
+              Radio(C::kDefaultSpeed, "Default", 129, 122, 68, 10, kAuto | kGroup | kTab),
+              Radio(C::kCustomSpeed, "Custom", 129, 133, 68, 10, kAuto),
+              {C::kSpeedBar, ControlKind::kTrackBar, kDisabled | kTab, "", 119, 154, 87, 21, {}},
+              Label("Min", 126, 175, 14, 8, kDisabled, C::kSpeedMin),
+              Label("Max", 191, 175, 14, 8, kDisabled, C::kSpeedMax),
               Group("Internal settings of the selected camera", 217, 103, 206, 90),
-              Button(1049, "Menu", 295, 119, 44, 12),
-              Button(1027, "Up", 305, 135, 25, 14),
-              Button(1023, "Left", 275, 151, 25, 14),
-              Button(1030, "Set", 305, 154, 25, 14),
-              Button(1025, "Right", 335, 154, 25, 14),
-              Button(1028, "Down", 305, 170, 25, 14),
-              Check(1046, "Lens slow", 222, 205, 53, 10, kAuto),
-              Check(1053, "Wait for response", 222, 220, 75, 10),
+              Button(C::kMenu, "Menu", 295, 119, 44, 12),
+              Button(C::kUp, "Up", 305, 135, 25, 14),
+              Button(C::kLeft, "Left", 275, 151, 25, 14),
+              Button(C::kSet, "Set", 305, 154, 25, 14),
+              Button(C::kRight, "Right", 335, 154, 25, 14),
+              Button(C::kDown, "Down", 305, 170, 25, 14),
+              Check(C::kLensSlow, "Lens slow", 222, 205, 53, 10, kAuto),
+              Check(C::kWaitForResponse, "Wait for response", 222, 220, 75, 10),
               Group("Relays", 5, 201, 208, 93),
               Label("Number of relays:", 15, 219, 58, 12),
-              Edit(1048, 88, 219, 21, 12),
+              Edit(C::kRelayCountEdit, 88, 219, 21, 12),
               Label("Relay function assignment:", 15, 242, 88, 12),
               Label("AUX1:", 119, 241, 24, 11),
               Label("AUX2:", 119, 258, 24, 11),
               Label("AUX3:", 119, 275, 24, 11),
-              Combo(1054, 145, 240, 48, 46, kStyleNone, {"AUX1", "WASH", "WIPE", "LAMPS"}),
-              Combo(1055, 145, 257, 48, 44, kStyleNone, {"AUX2", "WASH", "WIPE", "LAMPS"}),
-              Combo(1057, 145, 273, 48, 44, kStyleNone, {"AUX3", "WASH", "WIPE", "LAMPS"}),
-              Button(1022, "Reset Camera", 232, 280, 59, 13),
-              Button(1, "OK", 305, 322, 50, 14, kDefault),
-              Button(2, "Cancel", 359, 322, 50, 14),
+              Combo(C::kAux1List, 145, 240, 48, 46, kStyleNone, {"AUX1", "WASH", "WIPE", "LAMPS"}),
+              Combo(C::kAux2List, 145, 257, 48, 44, kStyleNone, {"AUX2", "WASH", "WIPE", "LAMPS"}),
+              Combo(C::kAux3List, 145, 273, 48, 44, kStyleNone, {"AUX3", "WASH", "WIPE", "LAMPS"}),
+              Button(C::kReset, "Reset Camera", 232, 280, 59, 13),
+              Button(kIdOk, "OK", 305, 322, 50, 14, kDefault),
+              Button(kIdCancel, "Cancel", 359, 322, 50, 14),
           }};
 }
 
 // 108: choosing the connection of a new camera.
 DialogResource SelectComm() {
+  using C = SelectCommIds;
   return {kDlgSelectComm,
           "Choose Connection for the New Camera",
           "MS Sans Serif",
@@ -151,7 +154,7 @@ DialogResource SelectComm() {
           65,
           {
               Label("Available connections:", 4, 2, 72, 8),
-              {1013,
+              {C::kConnectionList,
                ControlKind::kListBox,
                kNotify | kSorted | kBorder | kVScroll | kNoIntegralHeight | kTab,
                "",
@@ -160,14 +163,15 @@ DialogResource SelectComm() {
                162,
                47,
                {}},
-              Button(1037, "Create New", 170, 12, 50, 14),
-              Button(1, "OK", 170, 29, 50, 14, kDefault | kDisabled),
-              Button(2, "Cancel", 170, 45, 50, 14),
+              Button(C::kCreateNew, "Create New", 170, 12, 50, 14),
+              Button(kIdOk, "OK", 170, 29, 50, 14, kDefault | kDisabled),
+              Button(kIdCancel, "Cancel", 170, 45, 50, 14),
           }};
 }
 
 // 109: a connection's name and serial port.
 DialogResource CommSetup() {
+  using C = CommSetupIds;
   return {kDlgCommSetup,
           "Connection Setup",
           "MS Sans Serif",
@@ -176,11 +180,11 @@ DialogResource CommSetup() {
           66,
           {
               Label("Name:", 20, 12, 22, 8, kRightAlign),
-              Edit(1014, 45, 9, 123, 13, kAutoHScroll),
+              Edit(C::kNameEdit, 45, 9, 123, 13, kAutoHScroll),
               Label("Serial port:", 7, 27, 34, 8, kRightAlign),
-              Combo(1029, 45, 26, 123, 53, kSorted | kVScroll),
-              Button(1, "OK", 63, 45, 50, 14, kDefault),
-              Button(2, "Cancel", 118, 45, 50, 14),
+              Combo(C::kPortCombo, 45, 26, 123, 53, kSorted | kVScroll),
+              Button(kIdOk, "OK", 63, 45, 50, 14, kDefault),
+              Button(kIdCancel, "Cancel", 118, 45, 50, 14),
           }};
 }
 
@@ -196,7 +200,7 @@ DialogResource About() {
               Group("", 7, 0, 198, 70),
               Label("PTZ driver for QUARO7 protocol. ", 27, 10, 161, 14, kCenter),
               Label("Version 1.2", 81, 30, 55, 9),
-              Button(1, "OK", 212, 55, 50, 14, kDefault),
+              Button(kIdOk, "OK", 212, 55, 50, 14, kDefault),
           }};
 }
 
@@ -212,32 +216,33 @@ struct StringEntry {
 };
 
 constexpr StringEntry kStrings[] = {
-    {1,
+    {kStringRemoveConnection,
      "Do you really want to remove the connection?\n\nAll Associated cameras and their "
      "prepositions will be deleted,"},
-    {2,
+    {kStringRemoveCamera,
      "WARNING! \n\nDo you really want to delete the camera?\n\nAll associated prepositions and "
      "programs will also be deleted!"},
-    {3, "Please fill all fields"},
-    {8, "Please enter name to 'Name' box"},
-    {9,
+    {kStringFillAllFields, "Please fill all fields"},
+    {kStringNameMissing, "Please enter name to 'Name' box"},
+    {kStringIllegalPort,
      "Illegal COM-port. There may be problems with identifying your COM-ports or configuration "
      "is bad."},
-    {11, "Checked COM-port is reserved to the another connection"},
-    {12, "Entered Camera ID is reserved to the another camera in the system"},
-    {13, "Entered Camera Address is reserved to the another camera in this connection."},
-    {14, "Entered name is reserved to the another camera in this connection"},
-    {16,
+    {kStringPortReserved, "Checked COM-port is reserved to the another connection"},
+    {kStringNumberTaken, "Entered Camera ID is reserved to the another camera in the system"},
+    {kStringAddressTaken,
+     "Entered Camera Address is reserved to the another camera in this connection."},
+    {kStringNameTaken, "Entered name is reserved to the another camera in this connection"},
+    {kStringCannotOpen,
      "There is some problems with opening the connection assosiated to this camera.\n\nTherefore "
      "you can not use Ping.\n(See further information about error from log file)"},
-    {17, "Illegal node address. Valid values: 0 ... 127."},
-    {18,
+    {kStringIllegalNode, "Illegal node address. Valid values: 0 ... 127."},
+    {kStringResetWarning,
      "WARNING!\n\nThis action resets and tests the camera. \n\nALL PROGRAMMED PRESETS WILL BE "
      "ERASED FROM THE CAMERA!!!\n\nContinue?"},
-    {19,
+    {kStringTextNotStorable,
      "Entered text contains characters that can not be stored in the configuration.\n\nPlease "
      "use only the characters of the system's code page."},
-    {20,
+    {kStringSaveFailed,
      "The settings could not be saved to the configuration file.\n\n(See further information "
      "about error from log file)"},
 };

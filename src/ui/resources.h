@@ -7,22 +7,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "ui/control_ids.h"
+
 namespace ui {
-
-// Dialog resource ids.
-enum DialogId {
-  kDlgDriverSetup = 101,
-  kDlgCameraSetup = 107,
-  kDlgSelectComm = 108,
-  kDlgCommSetup = 109,
-  kDlgAbout = 111,
-};
-
-// Icon resource ids (tree images 0, 1, 2).
-enum IconId { kIconConnection = 102, kIconCamera = 103, kIconPreset = 104 };
-
-// A control without an id of its own (labels, group boxes).
-constexpr int kStaticId = -1;
 
 enum class ControlKind {
   kLabel,  // static text

@@ -21,12 +21,9 @@ std::vector<CVRTComm*> Connections(CVRTDriver& driver) {
 }  // namespace
 
 CVRTSelectCommDlg::CVRTSelectCommDlg(CVRTDriver& driver, ui::Toolkit& toolkit)
-    : ui::CDialog(toolkit, ui::kDlgSelectComm), driver_(driver) {}
-
-CVRTSelectCommDlg::~CVRTSelectCommDlg() { driver_.RemoveWindow(this); }
+    : ui::CDialog(toolkit, ui::kDlgSelectComm, &driver), driver_(driver) {}
 
 int CVRTSelectCommDlg::OnInitDialog() {
-  driver_.AddWindow(this);
   FillList();
   return 1;
 }
@@ -90,5 +87,3 @@ void CVRTSelectCommDlg::OnCreateNew() {
   Win().SetFocus(kConnectionList);
   driver_.Log().WriteLine("SELECTCOMMDLG.OnCreateNew OK\n\t");
 }
-
-void CVRTSelectCommDlg::OnDestroy() { driver_.RemoveWindow(this); }

@@ -2,17 +2,15 @@
 // the connection a new camera goes on, or creates one on the spot.
 #pragma once
 
+#include "ui/control_ids.h"
 #include "ui/dialog.h"
 
 class CVRTComm;
 class CVRTDriver;
 
-class CVRTSelectCommDlg : public ui::CDialog {
+class CVRTSelectCommDlg : public ui::CDialog, public ui::SelectCommIds {
  public:
-  enum ControlId { kConnectionList = 1013, kCreateNew = 1037 };
-
   CVRTSelectCommDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
-  ~CVRTSelectCommDlg() override;
 
   // The chosen connection (not owned) once the dialog ended with OK.
   CVRTComm* SelectedConnection = nullptr;
@@ -20,7 +18,6 @@ class CVRTSelectCommDlg : public ui::CDialog {
   int OnInitDialog() override;
   void OnCommand(int controlId, ui::Notify code) override;
   void OnOk() override;
-  void OnDestroy() override;
 
  protected:
   void FillList();

@@ -48,14 +48,10 @@ void Guard(Work&& work) {
 
 void* AsData(void* object) { return object; }
 
-constexpr int kStringSaveFailed = 20;
-
 }  // namespace
 
 CVRTSetupDlg::CVRTSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit)
-    : ui::CDialog(toolkit, ui::kDlgDriverSetup), driver_(driver) {}
-
-CVRTSetupDlg::~CVRTSetupDlg() { driver_.RemoveWindow(this); }
+    : ui::CDialog(toolkit, ui::kDlgDriverSetup, &driver), driver_(driver) {}
 
 std::string CVRTSetupDlg::ConnectionText(CVRTComm* connection) {
   return Format("[COM%d]  %s", connection->GetComPort(), connection->GetName().c_str());
@@ -72,7 +68,6 @@ std::string CVRTSetupDlg::CameraText(CVRTCamera* camera) {
 int CVRTSetupDlg::OnInitDialog() {
   Guard([&] {
     FillTree();
-    driver_.AddWindow(this);
     Win().SetTimer(kStartTimer, kStartDelayMs);
     VRT_LOG_LINE("SETUPDLG.OnInitDialog: Driver setup dialog opened\n");
   });
@@ -124,19 +119,7 @@ void CVRTSetupDlg::OnTimer(int timerId) {
 
 void CVRTSetupDlg::OnOk() {
   VRT_LOG_LINE("SETUPDLG.OnOk: Driver setup dialog closed\n");
-  driver_.RemoveWindow(this);
   EndDialog(ui::kResultOk);
-}
-
-void CVRTSetupDlg::OnCancel() {
-  driver_.RemoveWindow(this);
-  EndDialog(ui::kResultCancel);
-}
-
-void CVRTSetupDlg::OnDestroy() {
-  // Also when the driver ended the dialog: it leaves the list before its
-  // window goes.
-  driver_.RemoveWindow(this);
 }
 
 bool CVRTSetupDlg::SelectedImageIs(int image) {
@@ -272,8 +255,8 @@ int CVRTSetupDlg::SetupNewConnection() {
 }
 
 void CVRTSetupDlg::OnCommRemove() {
-  if (Win().MessageBox(ui::LoadString(1), ui::MsgButtons::kYesNo, ui::MsgIcon::kQuestion) !=
-      ui::kAnswerYes)
+  if (Win().MessageBox(ui::LoadString(ui::kStringRemoveConnection), ui::MsgButtons::kYesNo,
+                       ui::MsgIcon::kQuestion) != ui::kAnswerYes)
     return;
   CVRTComm* connection = GetSelectedConnection();
   const ui::TreeItem item = Win().GetSelectedTreeItem(kTree);
@@ -364,8 +347,8 @@ int CVRTSetupDlg::SetupNewCamera() {
 }
 
 void CVRTSetupDlg::OnCamRemove() {
-  if (Win().MessageBox(ui::LoadString(2), ui::MsgButtons::kYesNo, ui::MsgIcon::kQuestion) !=
-      ui::kAnswerYes)
+  if (Win().MessageBox(ui::LoadString(ui::kStringRemoveCamera), ui::MsgButtons::kYesNo,
+                       ui::MsgIcon::kQuestion) != ui::kAnswerYes)
     return;
   CVRTCamera* camera = GetSelectedCamera();
   const ui::TreeItem item = Win().GetSelectedTreeItem(kTree);
@@ -387,7 +370,7 @@ bool CVRTSetupDlg::Removed(const char* where, const std::function<void()>& remov
     // is left, and the user is told that the file was not changed.
     VRT_LOG_LINE("SETUPDLG.%s: Settings save failed (error %d).\n", where, QUARO7_EXCEPTION);
     FillTree();
-    Win().MessageBox(ui::LoadString(kStringSaveFailed), ui::MsgButtons::kOk,
+    Win().MessageBox(ui::LoadString(ui::kStringSaveFailed), ui::MsgButtons::kOk,
                      ui::MsgIcon::kExclamation);
     return false;
   }

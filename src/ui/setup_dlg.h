@@ -6,33 +6,22 @@
 #include <functional>
 #include <string>
 
+#include "ui/control_ids.h"
 #include "ui/dialog.h"
 
 class CVRTCamera;
 class CVRTComm;
 class CVRTDriver;
 
-class CVRTSetupDlg : public ui::CDialog {
+class CVRTSetupDlg : public ui::CDialog, public ui::DriverSetupIds {
  public:
   // What the dialog does 20 ms after it is shown.
   enum Pending { kPendingNone = 0, kPendingSetupCamera = 1, kPendingNewCamera = 2 };
 
-  // Control ids of dialog 101, and the start timer.
-  enum {
-    kTree = 1008,
-    kCommConfigure = 1009,
-    kCommAdd = 1010,
-    kCommRemove = 1011,
-    kCamConfigure = 1012,
-    kCamAdd = 1013,
-    kCamRemove = 1014,
-    kAboutButton = 1015,
-    kStartTimer = 1010,
-    kStartDelayMs = 20,
-  };
+  // The start timer.
+  enum { kStartTimer = 1010, kStartDelayMs = 20 };
 
   CVRTSetupDlg(CVRTDriver& driver, ui::Toolkit& toolkit);
-  ~CVRTSetupDlg() override;
 
   int PendingAction = kPendingNone;
   // The host's camera number given to the configure call, or -1.
@@ -42,9 +31,7 @@ class CVRTSetupDlg : public ui::CDialog {
   void OnCommand(int controlId, ui::Notify code) override;
   void OnTimer(int timerId) override;
   void OnOk() override;
-  void OnCancel() override;
   void OnCommandUpdate() override;
-  void OnDestroy() override;
 
   void FillTree();
   void OnCommConfigure();

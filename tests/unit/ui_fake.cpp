@@ -307,6 +307,7 @@ int FakeWindow::MessageBox(const std::string& text, ui::MsgButtons buttons, ui::
                            int defaultAnswer) {
   EXPECT_FALSE(ended_) << "message box on dialog " << resourceId_ << " after it ended: " << text;
   MessageRecord box{resourceId_, text, buttons, icon, defaultAnswer, 0};
+  if (toolkit_.WhileMessageBox) toolkit_.WhileMessageBox(*this, box);
   box.answer = toolkit_.NextAnswer(box);
   toolkit_.Messages.push_back(box);
   return box.answer;

@@ -190,6 +190,9 @@ class FakeToolkit : public ui::Toolkit {
   // them. When none is queued an OK box is answered OK and a Yes/No box
   // No, and the box is noted as unanswered.
   void Answer(int answer) { answers_.push_back(answer); }
+  // Runs while each message box is up, before it is answered (a test
+  // closing the dialogs from another thread meanwhile).
+  std::function<void(FakeWindow&, const MessageRecord&)> WhileMessageBox;
 
   int RunModal(ui::CDialog& dialog, ui::CDialog* parent, void* hostParent) override;
   // The fake's windows keep their texts as given; a test of a renderer

@@ -759,15 +759,11 @@ TEST_F(SetupDialogConcurrencyTest, CloseUiFromAnotherThreadEndsTheNestedAndTheDr
   EXPECT_FALSE(Driver().ClosingWindows());
 }
 
-// A nested dialog that enters the driver's list as it opens.
+// A nested dialog of the driver's list with no rules of its own.
 class ListedDialog : public ui::CDialog {
  public:
-  explicit ListedDialog(ui::Toolkit& toolkit) : ui::CDialog(toolkit, ui::kDlgCommSetup) {}
-  int OnInitDialog() override {
-    Driver().AddWindow(this);
-    return 1;
-  }
-  void OnDestroy() override { Driver().RemoveWindow(this); }
+  explicit ListedDialog(ui::Toolkit& toolkit)
+      : ui::CDialog(toolkit, ui::kDlgCommSetup, &Driver()) {}
 };
 
 TEST_F(SetupDialogConcurrencyTest, ADialogOpeningWhileTheDriverClosesItsWindowsEndsAtOnce) {

@@ -17,8 +17,8 @@ namespace config {
 
 namespace {
 
-constexpr int kStringCannotOpen = 16;
-constexpr int kStringResetWarning = 18;
+using ui::kStringCannotOpen;
+using ui::kStringResetWarning;
 
 // The camera held (its lock taken) with its line open for the test; the
 // line is closed again when this goes, if it was opened here.
