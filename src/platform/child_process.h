@@ -50,7 +50,4 @@ class ChildProcess {
 std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program,
                                                 const std::string& argument, std::string* why);
 
-// True when a file of that name is there and may be run.
-bool IsProgramFile(const std::string& path);
-
 }  // namespace platform

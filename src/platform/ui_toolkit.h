@@ -11,7 +11,7 @@ namespace platform {
 
 // The dialogs' toolkit, ready to show dialogs; made on first use and kept
 // for the life of the process. nullptr when there is none (no dialog
-// module, its libraries or no display): why says which, as one line.
+// program or no display): why says which, as one line.
 ui::Toolkit* UiToolkit(std::string* why);
 
 }  // namespace platform

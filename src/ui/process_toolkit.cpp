@@ -580,8 +580,12 @@ int ProcessToolkit::Session::Run(CDialog& dialog, RemoteWindow* parent, std::uin
 // ---------------------------------------------------------------- toolkit
 
 namespace {
-// The session of the dialogs now shown on this thread, innermost last.
-thread_local std::vector<ProcessToolkit::Session*> threadSessions;
+// The session of the dialogs now shown on this thread (one at most: the
+// dialogs over it run in it). A plain pointer: a thread-local object with a
+// destructor would keep the library loaded for as long as the thread
+// lives, and a host's unload with a dialog open would then neither free
+// the library nor end the dialog.
+thread_local ProcessToolkit::Session* threadSession = nullptr;
 }  // namespace
 
 ProcessToolkit::ProcessToolkit(Starter start) : start_(std::move(start)) {}
@@ -592,9 +596,7 @@ int ProcessToolkit::RunModal(CDialog& dialog, CDialog* parent, void* hostParent)
       parent != nullptr ? dynamic_cast<RemoteWindow*>(parent->RendererWindow()) : nullptr;
   // Nested dialogs and message boxes run in the process of the dialog
   // below them, on this thread.
-  Session* session = parentWindow != nullptr   ? &parentWindow->TheSession()
-                     : !threadSessions.empty() ? threadSessions.back()
-                                               : nullptr;
+  Session* session = parentWindow != nullptr ? &parentWindow->TheSession() : threadSession;
   if (session != nullptr) return session->Run(dialog, parentWindow, 0);
 
   std::string why;
@@ -602,9 +604,9 @@ int ProcessToolkit::RunModal(CDialog& dialog, CDialog* parent, void* hostParent)
   if (!process) throw DialogUnavailable(why, false);
   Session top(std::move(process));
   if (!top.Start(&why)) throw DialogUnavailable(why, false);
-  threadSessions.push_back(&top);
+  threadSession = &top;
   struct Leave {
-    ~Leave() { threadSessions.pop_back(); }
+    ~Leave() { threadSession = nullptr; }
   } leave;
   const int result = top.Run(dialog, nullptr, reinterpret_cast<std::uintptr_t>(hostParent));
   // The process is ended when this returns (no display connection stays

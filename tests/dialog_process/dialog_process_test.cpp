@@ -63,7 +63,9 @@ std::vector<pid_t> DialogChildren() {
 // An X server of the test's own, which it can stop.
 class OwnXServer {
  public:
-  OwnXServer() {
+  // With authFile, the server lets in only clients that show a cookie of
+  // that file.
+  explicit OwnXServer(const std::string& authFile = std::string()) {
     int pipeFds[2];
     if (pipe(pipeFds) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -72,6 +74,10 @@ class OwnXServer {
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     std::vector<std::string> args = {"Xvfb", "-displayfd", "3",         "-screen",
                                      "0",    "800x600x24", "-nolisten", "tcp"};
+    if (!authFile.empty()) {
+      args.push_back("-auth");
+      args.push_back(authFile);
+    }
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -292,15 +298,90 @@ TEST_F(DialogProcessTest, AMissingProgramAnswersCancelledAndNamesIt) {
       << LogText();
 }
 
-TEST_F(DialogProcessTest, ADisplayThatRefusesUsAnswersCancelledAndSaysWhy) {
+TEST_F(DialogProcessTest, ADisplayWithNoServerAnswersCancelledAndSaysWhy) {
   const std::string display = getenv("DISPLAY");
   setenv("DISPLAY", ":4711", 1);
   Load();
   ASSERT_EQ(Init(), 1);
   EXPECT_EQ(api().VRT_CamConfigure(-1, nullptr), -12);
-  EXPECT_TRUE(LogContains("VRT_CamConfigure: Setup dialog not shown: ")) << LogText();
-  EXPECT_TRUE(DialogChildren().empty());
   setenv("DISPLAY", display.c_str(), 1);
+  EXPECT_EQ(CountOf(LogText(), "VRT_CamConfigure: Setup dialog not shown: "), 1) << LogText();
+  EXPECT_TRUE(
+      HasLogLine("VRT_CamConfigure: Setup dialog not shown: the dialog program could not start the "
+                 "toolkit: it could not open the display :4711 (no X server is running there)"))
+      << LogText();
+  EXPECT_TRUE(DialogChildren().empty());
+}
+
+// An X server that lets in only clients with its cookie turns the dialog
+// program away: the line says the server refused, the host carries on, and
+// a display that lets the program in shows the dialog again.
+TEST_F(DialogProcessTest, ADisplayThatRefusesUsAnswersCancelledAndSaysWhy) {
+  if (system("command -v xauth >/dev/null 2>&1") != 0) GTEST_SKIP() << "no xauth";
+  const std::string cookies = Dir() + "/server-cookies";
+  ASSERT_EQ(
+      system(("xauth -q -f '" + cookies + "' add :0 . 0123456789abcdef0123456789abcdef 2>/dev/null")
+                 .c_str()),
+      0);
+  OwnXServer server(cookies);
+  ASSERT_FALSE(server.Display().empty()) << "Xvfb did not start";
+  const std::string display = getenv("DISPLAY");
+  const char* authority = getenv("XAUTHORITY");
+  const std::string oldAuthority = authority != nullptr ? authority : "";
+  setenv("DISPLAY", server.Display().c_str(), 1);
+  setenv("XAUTHORITY", (Dir() + "/no-cookies").c_str(), 1);
+  Load();
+  ASSERT_EQ(Init(), 1);
+  EXPECT_EQ(api().VRT_CamConfigure(-1, nullptr), -12);
+  setenv("DISPLAY", display.c_str(), 1);
+  if (authority != nullptr) {
+    setenv("XAUTHORITY", oldAuthority.c_str(), 1);
+  } else {
+    unsetenv("XAUTHORITY");
+  }
+  EXPECT_EQ(CountOf(LogText(), "VRT_CamConfigure: Setup dialog not shown: "), 1) << LogText();
+  EXPECT_TRUE(
+      HasLogLine("VRT_CamConfigure: Setup dialog not shown: the dialog program could not "
+                 "start the toolkit: it could not open the display " +
+                 server.Display() + " (the X server there refused the connection)"))
+      << LogText();
+  EXPECT_TRUE(DialogChildren().empty());
+  EXPECT_GT(api().VRT_CamGetVersion(), 0);
+  std::future<int> shown = ShowDriverSetup(1);
+  api().VRT_CamCloseUi();
+  EXPECT_EQ(Answer(shown), -12);
+}
+
+// ---------------------------------------------------------------- the host's process
+
+// With only the renderer's module beside the library and no dialog
+// program, the library does not load the module into the host: configure
+// answers cancelled with one line naming the missing program, and the
+// host's process maps none of the toolkit's libraries and holds no new
+// socket (no display connection).
+TEST_F(DialogProcessTest, TheDialogModuleBesideTheLibraryIsNeverLoadedIntoTheHost) {
+  fs::remove(Dir() + "/QUARO7K7_PTZ_setup");
+  std::error_code error;
+  fs::copy_file(QUARO7_WX_MODULE_PATH, Dir() + "/QUARO7K7_PTZ_wx.so", error);
+  ASSERT_FALSE(error) << error.message();
+  Load();
+  ASSERT_EQ(Init(), 1);
+  const int socketsBefore = testhost::OpenSockets();
+  auto answer =
+      std::async(std::launch::async, [this] { return api().VRT_CamConfigure(-1, nullptr); });
+  if (answer.wait_for(10s) != std::future_status::ready) {
+    ADD_FAILURE() << "configure showed a dialog";
+    api().VRT_CamCloseUi();
+  }
+  EXPECT_EQ(answer.get(), -12);
+  EXPECT_EQ(CountOf(LogText(), "VRT_CamConfigure: Setup dialog not shown: "), 1) << LogText();
+  EXPECT_TRUE(HasLogLine("VRT_CamConfigure: Setup dialog not shown: the dialog program " + Dir() +
+                         "/QUARO7K7_PTZ_setup cannot be started: No such file or directory"))
+      << LogText();
+  const std::string maps = q7host::ReadFile("/proc/self/maps");
+  for (const char* library : {"QUARO7K7_PTZ_wx.so", "libwx_", "libgtk-", "libgdk-", "libX11"})
+    EXPECT_EQ(maps.find(library), std::string::npos) << library << " is mapped";
+  EXPECT_EQ(testhost::OpenSockets(), socketsBefore);
 }
 
 }  // namespace

@@ -1,18 +1,18 @@
 // The setup dialogs as a host meets them: a fresh copy of the library with
-// its dialog module beside it, VRT_CamConfigure on a host thread, a user
-// working the real windows on an X display, a dome simulator on the line,
-// and the settings file looked at after each step and after a restart.
+// its dialog program beside it, VRT_CamConfigure on a host thread, a user
+// working the real windows the dialog process draws on an X display (through
+// the probe in the tests' copy of that program), a dome simulator on the
+// line, and the settings file looked at after each step and after a restart.
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <wx/app.h>
-#include <wx/choice.h>
 #include <wx/init.h>
-#include <wx/listbox.h>
-#include <wx/treectrl.h>
+#include <wx/timer.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <future>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "host_fixture.h"
+#include "window_probe.h"
 #include "wx_test_util.h"
 
 extern char** environ;
@@ -30,7 +31,6 @@ namespace {
 namespace fs = std::filesystem;
 using q7host::Camera;
 using q7host::ConnectionConfig;
-using wxtest::OnUi;
 
 constexpr char kDriverSetup[] = "QUARO7K7_PTZ Driver Setup";
 constexpr char kCameraSetup[] = "Camera Setup";
@@ -75,13 +75,13 @@ class HostDialogsTest : public q7host::HostTest {
   void SetUp() override {
     q7host::HostTest::SetUp();
     std::error_code error;
-    fs::copy_file(QUARO7_WX_MODULE_PATH, Dir() + "/QUARO7K7_PTZ_wx.so", error);
+    fs::copy_file(QUARO7_PROBE_SETUP_PROGRAM, Dir() + "/QUARO7K7_PTZ_setup", error);
     ASSERT_FALSE(error) << error.message();
-    wxtest::WatchHostModule(Dir() + "/QUARO7K7_PTZ_wx.so");
+    probe::UseProbeSocket(Dir() + "/probe.sock");
   }
   void TearDown() override {
     if (configure_.valid()) {
-      wxtest::EndAllDialogs();
+      probe::EndAllDialogs();
       configure_.wait_for(std::chrono::seconds(10));
     }
     q7host::HostTest::TearDown();
@@ -95,7 +95,7 @@ class HostDialogsTest : public q7host::HostTest {
   int ConfigureResult() {
     if (configure_.wait_for(std::chrono::seconds(15)) != std::future_status::ready) {
       ADD_FAILURE() << "VRT_CamConfigure did not return";
-      wxtest::EndAllDialogs();
+      probe::EndAllDialogs();
     }
     return configure_.get();
   }
@@ -105,49 +105,15 @@ class HostDialogsTest : public q7host::HostTest {
   }
 
   // The tree of the driver setup dialog, one line per item, indented by level.
-  static std::vector<std::string> TreeLines(wxDialog* dialog) {
-    std::vector<std::string> lines;
-    OnUi([&] {
-      auto* tree = dynamic_cast<wxTreeCtrl*>(dialog->FindWindow(1008));
-      if (tree == nullptr) return;
-      std::function<void(const wxTreeItemId&, int)> walk = [&](const wxTreeItemId& item,
-                                                               int level) {
-        wxTreeItemIdValue cookie;
-        for (wxTreeItemId c = tree->GetFirstChild(item, cookie); c.IsOk();
-             c = tree->GetNextChild(item, cookie)) {
-          lines.push_back(std::string(level * 2, ' ') +
-                          std::string(tree->GetItemText(c).utf8_str()));
-          walk(c, level + 1);
-        }
-      };
-      walk(tree->GetRootItem(), 0);
-    });
-    return lines;
+  static std::vector<std::string> TreeLines(probe::Dialog dialog) {
+    return probe::TreeLines(dialog, 1008);
   }
   // The user selects the tree item with this text.
-  static bool SelectTreeItem(wxDialog* dialog, const std::string& text) {
-    bool found = false;
-    OnUi([&] {
-      auto* tree = dynamic_cast<wxTreeCtrl*>(dialog->FindWindow(1008));
-      std::function<bool(const wxTreeItemId&)> walk = [&](const wxTreeItemId& item) {
-        wxTreeItemIdValue cookie;
-        for (wxTreeItemId c = tree->GetFirstChild(item, cookie); c.IsOk();
-             c = tree->GetNextChild(item, cookie)) {
-          if (std::string(tree->GetItemText(c).utf8_str()) == text) {
-            tree->SelectItem(c);
-            return true;
-          }
-          if (walk(c)) return true;
-        }
-        return false;
-      };
-      found = walk(tree->GetRootItem());
-    });
-    wxtest::Settle();
-    return found;
+  static bool SelectTreeItem(probe::Dialog dialog, const std::string& text) {
+    return probe::SelectTreeItem(dialog, 1008, text);
   }
   // The tree once it shows expected (the user's action has run to its end).
-  static std::vector<std::string> WaitForTree(wxDialog* dialog,
+  static std::vector<std::string> WaitForTree(probe::Dialog dialog,
                                               const std::vector<std::string>& expected) {
     std::vector<std::string> lines;
     for (int i = 0; i < 500; ++i) {
@@ -157,7 +123,7 @@ class HostDialogsTest : public q7host::HostTest {
     }
     return lines;
   }
-  static ::testing::AssertionResult TreeIs(wxDialog* dialog,
+  static ::testing::AssertionResult TreeIs(probe::Dialog dialog,
                                            const std::vector<std::string>& expected) {
     const std::vector<std::string> lines = WaitForTree(dialog, expected);
     if (lines == expected) return ::testing::AssertionSuccess();
@@ -165,15 +131,8 @@ class HostDialogsTest : public q7host::HostTest {
     for (const std::string& line : lines) shown += "\n  |" + line;
     return ::testing::AssertionFailure() << "the tree shows:" << shown;
   }
-  static std::vector<std::string> Entries(wxDialog* dialog, int id) {
-    std::vector<std::string> entries;
-    OnUi([&] {
-      if (auto* items = dynamic_cast<wxItemContainer*>(dialog->FindWindow(id))) {
-        for (unsigned i = 0; i < items->GetCount(); ++i)
-          entries.push_back(std::string(items->GetString(i).utf8_str()));
-      }
-    });
-    return entries;
+  static std::vector<std::string> Entries(probe::Dialog dialog, int id) {
+    return probe::Entries(dialog, id);
   }
   static int IndexOf(const std::vector<std::string>& entries, const std::string& text) {
     for (size_t i = 0; i < entries.size(); ++i)
@@ -181,12 +140,12 @@ class HostDialogsTest : public q7host::HostTest {
     return -1;
   }
   // Waits until an edit or label shows a text that starts with prefix.
-  static std::string WaitForText(wxDialog* dialog, int id, const std::string& prefix,
+  static std::string WaitForText(probe::Dialog dialog, int id, const std::string& prefix,
                                  int timeoutMs = 10000) {
     std::string text;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     do {
-      text = wxtest::TextOf(dialog, id);
+      text = probe::TextOf(dialog, id);
       if (text.compare(0, prefix.size(), prefix) == 0) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } while (std::chrono::steady_clock::now() < end);
@@ -199,7 +158,7 @@ class HostDialogsTest : public q7host::HostTest {
     const std::string dir = update != nullptr && std::string(update) == "1"
                                 ? std::string(QUARO7_SOURCE_DIR) + "/docs"
                                 : std::string(".");
-    EXPECT_TRUE(wxtest::Screenshot(title, dir + "/" + file)) << file;
+    EXPECT_TRUE(probe::Screenshot(title, dir + "/" + file)) << file;
   }
 
   std::future<int> configure_;
@@ -221,8 +180,9 @@ TEST_F(HostDialogsTest, WithoutADisplayConfigureAnswersCancelledAndLogsWhy) {
   EXPECT_TRUE(HasLogLine(
       "VRT_CamConfigure: Setup dialog not shown: no display to show the dialogs on (neither "
       "DISPLAY nor WAYLAND_DISPLAY is set)"));
-  // Without a display the module is not even loaded, so GTK never starts.
-  EXPECT_EQ(q7host::ReadFile("/proc/self/maps").find("QUARO7K7_PTZ_wx.so"), std::string::npos);
+  // Without a display the dialog program is not even started (its probe
+  // would have made its socket).
+  EXPECT_FALSE(fs::exists(Dir() + "/probe.sock"));
 }
 
 TEST_F(HostDialogsTest, ADisplayThatCannotBeOpenedAnswersCancelledWithoutAbortingTheHost) {
@@ -235,18 +195,18 @@ TEST_F(HostDialogsTest, ADisplayThatCannotBeOpenedAnswersCancelledWithoutAbortin
   ASSERT_EQ(Init(), 1);
   EXPECT_EQ(api().VRT_CamConfigure(-1, nullptr), -12);
   EXPECT_TRUE(
-      LogContains("VRT_CamConfigure: Setup dialog not shown: the dialog module could "
-                  "not start the toolkit"));
+      HasLogLine("VRT_CamConfigure: Setup dialog not shown: the dialog program could not start "
+                 "the toolkit: it could not open the display :4711 (no X server is running "
+                 "there)"))
+      << LogText();
   // Asked again, the same answer at once; the host carries on.
   EXPECT_EQ(api().VRT_CamConfigure(-1, nullptr), -12);
   EXPECT_EQ(api().VRT_CamGetVersion() > 0, true);
 }
 
-// Without the in-process module the library starts its dialog program,
-// which is not there either.
-TEST_F(HostDialogsTest, AMissingModuleAnswersCancelledAndNamesIt) {
+TEST_F(HostDialogsTest, AMissingProgramAnswersCancelledAndNamesIt) {
   if (!wxtest::HaveDisplay()) GTEST_SKIP() << "no display";
-  fs::remove(Dir() + "/QUARO7K7_PTZ_wx.so");
+  fs::remove(Dir() + "/QUARO7K7_PTZ_setup");
   WriteSettings({});
   Load();
   ASSERT_EQ(Init(), 1);
@@ -255,10 +215,11 @@ TEST_F(HostDialogsTest, AMissingModuleAnswersCancelledAndNamesIt) {
                           "/QUARO7K7_PTZ_setup cannot be started"));
 }
 
-// A host that is itself a wxWidgets application: the dialogs run in its own
-// loop on its main thread, whether configure is called from inside that
-// loop or from another host thread.
-TEST_F(HostDialogsTest, AWxWidgetsHostShowsTheDialogsInItsOwnLoop) {
+// A host that is itself a wxWidgets application: the dialogs are drawn by
+// the dialog process, never in the host's windows, whether configure is
+// called from inside the host's loop (which waits for it, as for a modal
+// dialog) or from another host thread while the loop runs on.
+TEST_F(HostDialogsTest, AWxWidgetsHostGetsTheDialogsFromTheDialogProcess) {
   if (!wxtest::HaveDisplay()) GTEST_SKIP() << "no display";
   if (!IsChild()) {
     EXPECT_EQ(RunChild("HostDialogsTest.AWxWidgetsHost*", {}), 0);
@@ -276,31 +237,43 @@ TEST_F(HostDialogsTest, AWxWidgetsHostShowsTheDialogsInItsOwnLoop) {
   ASSERT_EQ(Init(), 1);
 
   int fromLoop = 0;
-  bool dialogOnMainThread = false;
+  bool hostHadWindows = false;
+  std::atomic<int> ticks{0};
+  std::atomic<int> ticksWhileShown{-1};
+  // The host's own timer, ticking in its loop.
+  wxTimer timer;
+  timer.Bind(wxEVT_TIMER, [&](wxTimerEvent&) { ++ticks; });
   std::thread closer;
   wxTheApp->CallAfter([&] {
     // The user closes the dialog from a host thread of its own.
     closer = std::thread([&] {
-      wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+      probe::Dialog setup = probe::WaitForDialog(kDriverSetup);
       EXPECT_NE(setup, nullptr);
-      OnUi([&] { dialogOnMainThread = getpid() == static_cast<pid_t>(gettid()); });
+      EXPECT_NE(setup.process, static_cast<long>(getpid()));
       EXPECT_EQ(api().VRT_CamCloseUi(), 1);
     });
     fromLoop = api().VRT_CamConfigure(-1, nullptr);
+    hostHadWindows = !wxTopLevelWindows.IsEmpty();
     // Now from a host thread while the loop runs on.
     Configure(-1);
-    std::thread([this] {
-      wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+    timer.Start(10);
+    std::thread([&] {
+      probe::Dialog setup = probe::WaitForDialog(kDriverSetup);
       EXPECT_NE(setup, nullptr);
-      wxtest::Click(setup, 1);
+      const int before = ticks;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      ticksWhileShown = ticks - before;
+      probe::Click(setup, 1);
       EXPECT_EQ(ConfigureResult(), 1);
       wxTheApp->CallAfter([] { wxTheApp->ExitMainLoop(); });
     }).detach();
   });
   wxTheApp->OnRun();
+  timer.Stop();
   closer.join();
   EXPECT_EQ(fromLoop, -12);
-  EXPECT_TRUE(dialogOnMainThread);
+  EXPECT_FALSE(hostHadWindows);
+  EXPECT_GT(ticksWhileShown, 0);
   Unload();
   // The host ends its toolkit as a wxWidgets application does.
   wxTheApp->OnExit();
@@ -327,7 +300,7 @@ TEST_F(WindowTest, DriverSetupShowsTheTreeAndCloseUiFromAnotherThreadEndsIt) {
   Load();
   ASSERT_EQ(Init(), 1);
   Configure(-1);
-  wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+  probe::Dialog setup = probe::WaitForDialog(kDriverSetup);
   ASSERT_NE(setup, nullptr);
   // Connections in their order, cameras and presets sorted, all expanded.
   EXPECT_TRUE(TreeIs(
@@ -335,19 +308,19 @@ TEST_F(WindowTest, DriverSetupShowsTheTreeAndCloseUiFromAnotherThreadEndsIt) {
               "     [01] Door", "[COM4]  Line B", "  010 [003]: Porch"}));
   // Buttons follow the selection.
   ASSERT_TRUE(SelectTreeItem(setup, "005 [012]: Gate"));
-  EXPECT_TRUE(wxtest::EnabledOf(setup, 1012));
-  EXPECT_FALSE(wxtest::EnabledOf(setup, 1013));
+  EXPECT_TRUE(probe::EnabledOf(setup, 1012));
+  EXPECT_FALSE(probe::EnabledOf(setup, 1013));
   Shoot(kDriverSetup, "driver-setup.png");
   ASSERT_TRUE(SelectTreeItem(setup, "[COM3]  Line A"));
-  EXPECT_FALSE(wxtest::EnabledOf(setup, 1012));
-  EXPECT_TRUE(wxtest::EnabledOf(setup, 1013));
+  EXPECT_FALSE(probe::EnabledOf(setup, 1012));
+  EXPECT_TRUE(probe::EnabledOf(setup, 1013));
   // A preset selected: the buttons keep their state.
   ASSERT_TRUE(SelectTreeItem(setup, " [01] Door"));
-  EXPECT_FALSE(wxtest::EnabledOf(setup, 1012));
-  EXPECT_TRUE(wxtest::EnabledOf(setup, 1013));
+  EXPECT_FALSE(probe::EnabledOf(setup, 1012));
+  EXPECT_TRUE(probe::EnabledOf(setup, 1013));
   CloseUiFromAnotherThread();
   EXPECT_EQ(ConfigureResult(), -12);
-  EXPECT_TRUE(wxtest::WaitForNoDialog(kDriverSetup));
+  EXPECT_TRUE(probe::WaitForNoDialog(kDriverSetup));
   EXPECT_TRUE(HasLogLine("SETUPDLG.OnInitDialog: Driver setup dialog opened"));
   EXPECT_TRUE(HasLogLine("DRV.KillAllWindows: function executed"));
 }
@@ -358,23 +331,23 @@ TEST_F(WindowTest, AnExistingCameraOpensItsSetupOnTheLineAndCloseUiEndsBothDialo
   Load();
   ASSERT_EQ(Init(), 1);
   Configure(4);
-  wxDialog* camera = wxtest::WaitForDialog(kCameraSetup);
+  probe::Dialog camera = probe::WaitForDialog(kCameraSetup);
   ASSERT_NE(camera, nullptr);
-  EXPECT_NE(wxtest::WaitForDialog(kDriverSetup), nullptr);
-  EXPECT_EQ(wxtest::TextOf(camera, 1010), "5");
-  EXPECT_EQ(wxtest::TextOf(camera, 1011), "Gate");
-  EXPECT_EQ(wxtest::TextOf(camera, 1012), "Line A");
-  EXPECT_EQ(wxtest::TextOf(camera, 1029), "COM3");
+  EXPECT_NE(probe::WaitForDialog(kDriverSetup), nullptr);
+  EXPECT_EQ(probe::TextOf(camera, 1010), "5");
+  EXPECT_EQ(probe::TextOf(camera, 1011), "Gate");
+  EXPECT_EQ(probe::TextOf(camera, 1012), "Line A");
+  EXPECT_EQ(probe::TextOf(camera, 1029), "COM3");
   // The dome's software versions were read from the line.
   const std::string version = WaitForText(camera, 1051, "1");
   EXPECT_FALSE(version.empty());
   EXPECT_NE(version, "...");
-  wxtest::Click(camera, 1024);
+  probe::Click(camera, 1024);
   EXPECT_EQ(WaitForText(camera, 1026, "Found. Delay ").substr(0, 13), "Found. Delay ");
   CloseUiFromAnotherThread();
   EXPECT_EQ(ConfigureResult(), -12);
-  EXPECT_TRUE(wxtest::WaitForNoDialog(kCameraSetup));
-  EXPECT_TRUE(wxtest::WaitForNoDialog(kDriverSetup));
+  EXPECT_TRUE(probe::WaitForNoDialog(kCameraSetup));
+  EXPECT_TRUE(probe::WaitForNoDialog(kDriverSetup));
   EXPECT_FALSE(dome.Lines().empty());
 }
 
@@ -386,22 +359,22 @@ TEST_F(WindowTest, AUserAddsAndRemovesAConnectionAndACameraEverythingSavedAtOnce
   Load();
   ASSERT_EQ(Init(), 1);
   Configure(-1);
-  wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+  probe::Dialog setup = probe::WaitForDialog(kDriverSetup);
   ASSERT_NE(setup, nullptr);
   EXPECT_TRUE(TreeLines(setup).empty());
 
   // Add Connection ...
-  wxtest::Click(setup, 1010);
-  wxDialog* comm = wxtest::WaitForDialog(kCommSetup);
+  probe::Click(setup, 1010);
+  probe::Dialog comm = probe::WaitForDialog(kCommSetup);
   ASSERT_NE(comm, nullptr);
   const std::vector<std::string> ports = Entries(comm, 1029);
   const int com3 = IndexOf(ports, "COM3");
   ASSERT_GE(com3, 0) << "port list without COM3";
-  wxtest::Type(comm, 1014, "Line A");
-  wxtest::ChooseEntry(comm, 1029, com3);
+  probe::Type(comm, 1014, "Line A");
+  probe::ChooseEntry(comm, 1029, com3);
   Shoot(kCommSetup, "connection-setup.png");
-  wxtest::Click(comm, 1);
-  ASSERT_TRUE(wxtest::WaitForNoDialog(kCommSetup));
+  probe::Click(comm, 1);
+  ASSERT_TRUE(probe::WaitForNoDialog(kCommSetup));
   EXPECT_TRUE(TreeIs(setup, (std::vector<std::string>{"[COM3]  Line A"})));
   std::string settings = q7host::ReadFile(SettingsPath());
   EXPECT_NE(settings.find("Line A"), std::string::npos) << settings;
@@ -409,29 +382,29 @@ TEST_F(WindowTest, AUserAddsAndRemovesAConnectionAndACameraEverythingSavedAtOnce
 
   // Add Camera ... on it, tested on the line.
   ASSERT_TRUE(SelectTreeItem(setup, "[COM3]  Line A"));
-  wxtest::Click(setup, 1013);
-  wxDialog* camera = wxtest::WaitForDialog(kCameraSetup);
+  probe::Click(setup, 1013);
+  probe::Dialog camera = probe::WaitForDialog(kCameraSetup);
   ASSERT_NE(camera, nullptr);
   WaitForText(camera, 1051, "1");
-  wxtest::Type(camera, 1010, "3");
-  wxtest::Type(camera, 1011, "Gate");
-  wxtest::Type(camera, 1013, "5");
-  wxtest::Type(camera, 1050, "128");
-  wxtest::Click(camera, 1024);
+  probe::Type(camera, 1010, "3");
+  probe::Type(camera, 1011, "Gate");
+  probe::Type(camera, 1013, "5");
+  probe::Type(camera, 1050, "128");
+  probe::Click(camera, 1024);
   EXPECT_EQ(WaitForText(camera, 1026, "Found. Delay ").substr(0, 13), "Found. Delay ");
   Shoot(kCameraSetup, "camera-setup.png");
   dome.ClearLines();
-  wxtest::Click(camera, 1022);
-  wxDialog* question = wxtest::WaitForMessage(
+  probe::Click(camera, 1022);
+  probe::Dialog question = probe::WaitForMessage(
       "WARNING!\n\nThis action resets and tests the camera. \n\nALL PROGRAMMED PRESETS WILL BE "
       "ERASED FROM THE CAMERA!!!\n\nContinue?");
   ASSERT_NE(question, nullptr);
-  OnUi([&] { EXPECT_EQ(question->GetDefaultItem(), question->FindWindow(wxID_NO)); });
+  EXPECT_EQ(probe::DefaultButtonOf(question), wxID_NO);
   Shoot("QUARO7K7_PTZ", "reset-question.png");
-  wxtest::Click(question, wxID_YES);
+  probe::Click(question, wxID_YES);
   ASSERT_TRUE(dome.WaitForLines(1, 5000));
-  wxtest::Click(camera, 1);
-  ASSERT_TRUE(wxtest::WaitForNoDialog(kCameraSetup));
+  probe::Click(camera, 1);
+  ASSERT_TRUE(probe::WaitForNoDialog(kCameraSetup));
   EXPECT_TRUE(TreeIs(setup, (std::vector<std::string>{"[COM3]  Line A", "  003 [005]: Gate"})))
       << LogText();
   settings = q7host::ReadFile(SettingsPath());
@@ -440,13 +413,13 @@ TEST_F(WindowTest, AUserAddsAndRemovesAConnectionAndACameraEverythingSavedAtOnce
   EXPECT_NE(settings.find("SysID value=\"5\""), std::string::npos) << settings;
 
   // About Driver, then OK.
-  wxtest::Click(setup, 1015);
-  wxDialog* about = wxtest::WaitForDialog(kAbout);
+  probe::Click(setup, 1015);
+  probe::Dialog about = probe::WaitForDialog(kAbout);
   ASSERT_NE(about, nullptr);
   Shoot(kAbout, "about.png");
-  wxtest::Click(about, 1);
-  ASSERT_TRUE(wxtest::WaitForNoDialog(kAbout));
-  wxtest::Click(setup, 1);
+  probe::Click(about, 1);
+  ASSERT_TRUE(probe::WaitForNoDialog(kAbout));
+  probe::Click(setup, 1);
   EXPECT_EQ(ConfigureResult(), 1);
 
   // After a restart the camera is there.
@@ -459,41 +432,41 @@ TEST_F(WindowTest, AUserAddsAndRemovesAConnectionAndACameraEverythingSavedAtOnce
 
   // Remove Camera ..., answered No first, then Yes; Remove Connection ...
   Configure(-1);
-  setup = wxtest::WaitForDialog(kDriverSetup);
+  setup = probe::WaitForDialog(kDriverSetup);
   ASSERT_NE(setup, nullptr);
   ASSERT_TRUE(SelectTreeItem(setup, "003 [005]: Gate"));
-  wxtest::Click(setup, 1014);
+  probe::Click(setup, 1014);
   const std::string removeCamera =
       "WARNING! \n\nDo you really want to delete the camera?\n\nAll associated prepositions and "
       "programs will also be deleted!";
-  question = wxtest::WaitForMessage(removeCamera);
+  question = probe::WaitForMessage(removeCamera);
   ASSERT_NE(question, nullptr);
-  wxtest::Click(question, wxID_NO);
-  ASSERT_TRUE(wxtest::WaitForNoDialog("QUARO7K7_PTZ"));
+  probe::Click(question, wxID_NO);
+  ASSERT_TRUE(probe::WaitForNoDialog("QUARO7K7_PTZ"));
   EXPECT_EQ(TreeLines(setup).size(), 2u);
-  wxtest::Click(setup, 1014);
-  question = wxtest::WaitForMessage(removeCamera);
+  probe::Click(setup, 1014);
+  question = probe::WaitForMessage(removeCamera);
   ASSERT_NE(question, nullptr);
-  wxtest::Click(question, wxID_YES);
-  ASSERT_TRUE(wxtest::WaitForNoDialog("QUARO7K7_PTZ"));
+  probe::Click(question, wxID_YES);
+  ASSERT_TRUE(probe::WaitForNoDialog("QUARO7K7_PTZ"));
   EXPECT_TRUE(TreeIs(setup, (std::vector<std::string>{"[COM3]  Line A"})));
   settings = q7host::ReadFile(SettingsPath());
   EXPECT_EQ(settings.find("Name value=\"Gate\""), std::string::npos) << settings;
   EXPECT_TRUE(HasLogLine("SETUPDLG.OnCamRemove: Camera 3 named 'Gate' removed succesfully"));
 
   ASSERT_TRUE(SelectTreeItem(setup, "[COM3]  Line A"));
-  wxtest::Click(setup, 1011);
-  question = wxtest::WaitForMessage(
+  probe::Click(setup, 1011);
+  question = probe::WaitForMessage(
       "Do you really want to remove the connection?\n\nAll Associated cameras and their "
       "prepositions will be deleted,");
   ASSERT_NE(question, nullptr);
-  wxtest::Click(question, wxID_YES);
-  ASSERT_TRUE(wxtest::WaitForNoDialog("QUARO7K7_PTZ"));
+  probe::Click(question, wxID_YES);
+  ASSERT_TRUE(probe::WaitForNoDialog("QUARO7K7_PTZ"));
   EXPECT_TRUE(WaitForTree(setup, {}).empty());
   settings = q7host::ReadFile(SettingsPath());
   EXPECT_EQ(settings.find("Line A"), std::string::npos) << settings;
   // The close box cancels; everything stays saved.
-  wxtest::CloseBox(setup);
+  probe::CloseBox(setup);
   EXPECT_EQ(ConfigureResult(), -12);
   Unload();
   Load();
@@ -515,37 +488,37 @@ TEST_F(WindowTest, AccentedNamesShowAsTheirCharactersAndAreStoredAsTheCodePagesB
   Load();
   ASSERT_EQ(Init(), 1);
   Configure(-1);
-  wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+  probe::Dialog setup = probe::WaitForDialog(kDriverSetup);
   ASSERT_NE(setup, nullptr);
   EXPECT_TRUE(TreeIs(setup, {"[COM4]  Line A",
                              "  005 [012]: T\xc3\xb6r S\xc3\xbc"
                              "d"}));
 
-  wxtest::Click(setup, 1010);
-  wxDialog* comm = wxtest::WaitForDialog(kCommSetup);
+  probe::Click(setup, 1010);
+  probe::Dialog comm = probe::WaitForDialog(kCommSetup);
   ASSERT_NE(comm, nullptr);
   const int com3 = IndexOf(Entries(comm, 1029), "COM3");
   ASSERT_GE(com3, 0);
-  wxtest::ChooseEntry(comm, 1029, com3);
+  probe::ChooseEntry(comm, 1029, com3);
   const std::string before = q7host::ReadFile(SettingsPath());
   const std::string refusal =
       "Entered text contains characters that can not be stored in the configuration.\n\nPlease "
       "use only the characters of the system's code page.";
   for (const char* unstorable : {"Kasse \xe2\x82\xac", "\xd0\x92\xd1\x85\xd0\xbe\xd0\xb4"}) {
-    wxtest::Type(comm, 1014, unstorable);
-    wxtest::Click(comm, 1);
-    wxDialog* box = wxtest::WaitForMessage(refusal);
+    probe::Type(comm, 1014, unstorable);
+    probe::Click(comm, 1);
+    probe::Dialog box = probe::WaitForMessage(refusal);
     ASSERT_NE(box, nullptr) << unstorable;
-    wxtest::Click(box, wxID_OK);
-    ASSERT_TRUE(wxtest::WaitForNoDialog("QUARO7K7_PTZ"));
-    EXPECT_EQ(wxtest::WaitForDialog(kCommSetup, 1000), comm);
+    probe::Click(box, wxID_OK);
+    ASSERT_TRUE(probe::WaitForNoDialog("QUARO7K7_PTZ"));
+    EXPECT_EQ(probe::WaitForDialog(kCommSetup, 1000), comm);
     EXPECT_EQ(q7host::ReadFile(SettingsPath()), before);
   }
-  wxtest::Type(comm, 1014,
-               "Einfahrt S\xc3\xbc"
-               "d");
-  wxtest::Click(comm, 1);
-  ASSERT_TRUE(wxtest::WaitForNoDialog(kCommSetup));
+  probe::Type(comm, 1014,
+              "Einfahrt S\xc3\xbc"
+              "d");
+  probe::Click(comm, 1);
+  ASSERT_TRUE(probe::WaitForNoDialog(kCommSetup));
   EXPECT_TRUE(TreeIs(setup, {"[COM4]  Line A",
                              "  005 [012]: T\xc3\xb6r S\xc3\xbc"
                              "d",
@@ -563,16 +536,16 @@ TEST_F(WindowTest, AccentedNamesShowAsTheirCharactersAndAreStoredAsTheCodePagesB
   ASSERT_TRUE(SelectTreeItem(setup,
                              "[COM3]  Einfahrt S\xc3\xbc"
                              "d"));
-  wxtest::Click(setup, 1009);
-  comm = wxtest::WaitForDialog(kCommSetup);
+  probe::Click(setup, 1009);
+  comm = probe::WaitForDialog(kCommSetup);
   ASSERT_NE(comm, nullptr);
-  EXPECT_EQ(wxtest::TextOf(comm, 1014),
+  EXPECT_EQ(probe::TextOf(comm, 1014),
             "Einfahrt S\xc3\xbc"
             "d");
   Shoot(kCommSetup, "connection-setup-accents.png");
-  wxtest::Click(comm, 2);
-  ASSERT_TRUE(wxtest::WaitForNoDialog(kCommSetup));
-  wxtest::Click(setup, 1);
+  probe::Click(comm, 2);
+  ASSERT_TRUE(probe::WaitForNoDialog(kCommSetup));
+  probe::Click(setup, 1);
   EXPECT_EQ(ConfigureResult(), 1);
 }
 
@@ -582,39 +555,39 @@ TEST_F(WindowTest, ANewCameraNumberAsksForItsConnectionFirst) {
   Load();
   ASSERT_EQ(Init(), 1);
   Configure(7);
-  wxDialog* select = wxtest::WaitForDialog(kSelectComm);
+  probe::Dialog select = probe::WaitForDialog(kSelectComm);
   ASSERT_NE(select, nullptr);
   EXPECT_EQ(Entries(select, 1013), (std::vector<std::string>{"[COM3]: Line B", "[COM4]: Line A"}));
-  EXPECT_FALSE(wxtest::EnabledOf(select, 1));
-  wxtest::ChooseEntry(select, 1013, 0);
-  wxtest::Settle();
-  EXPECT_TRUE(wxtest::EnabledOf(select, 1));
+  EXPECT_FALSE(probe::EnabledOf(select, 1));
+  probe::ChooseEntry(select, 1013, 0);
+  probe::Settle();
+  EXPECT_TRUE(probe::EnabledOf(select, 1));
   Shoot(kSelectComm, "select-connection.png");
-  wxtest::DoubleClickEntry(select, 1013, 0);
-  wxDialog* camera = wxtest::WaitForDialog(kCameraSetup);
+  probe::DoubleClickEntry(select, 1013, 0);
+  probe::Dialog camera = probe::WaitForDialog(kCameraSetup);
   ASSERT_NE(camera, nullptr);
-  EXPECT_EQ(wxtest::TextOf(camera, 1010), "8");
-  EXPECT_EQ(wxtest::TextOf(camera, 1012), "Line B");
-  wxtest::Type(camera, 1011, "Porch");
-  wxtest::Type(camera, 1013, "9");
+  EXPECT_EQ(probe::TextOf(camera, 1010), "8");
+  EXPECT_EQ(probe::TextOf(camera, 1012), "Line B");
+  probe::Type(camera, 1011, "Porch");
+  probe::Type(camera, 1013, "9");
   // A node address beyond 128 is refused with its message; the dialog stays.
-  wxtest::Type(camera, 1050, "129");
-  wxtest::Click(camera, 1);
-  wxDialog* box = wxtest::WaitForMessage("Illegal node address. Valid values: 0 ... 127.");
+  probe::Type(camera, 1050, "129");
+  probe::Click(camera, 1);
+  probe::Dialog box = probe::WaitForMessage("Illegal node address. Valid values: 0 ... 127.");
   ASSERT_NE(box, nullptr);
-  wxtest::Click(box, wxID_OK);
-  ASSERT_TRUE(wxtest::WaitForNoDialog("QUARO7K7_PTZ"));
-  EXPECT_EQ(wxtest::WaitForDialog(kCameraSetup), camera);
-  wxtest::Type(camera, 1050, "128");
-  wxtest::Click(camera, 1);
-  ASSERT_TRUE(wxtest::WaitForNoDialog(kCameraSetup));
-  wxDialog* setup = wxtest::WaitForDialog(kDriverSetup);
+  probe::Click(box, wxID_OK);
+  ASSERT_TRUE(probe::WaitForNoDialog("QUARO7K7_PTZ"));
+  EXPECT_EQ(probe::WaitForDialog(kCameraSetup), camera);
+  probe::Type(camera, 1050, "128");
+  probe::Click(camera, 1);
+  ASSERT_TRUE(probe::WaitForNoDialog(kCameraSetup));
+  probe::Dialog setup = probe::WaitForDialog(kDriverSetup);
   ASSERT_NE(setup, nullptr);
   EXPECT_TRUE(TreeIs(
       setup, (std::vector<std::string>{"[COM3]  Line B", "  008 [009]: Porch", "[COM4]  Line A"})));
   const std::string settings = q7host::ReadFile(SettingsPath());
   EXPECT_NE(settings.find("TavoID value=\"7\""), std::string::npos) << settings;
-  wxtest::PressKey(setup, WXK_ESCAPE);
+  probe::PressKey(setup, WXK_ESCAPE);
   EXPECT_EQ(ConfigureResult(), -12);
 }
 
@@ -625,13 +598,13 @@ TEST_F(WindowTest, FiftyLoadConfigureCloseUnloadCyclesInOneProcess) {
     Load();
     ASSERT_EQ(Init(), 1);
     Configure(-1);
-    ASSERT_NE(wxtest::WaitForDialog(kDriverSetup), nullptr);
+    ASSERT_NE(probe::WaitForDialog(kDriverSetup), nullptr);
     // The dialog enters the driver's window list while it initialises.
     for (int i = 0; i < 100 && !LogContains("SETUPDLG.OnInitDialog"); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     CloseUiFromAnotherThread();
     ASSERT_EQ(ConfigureResult(), -12);
-    ASSERT_TRUE(wxtest::WaitForNoDialog(kDriverSetup));
+    ASSERT_TRUE(probe::WaitForNoDialog(kDriverSetup));
     Unload();
   }
 }
@@ -641,10 +614,10 @@ TEST_F(WindowTest, TheModulesEndWhileADialogIsOpenEndsItFirst) {
   Load();
   ASSERT_EQ(Init(), 1);
   Configure(-1);
-  ASSERT_NE(wxtest::WaitForDialog(kDriverSetup), nullptr);
+  ASSERT_NE(probe::WaitForDialog(kDriverSetup), nullptr);
   EXPECT_EQ(Exit(), 1);
   EXPECT_EQ(ConfigureResult(), -12);
-  EXPECT_TRUE(wxtest::WaitForNoDialog(kDriverSetup));
+  EXPECT_TRUE(probe::WaitForNoDialog(kDriverSetup));
 }
 
 // A host that unloads the library while a dialog is open on another of its
@@ -658,19 +631,19 @@ TEST_F(WindowTest, AnUnloadWhileADialogIsOpenEndsItFirst) {
   ASSERT_EQ(Init(), 1);
   Open(0);
   Configure(-1);
-  ASSERT_NE(wxtest::WaitForDialog(kDriverSetup), nullptr);
+  ASSERT_NE(probe::WaitForDialog(kDriverSetup), nullptr);
   for (int i = 0; i < 100 && !LogContains("SETUPDLG.OnInitDialog"); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_LT(UnloadAsItStands(), 2000);
   EXPECT_EQ(ConfigureResult(), -12);
-  EXPECT_TRUE(wxtest::WaitForNoDialog(kDriverSetup));
+  EXPECT_TRUE(probe::WaitForNoDialog(kDriverSetup));
   EXPECT_TRUE(LacksLogLine("DRV: A setup dialog was still open when the library was freed."));
   EXPECT_TRUE(HasLogLine("DRV: Driver library freed."));
 
   Load();
   ASSERT_EQ(Init(), 1);
   Configure(-1);
-  ASSERT_NE(wxtest::WaitForDialog(kDriverSetup), nullptr);
+  ASSERT_NE(probe::WaitForDialog(kDriverSetup), nullptr);
   for (int i = 0; i < 100 && CountLogLines("SETUPDLG.OnInitDialog: Driver setup dialog opened") < 2;
        ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -34,7 +34,6 @@ namespace {
 // then on wxTheApp, set by the module's UI thread, may be read here.
 std::mutex startLock;
 bool started = false;
-std::string hostModule;
 
 ui::Toolkit* EntryToolkit(void* module, std::string* why) {
   auto entry = reinterpret_cast<WxModuleEntry>(dlsym(module, QUARO7_WX_MODULE_ENTRY));
@@ -48,16 +47,8 @@ ui::Toolkit* EntryToolkit(void* module, std::string* why) {
   return toolkit;
 }
 
-// True once the toolkit runs. A host's library starts it on its own
-// thread: until its module is loaded, not yet.
 bool ToolkitStarted() {
   std::lock_guard<std::mutex> hold(startLock);
-  if (started || hostModule.empty()) return started;
-  void* module = dlopen(hostModule.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
-  if (module == nullptr) return false;
-  std::string why;
-  started = EntryToolkit(module, &why) != nullptr;
-  dlclose(module);
   return started;
 }
 
@@ -75,9 +66,9 @@ ui::Toolkit* ModuleToolkit(const std::string& modulePath, std::string* why) {
   return toolkit;
 }
 
-void WatchHostModule(const std::string& modulePath) {
+void UseRunningToolkit() {
   std::lock_guard<std::mutex> hold(startLock);
-  hostModule = modulePath;
+  started = true;
 }
 
 bool OnUi(const std::function<void()>& call, int timeoutMs) {

@@ -1,7 +1,8 @@
 // Helpers of the window tests: the dialog module's toolkit, calls run on
 // its UI thread, the dialogs now on screen, a user's clicks and typing, and
-// screenshots. The test program links the same wxWidgets libraries as the
-// module, so it sees the module's windows in its own process.
+// screenshots. The renderer tests link the same wxWidgets libraries as the
+// module, so they see the module's windows in their own process; the
+// dialog program's probe (probe/probe_agent.cpp) uses them on its own.
 #pragma once
 
 #include <wx/dialog.h>
@@ -21,9 +22,9 @@ bool HaveDisplay();
 // Loads the module file and returns its toolkit, or nullptr with why.
 ui::Toolkit* ModuleToolkit(const std::string& modulePath, std::string* why);
 
-// The module file a host's library loads beside itself: until that module
-// has started its toolkit, OnUi answers false.
-void WatchHostModule(const std::string& modulePath);
+// The toolkit runs in this process already (the dialog program's probe,
+// after its start): OnUi may use it.
+void UseRunningToolkit();
 
 // Runs call on the UI thread and waits for it (false after timeoutMs, or at
 // once while the toolkit has not started).

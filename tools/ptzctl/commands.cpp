@@ -439,7 +439,7 @@ void CommandSet::AddOtherCommands(CLI::App* app) {
   });
   CLI::App* configure = Sub(app, "configure",
                             "VRT_CamConfigure: the driver setup dialog (needs a display and "
-                            "QUARO7K7_PTZ_wx.so beside the library; without them the driver "
+                            "QUARO7K7_PTZ_setup beside the library; without them the driver "
                             "answers -12 and ptzctl says why)");
   configure->add_option("CAM", configure_camera_, "camera number, -1 for none")
       ->capture_default_str();

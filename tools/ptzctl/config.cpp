@@ -76,7 +76,7 @@ ConfigCommands::ConfigCommands(CLI::App* app) {
                 "Set up lines and cameras without a window: the setup dialogs' checks and "
                 "messages, one save per change of the settings file beside the library (a host "
                 "running meanwhile picks the change up at its next module start). Needs no "
-                "display and no dialog module; the library itself is not loaded");
+                "display and no dialog program; the library itself is not loaded");
   config_->require_subcommand(1);
   Request& r = request_;
   auto command = [this](CLI::App* sub) {

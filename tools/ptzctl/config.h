@@ -3,7 +3,7 @@
 // the library named (it acts as that library, platform::ActAsLibrary): the
 // setup dialogs' own values, checks, messages and saves, under the same
 // cross-process lock as every host that has the library loaded, without
-// loading the library, a display or the dialog module.
+// loading the library, a display or the dialog program.
 #pragma once
 
 #include <iosfwd>

@@ -252,8 +252,9 @@ class Tour {
     if (!fs::equivalent(source, library_, same_error)) {
       fs::remove(library_);  // a running process may still map the old copy
       fs::copy_file(source, library_);
-      // The setup dialogs' module, where the build has one, goes beside it.
-      const fs::path dialogs = source.parent_path() / "QUARO7K7_PTZ_wx.so";
+      // The program that draws the setup dialogs, where the build has one,
+      // goes beside it.
+      const fs::path dialogs = source.parent_path() / "QUARO7K7_PTZ_setup";
       if (fs::exists(dialogs)) {
         fs::remove(dir_ / dialogs.filename());
         fs::copy_file(dialogs, dir_ / dialogs.filename());

@@ -74,8 +74,6 @@ class PosixChild : public ChildProcess {
 
 }  // namespace
 
-bool IsProgramFile(const std::string& path) { return access(path.c_str(), X_OK) == 0; }
-
 std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program,
                                                 const std::string& argument, std::string* why) {
   int pair[2];

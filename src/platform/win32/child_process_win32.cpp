@@ -6,8 +6,6 @@ namespace platform {
 
 std::unique_ptr<ProcessChannel> InheritedChannel() { return nullptr; }
 
-bool IsProgramFile(const std::string&) { return false; }
-
 std::unique_ptr<ChildProcess> StartChildProcess(const std::string& program, const std::string&,
                                                 std::string* why) {
   *why = "the dialog program " + program + " is not used on this system";

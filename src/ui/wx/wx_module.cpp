@@ -17,6 +17,8 @@ extern "C" __attribute__((visibility("default"))) ui::Toolkit* QUARO7K7_PTZ_wx_T
     } else if (uiwx::StartToolkit(&reason)) {
       static uiwx::WxToolkit* const instance = new uiwx::WxToolkit;  // lives with the process
       toolkit = instance;
+    } else {
+      reason = "the dialog module could not start the toolkit: " + reason;
     }
   } catch (...) {
     reason = "the dialog module failed while starting the toolkit";

@@ -94,7 +94,8 @@ void UiThreadMain() {
     std::string error = r.log != nullptr ? r.log->LastError() : std::string();
     if (error.empty()) error = "wxWidgets could not start";
     std::lock_guard<std::mutex> hold(r.lock);
-    r.failure = "the dialog module could not start the toolkit: " + error;
+    // The toolkit's own words; whoever started it says who could not.
+    r.failure = error;
     r.state = State::kFailed;
     r.threadDone = true;
     r.changed.notify_all();

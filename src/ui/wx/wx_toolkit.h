@@ -8,8 +8,8 @@
 namespace uiwx {
 
 // Starts wxWidgets once per process (on the module's own UI thread, unless
-// the host already runs a wxWidgets application); false with why when it
-// cannot. A failed start is not tried again. Calls from several threads at
+// the host already runs a wxWidgets application); false with why (the
+// toolkit's own words) when it cannot. A failed start is not tried again. Calls from several threads at
 // once start it once; each returns when that start is done.
 bool StartToolkit(std::string* why);
 // True on the thread that runs the toolkit.
