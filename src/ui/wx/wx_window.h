@@ -13,7 +13,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
 #include "ui/dialog.h"
 #include "ui/tree_items.h"
