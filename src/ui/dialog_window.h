@@ -11,7 +11,9 @@
 // - A control id the dialog's resource does not have: setters do nothing,
 //   getters answer "", false, 0, -1 or kNoTreeItem.
 // - A tree item that is not (or no longer) in the tree: setters do nothing,
-//   getters answer "", nullptr, -1; it is never handed to the toolkit.
+//   getters answer "", nullptr, -1; it is never handed to the toolkit. A
+//   window never gives the same handle twice, so a handle kept past its
+//   item's deletion (or past DeleteAllTreeItems) never names a newer item.
 // - Calls while the window is being closed from outside still work; a
 //   message box then answers at once with its negative answer.
 #pragma once

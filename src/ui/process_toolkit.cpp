@@ -8,8 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "ui/closing_answer.h"
 #include "ui/dialog_failure.h"
 #include "ui/dialog_wire.h"
+#include "ui/live_windows.h"
+#include "ui/tree_items.h"
 
 namespace ui {
 
@@ -107,7 +110,6 @@ class ProcessToolkit::Session {
     if (number <= 0 || static_cast<size_t>(number) > pointers_.size()) return nullptr;
     return pointers_[static_cast<size_t>(number) - 1];
   }
-  TreeItem NewItem() { return ++lastItem_; }
 
  private:
   void FlushLocked();
@@ -136,9 +138,9 @@ class ProcessToolkit::Session {
   bool lost_ = false;
   std::string why_;
   wire::FrameBuffer in_;
-  std::unordered_map<int, RemoteWindow*> windows_;
-  int lastWindow_ = 0;
-  TreeItem lastItem_ = kNoTreeItem;
+  // The windows of this process now shown, by the serial the process
+  // knows them by.
+  LiveWindows<RemoteWindow> windows_;
   std::unordered_map<void*, std::int32_t> numbers_;
   std::vector<void*> pointers_;
   // The answers being waited for, innermost last.
@@ -148,10 +150,13 @@ class ProcessToolkit::Session {
 // The window of one dialog, as the dialog class sees it.
 class RemoteWindow : public DialogWindow {
  public:
-  RemoteWindow(ProcessToolkit::Session& session, int serial, CDialog& dialog)
-      : session_(session), serial_(serial), dialog_(&dialog) {}
+  RemoteWindow(ProcessToolkit::Session& session, CDialog& dialog)
+      : session_(session), dialog_(&dialog) {}
 
+  // The number the process knows the window by; set once, before the
+  // window is attached to its dialog.
   int Serial() const { return serial_; }
+  void SetSerial(int serial) { serial_ = serial; }
   ProcessToolkit::Session& TheSession() { return session_; }
 
   // One event into the dialog class (CDialog::Deliver). A failure escaping
@@ -252,10 +257,8 @@ class RemoteWindow : public DialogWindow {
   TreeItem InsertTreeItem(int id, TreeItem parent, const std::string& text, int image,
                           void* data) override {
     if (!IsTree(id)) return kNoTreeItem;
-    if (parent != kNoTreeItem && !Live(id, parent)) return kNoTreeItem;
-    const TreeItem item = session_.NewItem();
-    items_.emplace(item, Item{id, parent, image, data, {}});
-    if (parent != kNoTreeItem) items_[parent].children.push_back(item);
+    const TreeItem item = items_.Add(id, parent, 0, image, data);
+    if (item == kNoTreeItem) return kNoTreeItem;
     session_.Call(serial_, Method::kInsertTreeItem, [&](wire::Writer& w) {
       w.Int(id);
       w.Int(static_cast<std::int32_t>(parent));
@@ -266,7 +269,7 @@ class RemoteWindow : public DialogWindow {
     return item;
   }
   void SetTreeItemText(int id, TreeItem item, const std::string& text) override {
-    if (!Live(id, item)) return;
+    if (!items_.Live(id, item)) return;
     session_.Call(serial_, Method::kSetTreeItemText, [&](wire::Writer& w) {
       w.Int(id);
       w.Int(static_cast<std::int32_t>(item));
@@ -274,52 +277,35 @@ class RemoteWindow : public DialogWindow {
     });
   }
   std::string GetTreeItemText(int id, TreeItem item) override {
-    if (!Live(id, item)) return std::string();
+    if (!items_.Live(id, item)) return std::string();
     return wire::FromChannel(
         session_.Ask(serial_, Method::kGetTreeItemText, Args(id, static_cast<int>(item))).text);
   }
   void DeleteTreeItem(int id, TreeItem item) override {
-    if (!Live(id, item)) return;
-    const TreeItem parent = items_[item].parent;
-    if (parent != kNoTreeItem) {
-      auto& siblings = items_[parent].children;
-      for (auto it = siblings.begin(); it != siblings.end(); ++it) {
-        if (*it == item) {
-          siblings.erase(it);
-          break;
-        }
-      }
-    }
-    Forget(item);
+    if (items_.Remove(id, item).empty()) return;
     session_.Call(serial_, Method::kDeleteTreeItem, Args(id, static_cast<int>(item)));
   }
   void DeleteAllTreeItems(int id) override {
-    for (auto it = items_.begin(); it != items_.end();) {
-      it = it->second.control == id ? items_.erase(it) : std::next(it);
-    }
+    items_.RemoveAll(id);
     session_.Call(serial_, Method::kDeleteAllTreeItems, Args(id));
   }
   TreeItem GetSelectedTreeItem(int id) override {
     const auto item =
         static_cast<TreeItem>(session_.Ask(serial_, Method::kGetSelectedTreeItem, Args(id)).number);
-    return Live(id, item) ? item : kNoTreeItem;
+    return items_.Live(id, item) ? item : kNoTreeItem;
   }
   void SelectTreeItem(int id, TreeItem item) override {
-    if (item != kNoTreeItem && !Live(id, item)) return;
+    if (item != kNoTreeItem && !items_.Live(id, item)) return;
     session_.Call(serial_, Method::kSelectTreeItem, Args(id, static_cast<int>(item)));
   }
-  int GetTreeItemImage(int id, TreeItem item) override {
-    return Live(id, item) ? items_[item].image : -1;
-  }
-  void* GetTreeItemData(int id, TreeItem item) override {
-    return Live(id, item) ? items_[item].data : nullptr;
-  }
+  int GetTreeItemImage(int id, TreeItem item) override { return items_.Image(id, item); }
+  void* GetTreeItemData(int id, TreeItem item) override { return items_.Data(id, item); }
   void ExpandTreeItem(int id, TreeItem item) override {
-    if (!Live(id, item)) return;
+    if (!items_.Live(id, item)) return;
     session_.Call(serial_, Method::kExpandTreeItem, Args(id, static_cast<int>(item)));
   }
   void SortTreeChildren(int id, TreeItem item) override {
-    if (item != kNoTreeItem && !Live(id, item)) return;
+    if (item != kNoTreeItem && !items_.Live(id, item)) return;
     session_.Call(serial_, Method::kSortTreeChildren, Args(id, static_cast<int>(item)));
   }
   void SetRedraw(int id, bool redraw) override {
@@ -338,21 +324,21 @@ class RemoteWindow : public DialogWindow {
   // button had been pressed: nothing is done on the user's behalf.
   int MessageBox(const std::string& text, MsgButtons buttons, MsgIcon icon,
                  int defaultAnswer) override {
-    const int negative = buttons == MsgButtons::kYesNo ? kAnswerNo : kAnswerOk;
-    if (session_.Lost() || ended_) return negative;
-    try {
-      return session_
-          .Ask(serial_, Method::kMessageBox,
-               [&](wire::Writer& w) {
-                 w.Text(wire::ToChannel(text));
-                 w.Int(static_cast<int>(buttons));
-                 w.Int(static_cast<int>(icon));
-                 w.Int(defaultAnswer);
-               })
-          .number;
-    } catch (const DialogUnavailable&) {
-      return negative;
-    }
+    return AnswerUnlessClosing(session_.Lost() || ended_, buttons, [&] {
+      try {
+        return session_
+            .Ask(serial_, Method::kMessageBox,
+                 [&](wire::Writer& w) {
+                   w.Text(wire::ToChannel(text));
+                   w.Int(static_cast<int>(buttons));
+                   w.Int(static_cast<int>(icon));
+                   w.Int(defaultAnswer);
+                 })
+            .number;
+      } catch (const DialogUnavailable&) {
+        return ClosingAnswer(buttons);
+      }
+    });
   }
   void SetTimer(int timerId, int milliseconds) override {
     session_.Call(serial_, Method::kSetTimer, Args(timerId, milliseconds));
@@ -367,33 +353,14 @@ class RemoteWindow : public DialogWindow {
   void PostEndDialog(int result) override { session_.PostEnd(serial_, result); }
 
  private:
-  struct Item {
-    int control;
-    TreeItem parent;
-    int image;
-    void* data;
-    std::vector<TreeItem> children;
-  };
-
   bool IsTree(int id) const {
     const DialogResource* resource = dialog_ != nullptr ? dialog_->Resource() : nullptr;
     const ControlResource* control = resource != nullptr ? resource->Control(id) : nullptr;
     return control != nullptr && control->kind == ControlKind::kTreeView;
   }
-  bool Live(int id, TreeItem item) const {
-    auto found = items_.find(item);
-    return found != items_.end() && found->second.control == id;
-  }
-  void Forget(TreeItem item) {
-    auto found = items_.find(item);
-    if (found == items_.end()) return;
-    const std::vector<TreeItem> children = std::move(found->second.children);
-    items_.erase(found);
-    for (TreeItem child : children) Forget(child);
-  }
 
   ProcessToolkit::Session& session_;
-  int serial_;
+  int serial_ = 0;
   CDialog* dialog_;
   bool ended_ = false;
   bool destroyed_ = false;
@@ -401,7 +368,7 @@ class RemoteWindow : public DialogWindow {
   bool initialised_ = false;
   int result_ = kResultCancel;
   std::exception_ptr failure_;
-  std::unordered_map<TreeItem, Item> items_;
+  TreeItems items_;
 };
 
 // ---------------------------------------------------------------- session
@@ -514,8 +481,7 @@ void ProcessToolkit::Session::Handle(const std::string& frame) {
     const auto event = static_cast<Event>(r.Int());
     const int a = r.Int();
     const int b = r.Int();
-    auto found = windows_.find(serial);
-    RemoteWindow* window = found != windows_.end() ? found->second : nullptr;
+    RemoteWindow* window = windows_.Find(static_cast<std::uint32_t>(serial));
     if (window != nullptr && !r.Damaged()) {
       switch (event) {
         case Event::kInit:
@@ -543,8 +509,8 @@ void ProcessToolkit::Session::Handle(const std::string& frame) {
   } else if (kind == Kind::kEnded) {
     const int serial = r.Int();
     const int result = r.Int();
-    auto found = windows_.find(serial);
-    if (found != windows_.end()) found->second->Finish(result);
+    if (RemoteWindow* window = windows_.Find(static_cast<std::uint32_t>(serial)))
+      window->Finish(result);
   } else {
     Lose("the dialog process sent a message of an unknown kind");
   }
@@ -553,9 +519,9 @@ void ProcessToolkit::Session::Handle(const std::string& frame) {
 int ProcessToolkit::Session::Run(CDialog& dialog, RemoteWindow* parent, std::uintptr_t hostWindow) {
   // A dialog asked for once the process has gone is not shown.
   if (Lost()) return kResultCancel;
-  const int serial = ++lastWindow_;
-  RemoteWindow window(*this, serial, dialog);
-  windows_[serial] = &window;
+  RemoteWindow window(*this, dialog);
+  const auto serial = static_cast<int>(windows_.Add(&window));
+  window.SetSerial(serial);
   dialog.Attach(&window);
   {
     std::lock_guard<std::mutex> hold(outLock_);
@@ -572,7 +538,7 @@ int ProcessToolkit::Session::Run(CDialog& dialog, RemoteWindow* parent, std::uin
   if (!window.Finished() && window.WasInitialised()) window.Destroyed();
   dialog.Attach(nullptr);
   window.Detach();
-  windows_.erase(serial);
+  windows_.Remove(static_cast<std::uint32_t>(serial));
   if (window.Failure()) std::rethrow_exception(window.Failure());
   return window.Finished() ? window.Result() : kResultCancel;
 }

@@ -163,11 +163,36 @@ class ContractDialog : public ui::CDialog {
     w.SortTreeChildren(kTree, b);
     Expect(rootTexts_(*this, kTree), std::vector<std::string>{"A", "c"},
            "the other items stay after a deletion");
+    // The toolkit may give the deleted items' memory to new ones: the old
+    // handles still name nothing.
+    std::vector<ui::TreeItem> fresh;
+    for (int i = 0; i < 8; ++i)
+      fresh.push_back(w.InsertTreeItem(kTree, a, "new", ui::kImagePreset, nullptr));
+    Expect(w.GetTreeItemText(kTree, b), std::string(), "a deleted item stays gone after inserts");
+    Expect(w.GetTreeItemText(kTree, child), std::string(),
+           "a deleted item's child stays gone after inserts");
+    Expect(w.GetTreeItemImage(kTree, child), -1,
+           "a deleted item's child has no image after inserts");
+    bool reused = false;
+    for (ui::TreeItem item : fresh) reused = reused || item == b || item == child;
+    Expect(reused, false, "a new item never gets a deleted item's handle");
+    w.DeleteTreeItem(kTree, child);  // a stale handle: nothing, the new items stay
+    Expect(w.GetTreeItemText(kTree, fresh.back()), std::string("new"),
+           "deleting a stale handle leaves the new items");
     w.SelectTreeItem(kTree, a);
     w.DeleteAllTreeItems(kTree);
     Expect(w.GetSelectedTreeItem(kTree), ui::kNoTreeItem, "nothing selected in an emptied tree");
     Expect(w.GetTreeItemText(kTree, a), std::string(), "no item stays after DeleteAllTreeItems");
     Expect(rootTexts_(*this, kTree).empty(), true, "an emptied tree shows nothing");
+    const ui::TreeItem again =
+        w.InsertTreeItem(kTree, ui::kNoTreeItem, "again", ui::kImageCamera, &marker);
+    Expect(again != a && again != c && again != fresh.front(), true,
+           "an item of a refilled tree gets a new handle");
+    Expect(w.GetTreeItemText(kTree, a), std::string(),
+           "an old handle names nothing in a refilled tree");
+    Expect(w.GetTreeItemData(kTree, fresh.front()), static_cast<void*>(nullptr),
+           "an old handle has no data in a refilled tree");
+    w.DeleteAllTreeItems(kTree);
   }
 
   const RootTexts& rootTexts_;

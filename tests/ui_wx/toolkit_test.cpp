@@ -352,8 +352,15 @@ TEST_F(ToolkitTest, TreeKeepsItemsImagesAndDataAndIgnoresStaleHandles) {
   wxtest::Screenshot("Toolkit Test", "toolkit-tree.png");
   // A user's selection arrives; the dialog's own selections did not.
   OnUi([&] {
+    // The user picks the kept camera by its text (the window's handles are
+    // its own, not the tree's items).
     auto* tree = dynamic_cast<wxTreeCtrl*>(window->FindWindow(kTree));
-    tree->SelectItem(wxTreeItemId(reinterpret_cast<void*>(kept)));
+    wxTreeItemIdValue cookie;
+    const wxTreeItemId first = tree->GetFirstChild(tree->GetRootItem(), cookie);
+    for (wxTreeItemId c = tree->GetFirstChild(first, cookie); c.IsOk();
+         c = tree->GetNextChild(first, cookie)) {
+      if (tree->GetItemText(c) == "002 [004]: Yard") tree->SelectItem(c);
+    }
   });
   wxtest::Settle();
   OnUi([&] {
@@ -682,9 +689,8 @@ std::vector<std::string> WxRootTexts(ui::CDialog& dialog, int treeId) {
 }  // namespace
 
 TEST_F(ToolkitTest, TheWindowInterfacesRulesHoldAsInTheOtherRenderers) {
-  auto checks = std::async(std::launch::async, [this] {
-    return contract::CheckWindowContract(*toolkit_, WxRootTexts);
-  });
+  auto checks = std::async(
+      std::launch::async, [this] { return contract::CheckWindowContract(*toolkit_, WxRootTexts); });
   ASSERT_EQ(checks.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   for (const std::string& broken : checks.get()) ADD_FAILURE() << broken;
 }

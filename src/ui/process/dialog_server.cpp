@@ -5,6 +5,8 @@
 
 #include <utility>
 
+#include "ui/closing_answer.h"
+
 namespace setupproc {
 
 using ui::wire::Event;
@@ -141,16 +143,12 @@ void DialogServer::CallWindow(Reader& r, bool answered) {
   ui::DialogWindow* w = dialog != nullptr ? dialog->RendererWindow() : nullptr;
   std::int32_t number = 0;
   std::string text;
-  auto item = [&](std::int32_t host) {
-    auto at = dialog->toRenderer.find(host);
-    return at != dialog->toRenderer.end() ? at->second : ui::kNoTreeItem;
-  };
   if (w == nullptr) {
     // A window that has gone: the calls do nothing, the answers are empty
     // (a message box's is its negative one).
     if (method == Method::kMessageBox) {
       r.Text();
-      number = r.Int() == static_cast<int>(ui::MsgButtons::kYesNo) ? ui::kAnswerNo : ui::kAnswerOk;
+      number = ui::ClosingAnswer(static_cast<ui::MsgButtons>(r.Int()));
     } else if (method == Method::kGetSelection || method == Method::kInsertEntry ||
                method == Method::kAddEntry) {
       number = -1;
@@ -163,6 +161,14 @@ void DialogServer::CallWindow(Reader& r, bool answered) {
                            static_cast<ui::MsgIcon>(icon), r.Int());
   } else {
     const int id = r.Int();
+    // The renderer's item behind the host's number of an item of the tree.
+    auto item = [&](std::int32_t host) {
+      return static_cast<ui::TreeItem>(
+          dialog->items.NativeOf(id, static_cast<ui::TreeItem>(static_cast<std::uint32_t>(host))));
+    };
+    const auto hostItem = [](std::int32_t host) {
+      return static_cast<ui::TreeItem>(static_cast<std::uint32_t>(host));
+    };
     switch (method) {
       case Method::kSetText: {
         const std::string value = r.Text();
@@ -230,10 +236,8 @@ void DialogServer::CallWindow(Reader& r, bool answered) {
         const ui::TreeItem under = parent != 0 ? item(parent) : ui::kNoTreeItem;
         if (parent != 0 && under == ui::kNoTreeItem) break;
         const ui::TreeItem made = w->InsertTreeItem(id, under, value, image, nullptr);
-        if (made != ui::kNoTreeItem) {
-          dialog->toRenderer[host] = made;
-          dialog->toHost[made] = host;
-        }
+        if (made != ui::kNoTreeItem)
+          dialog->items.Adopt(id, hostItem(host), hostItem(parent), made, image, nullptr);
         break;
       }
       case Method::kSetTreeItemText: {
@@ -251,18 +255,17 @@ void DialogServer::CallWindow(Reader& r, bool answered) {
         const std::int32_t host = r.Int();
         const ui::TreeItem at = item(host);
         if (at != ui::kNoTreeItem) w->DeleteTreeItem(id, at);
-        // Items below it keep their entries; the renderer knows them gone.
-        dialog->toRenderer.erase(host);
-        dialog->toHost.erase(at);
+        // The numbers of the items below it go with it.
+        dialog->items.Remove(id, hostItem(host));
         break;
       }
       case Method::kDeleteAllTreeItems:
         w->DeleteAllTreeItems(id);
+        dialog->items.RemoveAll(id);
         break;
       case Method::kGetSelectedTreeItem: {
         const ui::TreeItem at = w->GetSelectedTreeItem(id);
-        auto host = dialog->toHost.find(at);
-        number = at != ui::kNoTreeItem && host != dialog->toHost.end() ? host->second : 0;
+        number = static_cast<std::int32_t>(dialog->items.FromNative(id, at));
         break;
       }
       case Method::kSelectTreeItem: {

@@ -15,6 +15,7 @@
 #include "platform/child_process.h"
 #include "ui/dialog.h"
 #include "ui/dialog_wire.h"
+#include "ui/tree_items.h"
 
 namespace setupproc {
 
@@ -72,9 +73,9 @@ class RemoteDialog : public ui::CDialog {
   void OnCancel() override { server_.Forward(serial_, ui::wire::Event::kCancel); }
   void OnDestroy() override { server_.Forward(serial_, ui::wire::Event::kDestroy); }
 
-  // The host's tree item numbers beside the renderer's items.
-  std::unordered_map<std::int32_t, ui::TreeItem> toRenderer;
-  std::unordered_map<ui::TreeItem, std::int32_t> toHost;
+  // The host's tree items, under the host's numbers, each beside the
+  // renderer's item.
+  ui::TreeItems items;
 
  private:
   DialogServer& server_;

@@ -7,17 +7,18 @@
 #undef MessageBox
 
 #include <algorithm>
-#include <atomic>
 #include <exception>
 #include <map>
-#include <mutex>
 #include <string>
 #include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "platform/process_end.h"
+#include "ui/closing_answer.h"
+#include "ui/live_windows.h"
 #include "ui/resources.h"
+#include "ui/tree_items.h"
 #include "ui/win32/dialog_template.h"
 
 namespace uiwin32 {
@@ -29,16 +30,15 @@ namespace {
 constexpr UINT kPostedEnd = WM_APP + 0x51;
 constexpr char kMessageCaption[] = "QUARO7K7_PTZ";
 
-std::atomic<LPARAM> gNextSerial{1};
+class Win32Window;
 
 // The driver dialogs' windows now open in this process.
-std::mutex gLiveLock;
-std::vector<HWND> gLive;
-
-bool IsDriverDialog(HWND hwnd) {
-  std::lock_guard<std::mutex> hold(gLiveLock);
-  return std::find(gLive.begin(), gLive.end(), hwnd) != gLive.end();
+ui::LiveWindows<Win32Window>& LiveDialogs() {
+  static ui::LiveWindows<Win32Window> dialogs;
+  return dialogs;
 }
+
+bool IsDriverDialog(HWND hwnd);
 
 HINSTANCE ModuleInstance();
 
@@ -85,7 +85,7 @@ HIMAGELIST MakeTreeImages() {
 class Win32Window : public ui::DialogWindow {
  public:
   Win32Window(ui::CDialog& dialog, const ui::DialogResource& resource)
-      : dialog_(&dialog), resource_(resource), serial_(gNextSerial++) {}
+      : dialog_(&dialog), resource_(resource) {}
 
   static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -167,11 +167,13 @@ class Win32Window : public ui::DialogWindow {
     return index < 0 ? -1 : static_cast<int>(index);
   }
 
+  // The tree's items are handed out here, each beside its HTREEITEM.
   ui::TreeItem InsertTreeItem(int id, ui::TreeItem parent, const std::string& text, int image,
                               void* data) override {
-    if (parent != ui::kNoTreeItem && !Known(parent)) return ui::kNoTreeItem;
+    const HTREEITEM under = parent == ui::kNoTreeItem ? TVI_ROOT : Native(id, parent);
+    if (under == nullptr) return ui::kNoTreeItem;
     TVINSERTSTRUCTA insert{};
-    insert.hParent = parent == ui::kNoTreeItem ? TVI_ROOT : reinterpret_cast<HTREEITEM>(parent);
+    insert.hParent = under;
     insert.hInsertAfter = TVI_LAST;
     insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_PARAM;
     insert.item.pszText = const_cast<char*>(text.c_str());
@@ -179,70 +181,68 @@ class Win32Window : public ui::DialogWindow {
     insert.item.iSelectedImage = image;
     insert.item.lParam = reinterpret_cast<LPARAM>(data);
     Quiet quiet(*this);
-    const auto item =
-        static_cast<ui::TreeItem>(Send(id, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert)));
-    if (item != ui::kNoTreeItem) items_.insert(item);
-    return item;
+    const LRESULT made = Send(id, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&insert));
+    // 0: not inserted; -1: no such control.
+    if (made == 0 || made == -1) return ui::kNoTreeItem;
+    return items_.Add(id, parent, static_cast<ui::TreeItems::Native>(made), image, data);
   }
   void SetTreeItemText(int id, ui::TreeItem item, const std::string& text) override {
-    if (!Known(item)) return;
+    const HTREEITEM native = Native(id, item);
+    if (native == nullptr) return;
     TVITEMA entry{};
     entry.mask = TVIF_HANDLE | TVIF_TEXT;
-    entry.hItem = reinterpret_cast<HTREEITEM>(item);
+    entry.hItem = native;
     entry.pszText = const_cast<char*>(text.c_str());
     Send(id, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&entry));
   }
   std::string GetTreeItemText(int id, ui::TreeItem item) override {
-    if (!Known(item)) return std::string();
+    const HTREEITEM native = Native(id, item);
+    if (native == nullptr) return std::string();
     char buffer[512] = {};
     TVITEMA entry{};
     entry.mask = TVIF_HANDLE | TVIF_TEXT;
-    entry.hItem = reinterpret_cast<HTREEITEM>(item);
+    entry.hItem = native;
     entry.pszText = buffer;
     entry.cchTextMax = sizeof buffer;
-    if (!Send(id, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&entry))) return std::string();
+    if (Send(id, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&entry)) <= 0) return std::string();
     return entry.pszText != nullptr ? std::string(entry.pszText) : std::string();
   }
   void DeleteTreeItem(int id, ui::TreeItem item) override {
-    if (!Known(item)) return;
-    Forget(id, item);
+    const HTREEITEM native = Native(id, item);
+    if (native == nullptr) return;
+    items_.Remove(id, item);
     Quiet quiet(*this);
-    Send(id, TVM_DELETEITEM, 0, static_cast<LPARAM>(item));
+    Send(id, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(native));
   }
   void DeleteAllTreeItems(int id) override {
+    items_.RemoveAll(id);
     Quiet quiet(*this);
     Send(id, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-    items_.clear();
   }
   ui::TreeItem GetSelectedTreeItem(int id) override {
-    return static_cast<ui::TreeItem>(Send(id, TVM_GETNEXTITEM, TVGN_CARET, 0));
+    const LRESULT selected = Send(id, TVM_GETNEXTITEM, TVGN_CARET, 0);
+    if (selected == -1) return ui::kNoTreeItem;
+    return items_.FromNative(id, static_cast<ui::TreeItems::Native>(selected));
   }
   void SelectTreeItem(int id, ui::TreeItem item) override {
-    if (item != ui::kNoTreeItem && !Known(item)) return;
+    const HTREEITEM native = Native(id, item);
+    if (item != ui::kNoTreeItem && native == nullptr) return;
     Quiet quiet(*this);
-    Send(id, TVM_SELECTITEM, TVGN_CARET, static_cast<LPARAM>(item));
+    Send(id, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(native));
   }
-  int GetTreeItemImage(int id, ui::TreeItem item) override {
-    TVITEMA entry{};
-    if (!ReadItem(id, item, TVIF_IMAGE, &entry)) return -1;
-    return entry.iImage;
-  }
-  void* GetTreeItemData(int id, ui::TreeItem item) override {
-    TVITEMA entry{};
-    if (!ReadItem(id, item, TVIF_PARAM, &entry)) return nullptr;
-    return reinterpret_cast<void*>(entry.lParam);
-  }
+  int GetTreeItemImage(int id, ui::TreeItem item) override { return items_.Image(id, item); }
+  void* GetTreeItemData(int id, ui::TreeItem item) override { return items_.Data(id, item); }
   void ExpandTreeItem(int id, ui::TreeItem item) override {
-    if (!Known(item)) return;
+    const HTREEITEM native = Native(id, item);
+    if (native == nullptr) return;
     Quiet quiet(*this);
-    Send(id, TVM_EXPAND, TVE_EXPAND, static_cast<LPARAM>(item));
+    Send(id, TVM_EXPAND, TVE_EXPAND, reinterpret_cast<LPARAM>(native));
   }
   void SortTreeChildren(int id, ui::TreeItem item) override {
     // No item: the root items.
-    if (item != ui::kNoTreeItem && !Known(item)) return;
-    const LPARAM parent =
-        item == ui::kNoTreeItem ? reinterpret_cast<LPARAM>(TVI_ROOT) : static_cast<LPARAM>(item);
-    Send(id, TVM_SORTCHILDREN, FALSE, parent);
+    const HTREEITEM parent = item == ui::kNoTreeItem ? TVI_ROOT : Native(id, item);
+    if (parent == nullptr) return;
+    Send(id, TVM_SORTCHILDREN, FALSE, reinterpret_cast<LPARAM>(parent));
   }
   void SetRedraw(int id, bool redraw) override {
     HWND control = Item(id);
@@ -259,9 +259,49 @@ class Win32Window : public ui::DialogWindow {
 
   int MessageBox(const std::string& text, ui::MsgButtons buttons, ui::MsgIcon icon,
                  int defaultAnswer) override {
-    const bool yesNo = buttons == ui::MsgButtons::kYesNo;
     // The driver is closing this dialog: nobody is there to answer.
-    if (endedByPost_) return yesNo ? ui::kAnswerNo : ui::kAnswerOk;
+    return ui::AnswerUnlessClosing(
+        endedByPost_, buttons, [&] { return ShowMessageBox(text, buttons, icon, defaultAnswer); });
+  }
+  void SetTimer(int timerId, int milliseconds) override {
+    ::SetTimer(hwnd_, static_cast<UINT_PTR>(timerId), static_cast<UINT>(std::max(milliseconds, 1)),
+               nullptr);
+    timers_.insert(timerId);
+  }
+  void KillTimer(int timerId) override {
+    ::KillTimer(hwnd_, static_cast<UINT_PTR>(timerId));
+    timers_.erase(timerId);
+  }
+  void EndDialog(int result) override {
+    ended_ = true;
+    ::EndDialog(hwnd_, result);
+  }
+  // Called with the window attached to its dialog (between OnInitDialog
+  // and OnDestroy), so hwnd_ and serial_ are this window's.
+  void PostEndDialog(int result) override {
+    PostMessageA(hwnd_, kPostedEnd, static_cast<WPARAM>(result), static_cast<LPARAM>(serial_));
+  }
+  // The end posted with lParam, on the dialog's thread: only the window it
+  // was posted for, while it is live.
+  void TakePostedEnd(int result, LPARAM serial) {
+    if (serial_ == ui::LiveWindows<Win32Window>::kNoSerial ||
+        static_cast<LPARAM>(serial_) != serial || LiveDialogs().Find(serial_) != this)
+      return;
+    EndByPost(result);
+  }
+
+ private:
+  // Tree notifications caused by the dialog's own calls are not delivered
+  // back to it.
+  struct Quiet {
+    explicit Quiet(Win32Window& w) : window(w) { ++window.quiet_; }
+    ~Quiet() { --window.quiet_; }
+    Win32Window& window;
+  };
+
+  int ShowMessageBox(const std::string& text, ui::MsgButtons buttons, ui::MsgIcon icon,
+                     int defaultAnswer) {
+    const bool yesNo = buttons == ui::MsgButtons::kYesNo;
     UINT style = (yesNo ? MB_YESNO : MB_OK) | MB_APPLMODAL;
     switch (icon) {
       case ui::MsgIcon::kInformation:
@@ -282,31 +322,6 @@ class Win32Window : public ui::DialogWindow {
     --messageBoxes_;
     return answer;
   }
-  void SetTimer(int timerId, int milliseconds) override {
-    ::SetTimer(hwnd_, static_cast<UINT_PTR>(timerId), static_cast<UINT>(std::max(milliseconds, 1)),
-               nullptr);
-    timers_.insert(timerId);
-  }
-  void KillTimer(int timerId) override {
-    ::KillTimer(hwnd_, static_cast<UINT_PTR>(timerId));
-    timers_.erase(timerId);
-  }
-  void EndDialog(int result) override {
-    ended_ = true;
-    ::EndDialog(hwnd_, result);
-  }
-  void PostEndDialog(int result) override {
-    PostMessageA(hwnd_, kPostedEnd, static_cast<WPARAM>(result), serial_);
-  }
-
- private:
-  // Tree notifications caused by the dialog's own calls are not delivered
-  // back to it.
-  struct Quiet {
-    explicit Quiet(Win32Window& w) : window(w) { ++window.quiet_; }
-    ~Quiet() { --window.quiet_; }
-    Win32Window& window;
-  };
 
   HWND Item(int id) const { return hwnd_ != nullptr ? GetDlgItem(hwnd_, id) : nullptr; }
   LRESULT Send(int id, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -319,23 +334,9 @@ class Win32Window : public ui::DialogWindow {
     return control != nullptr && control->kind == ui::ControlKind::kComboBox ? comboMessage
                                                                              : listMessage;
   }
-  bool Known(ui::TreeItem item) const { return item != ui::kNoTreeItem && items_.count(item); }
-  // Forgets an item and everything below it.
-  void Forget(int id, ui::TreeItem item) {
-    for (auto child = static_cast<ui::TreeItem>(
-             Send(id, TVM_GETNEXTITEM, TVGN_CHILD, static_cast<LPARAM>(item)));
-         child != ui::kNoTreeItem;
-         child = static_cast<ui::TreeItem>(
-             Send(id, TVM_GETNEXTITEM, TVGN_NEXT, static_cast<LPARAM>(child)))) {
-      Forget(id, child);
-    }
-    items_.erase(item);
-  }
-  bool ReadItem(int id, ui::TreeItem item, UINT mask, TVITEMA* entry) {
-    if (!Known(item)) return false;
-    entry->mask = TVIF_HANDLE | mask;
-    entry->hItem = reinterpret_cast<HTREEITEM>(item);
-    return Send(id, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(entry)) != 0;
+  // The HTREEITEM of a live item of the tree id, nullptr otherwise.
+  HTREEITEM Native(int id, ui::TreeItem item) const {
+    return reinterpret_cast<HTREEITEM>(items_.NativeOf(id, item));
   }
 
   // Delivers one event to the dialog class (ui::CDialog::Deliver), unless
@@ -382,10 +383,7 @@ class Win32Window : public ui::DialogWindow {
 
   BOOL OnInitDialog(HWND hwnd) {
     hwnd_ = hwnd;
-    {
-      std::lock_guard<std::mutex> hold(gLiveLock);
-      gLive.push_back(hwnd);
-    }
+    serial_ = LiveDialogs().Add(this);
     for (const ui::ControlResource& control : resource_.controls) {
       if (control.kind == ui::ControlKind::kTreeView) {
         HIMAGELIST images = MakeTreeImages();
@@ -474,23 +472,27 @@ class Win32Window : public ui::DialogWindow {
       dialog_->Attach(nullptr);
       dialog_ = nullptr;
     }
-    std::lock_guard<std::mutex> hold(gLiveLock);
-    gLive.erase(std::remove(gLive.begin(), gLive.end(), hwnd_), gLive.end());
+    LiveDialogs().Remove(serial_);
   }
 
   ui::CDialog* dialog_;
   const ui::DialogResource& resource_;
-  const LPARAM serial_;
+  ui::LiveWindows<Win32Window>::Serial serial_ = ui::LiveWindows<Win32Window>::kNoSerial;
   HWND hwnd_ = nullptr;
   bool ended_ = false;
   bool endedByPost_ = false;
   int quiet_ = 0;
   int messageBoxes_ = 0;
-  std::unordered_set<ui::TreeItem> items_;
+  ui::TreeItems items_;
   std::unordered_set<int> timers_;
   std::vector<HIMAGELIST> imageLists_;
   std::exception_ptr failure_;
 };
+
+bool IsDriverDialog(HWND hwnd) {
+  return LiveDialogs().FindIf([hwnd](Win32Window* window) { return window->Handle() == hwnd; }) !=
+         nullptr;
+}
 
 INT_PTR CALLBACK Win32Window::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_INITDIALOG) {
@@ -511,7 +513,7 @@ INT_PTR CALLBACK Win32Window::DialogProc(HWND hwnd, UINT message, WPARAM wParam,
       window->Deliver({ui::DialogEvent::kTimer, static_cast<int>(wParam)});
       return TRUE;
     case kPostedEnd:
-      if (lParam == window->serial_) window->EndByPost(static_cast<int>(wParam));
+      window->TakePostedEnd(static_cast<int>(wParam), lParam);
       return TRUE;
     case WM_DESTROY:
       window->OnDestroy();

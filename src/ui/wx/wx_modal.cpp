@@ -11,6 +11,7 @@
 
 #include <vector>
 
+#include "ui/closing_answer.h"
 #include "ui/dialog_window.h"
 #include "ui/wx/wx_window.h"
 
@@ -106,7 +107,9 @@ class MessageBoxDialog : public wxDialog {
     Bind(wxEVT_CLOSE_WINDOW, [this](wxCloseEvent&) { EndModal(Negative()); });
   }
 
-  int Negative() const { return yesNo_ ? ui::kAnswerNo : ui::kAnswerOk; }
+  int Negative() const {
+    return ui::ClosingAnswer(yesNo_ ? ui::MsgButtons::kYesNo : ui::MsgButtons::kOk);
+  }
 
  private:
   bool yesNo_;

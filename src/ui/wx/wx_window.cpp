@@ -16,10 +16,10 @@
 #include <wx/treectrl.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
-#include <unordered_set>
 
+#include "ui/closing_answer.h"
+#include "ui/live_windows.h"
 #include "ui/wx/gtk_style.h"
 #include "ui/wx/wx_modal.h"
 
@@ -27,11 +27,9 @@ namespace uiwx {
 
 namespace {
 
-std::atomic<std::uint64_t> nextSerial{1};
-
-// Live windows by serial; UI thread only.
-std::unordered_map<std::uint64_t, WxDialogWindow*>& Windows() {
-  static std::unordered_map<std::uint64_t, WxDialogWindow*> windows;
+// Live windows by serial.
+ui::LiveWindows<WxDialogWindow>& Windows() {
+  static ui::LiveWindows<WxDialogWindow> windows;
   return windows;
 }
 
@@ -92,34 +90,27 @@ void DigitsOnly(wxKeyEvent& event) {
 
 }  // namespace
 
-// Items of one tree: what the dialog stored with each, and which handles are
-// live, so that a stale handle is never passed to the tree.
+// One tree control; its items are in the window's TreeItems, each beside
+// its wxTreeItemId, so that a stale handle is never passed to the tree.
 struct WxDialogWindow::TreeState {
   SortedTree* tree = nullptr;
   wxTreeItemId root;
-  std::unordered_map<ui::TreeItem, void*> data;
   int frozen = 0;
   // The selection the dialog last set or was told of.
   ui::TreeItem lastSelection = ui::kNoTreeItem;
-
-  static ui::TreeItem Handle(const wxTreeItemId& id) {
-    return reinterpret_cast<ui::TreeItem>(id.GetID());
-  }
-  bool Live(ui::TreeItem item) const { return item != ui::kNoTreeItem && data.count(item) != 0; }
-  wxTreeItemId Id(ui::TreeItem item) const { return wxTreeItemId(reinterpret_cast<void*>(item)); }
-  void Forget(const wxTreeItemId& id) {
-    wxTreeItemIdValue cookie;
-    for (wxTreeItemId child = tree->GetFirstChild(id, cookie); child.IsOk();
-         child = tree->GetNextChild(id, cookie)) {
-      Forget(child);
-    }
-    data.erase(Handle(id));
-  }
 };
+
+namespace {
+
+ui::TreeItems::Native Native(const wxTreeItemId& id) {
+  return reinterpret_cast<ui::TreeItems::Native>(id.GetID());
+}
+
+}  // namespace
 
 WxDialogWindow::WxDialogWindow(wxWindow* owner, const ui::DialogResource& resource,
                                ui::CDialog& dialog)
-    : dialog_(&dialog), resource_(resource), serial_(nextSerial++) {
+    : dialog_(&dialog), resource_(resource), serial_(Windows().Add(this)) {
   Create(owner, wxID_ANY, ToWx(resource.caption ? resource.caption : ""), wxDefaultPosition,
          wxDefaultSize, wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX);
   SetFont(DialogFont());
@@ -134,25 +125,21 @@ WxDialogWindow::WxDialogWindow(wxWindow* owner, const ui::DialogResource& resour
   } else {
     CentreOnScreen();
   }
-  Windows()[serial_] = this;
 }
 
 WxDialogWindow::~WxDialogWindow() {
   StopTimers();
-  Windows().erase(serial_);
+  Windows().Remove(serial_);
 }
 
 WxDialogWindow* WxDialogWindow::FindBySerial(std::uint64_t serial) {
-  auto it = Windows().find(serial);
-  return it == Windows().end() ? nullptr : it->second;
+  return Windows().Find(serial);
 }
 
 WxDialogWindow* WxDialogWindow::FromDialogWindow(ui::DialogWindow* window) {
   if (window == nullptr) return nullptr;
-  for (const auto& entry : Windows()) {
-    if (static_cast<ui::DialogWindow*>(entry.second) == window) return entry.second;
-  }
-  return nullptr;
+  return Windows().FindIf(
+      [window](WxDialogWindow* live) { return static_cast<ui::DialogWindow*>(live) == window; });
 }
 
 void WxDialogWindow::CreateControl(const ui::ControlResource& c) {
@@ -546,34 +533,38 @@ ui::TreeItem WxDialogWindow::InsertTreeItem(int id, ui::TreeItem parent, const s
   if (state == nullptr) return ui::kNoTreeItem;
   wxTreeItemId under = state->root;
   if (parent != ui::kNoTreeItem) {
-    if (!state->Live(parent)) return ui::kNoTreeItem;
-    under = state->Id(parent);
+    under = Id(id, parent);
+    if (!under.IsOk()) return ui::kNoTreeItem;
   }
   ++quiet_;
   const wxTreeItemId item = state->tree->AppendItem(under, ToWx(text), image, image);
   --quiet_;
-  const ui::TreeItem handle = TreeState::Handle(item);
-  state->data[handle] = data;
-  return handle;
+  return items_.Add(id, parent, Native(item), image, data);
+}
+
+wxTreeItemId WxDialogWindow::Id(int id, ui::TreeItem item) const {
+  return wxTreeItemId(reinterpret_cast<void*>(items_.NativeOf(id, item)));
 }
 
 void WxDialogWindow::SetTreeItemText(int id, ui::TreeItem item, const std::string& text) {
   TreeState* state = Tree(id);
-  if (state == nullptr || !state->Live(item)) return;
-  state->tree->SetItemText(state->Id(item), ToWx(text));
+  const wxTreeItemId target = Id(id, item);
+  if (state == nullptr || !target.IsOk()) return;
+  state->tree->SetItemText(target, ToWx(text));
 }
 
 std::string WxDialogWindow::GetTreeItemText(int id, ui::TreeItem item) {
   TreeState* state = Tree(id);
-  if (state == nullptr || !state->Live(item)) return std::string();
-  return FromWx(state->tree->GetItemText(state->Id(item)));
+  const wxTreeItemId target = Id(id, item);
+  if (state == nullptr || !target.IsOk()) return std::string();
+  return FromWx(state->tree->GetItemText(target));
 }
 
 void WxDialogWindow::DeleteTreeItem(int id, ui::TreeItem item) {
   TreeState* state = Tree(id);
-  if (state == nullptr || !state->Live(item)) return;
-  const wxTreeItemId target = state->Id(item);
-  state->Forget(target);
+  const wxTreeItemId target = Id(id, item);
+  if (state == nullptr || !target.IsOk()) return;
+  items_.Remove(id, item);
   ++quiet_;
   state->tree->Delete(target);
   --quiet_;
@@ -583,10 +574,10 @@ void WxDialogWindow::DeleteTreeItem(int id, ui::TreeItem item) {
 void WxDialogWindow::DeleteAllTreeItems(int id) {
   TreeState* state = Tree(id);
   if (state == nullptr) return;
+  items_.RemoveAll(id);
   ++quiet_;
   state->tree->DeleteChildren(state->root);
   --quiet_;
-  state->data.clear();
   state->lastSelection = ui::kNoTreeItem;
 }
 
@@ -595,40 +586,36 @@ ui::TreeItem WxDialogWindow::GetSelectedTreeItem(int id) {
   if (state == nullptr) return ui::kNoTreeItem;
   const wxTreeItemId selected = state->tree->GetSelection();
   if (!selected.IsOk() || selected == state->root) return ui::kNoTreeItem;
-  const ui::TreeItem handle = TreeState::Handle(selected);
-  return state->Live(handle) ? handle : ui::kNoTreeItem;
+  return items_.FromNative(id, Native(selected));
 }
 
 void WxDialogWindow::SelectTreeItem(int id, ui::TreeItem item) {
   TreeState* state = Tree(id);
   if (state == nullptr) return;
+  const wxTreeItemId target = Id(id, item);
   ++quiet_;
   if (item == ui::kNoTreeItem) {
     state->tree->Unselect();
-  } else if (state->Live(item)) {
-    state->tree->SelectItem(state->Id(item));
-    state->tree->EnsureVisible(state->Id(item));
+  } else if (target.IsOk()) {
+    state->tree->SelectItem(target);
+    state->tree->EnsureVisible(target);
   }
   --quiet_;
   state->lastSelection = GetSelectedTreeItem(id);
 }
 
 int WxDialogWindow::GetTreeItemImage(int id, ui::TreeItem item) {
-  TreeState* state = Tree(id);
-  if (state == nullptr || !state->Live(item)) return -1;
-  return state->tree->GetItemImage(state->Id(item));
+  return Tree(id) != nullptr ? items_.Image(id, item) : -1;
 }
 
 void* WxDialogWindow::GetTreeItemData(int id, ui::TreeItem item) {
-  TreeState* state = Tree(id);
-  if (state == nullptr || !state->Live(item)) return nullptr;
-  return state->data[item];
+  return Tree(id) != nullptr ? items_.Data(id, item) : nullptr;
 }
 
 void WxDialogWindow::ExpandTreeItem(int id, ui::TreeItem item) {
   TreeState* state = Tree(id);
-  if (state == nullptr || !state->Live(item)) return;
-  const wxTreeItemId target = state->Id(item);
+  const wxTreeItemId target = Id(id, item);
+  if (state == nullptr || !target.IsOk()) return;
   if (!state->tree->ItemHasChildren(target)) return;
   ++quiet_;
   state->tree->Expand(target);
@@ -640,10 +627,10 @@ void WxDialogWindow::SortTreeChildren(int id, ui::TreeItem item) {
   if (state == nullptr) return;
   if (item == ui::kNoTreeItem) {
     state->tree->SortChildren(state->root);
-  } else if (state->Live(item)) {
-    const wxTreeItemId target = state->Id(item);
-    if (state->tree->ItemHasChildren(target)) state->tree->SortChildren(target);
+    return;
   }
+  const wxTreeItemId target = Id(id, item);
+  if (target.IsOk() && state->tree->ItemHasChildren(target)) state->tree->SortChildren(target);
 }
 
 void WxDialogWindow::SetRedraw(int id, bool redraw) {
@@ -680,12 +667,12 @@ int WxDialogWindow::GetPosition(int id) {
 
 int WxDialogWindow::MessageBox(const std::string& text, ui::MsgButtons buttons, ui::MsgIcon icon,
                                int defaultAnswer) {
-  const int negative = buttons == ui::MsgButtons::kYesNo ? ui::kAnswerNo : ui::kAnswerOk;
   // A dialog being closed from outside gets no more questions answered by
   // the user.
-  if (IsClosing(this)) return negative;
-  return ShowMessageBox(this, text, static_cast<int>(buttons), static_cast<int>(icon),
-                        defaultAnswer);
+  return ui::AnswerUnlessClosing(IsClosing(this), buttons, [&] {
+    return ShowMessageBox(this, text, static_cast<int>(buttons), static_cast<int>(icon),
+                          defaultAnswer);
+  });
 }
 
 void WxDialogWindow::SetTimer(int timerId, int milliseconds) {

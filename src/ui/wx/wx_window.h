@@ -7,14 +7,15 @@
 
 #include <wx/dialog.h>
 #include <wx/timer.h>
+#include <wx/treebase.h>
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
 #include "ui/dialog.h"
+#include "ui/tree_items.h"
 
 class wxTreeCtrl;
 class wxTreeEvent;
@@ -104,6 +105,8 @@ class WxDialogWindow : public wxDialog, public ui::DialogWindow {
   template <typename T>
   T* Get(int id);
   TreeState* Tree(int id);
+  // The tree's own item behind a live item of control id; not IsOk() otherwise.
+  wxTreeItemId Id(int id, ui::TreeItem item) const;
   void StopTimers();
 
   void OnButton(int id);
@@ -116,6 +119,7 @@ class WxDialogWindow : public wxDialog, public ui::DialogWindow {
   std::uint64_t serial_;
   std::map<int, Control> controls_;
   std::map<int, std::unique_ptr<TreeState>> trees_;
+  ui::TreeItems items_;
   std::map<int, std::unique_ptr<wxTimer>> timers_;
   int defaultButton_ = 0;
   // Set while the dialog's own calls change controls: the toolkit's change
