@@ -4,6 +4,7 @@
 #include <exception>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -29,6 +30,11 @@ constexpr int kStartWaitMs = 20000;
 constexpr size_t kFlushBytes = 256 * 1024;
 // How long an ended process may take to go before it is killed.
 constexpr int kEndWaitMs = 3000;
+// How long a process whose dialogs are over may take to go before it is
+// killed: it holds nothing of the host's, and the configure call (or an
+// unload of the library waiting for it) must not wait on its toolkit's
+// clean-up.
+constexpr int kQuitWaitMs = 200;
 
 // The integer arguments of a window call.
 template <typename... Ints>
@@ -54,7 +60,7 @@ class ProcessToolkit::Session {
       : process_(std::move(process)) {}
   ~Session() {
     process_->Channel().Shutdown();
-    process_->WaitForEnd(kEndWaitMs);
+    process_->WaitForEnd(kQuitWaitMs);
   }
 
   // Greets the process and waits until its toolkit runs; false with why.
@@ -546,12 +552,49 @@ int ProcessToolkit::Session::Run(CDialog& dialog, RemoteWindow* parent, std::uin
 // ---------------------------------------------------------------- toolkit
 
 namespace {
-// The session of the dialogs now shown on this thread (one at most: the
-// dialogs over it run in it). A plain pointer: a thread-local object with a
-// destructor would keep the library loaded for as long as the thread
-// lives, and a host's unload with a dialog open would then neither free
-// the library nor end the dialog.
-thread_local ProcessToolkit::Session* threadSession = nullptr;
+// The session of the dialogs now shown on each thread (one at most per
+// thread: the dialogs over it run in it). Neither thread-local storage
+// (an object of it with a destructor keeps the library loaded for as long
+// as the thread lives, so a host's unload with a dialog open would neither
+// free the library nor end the dialog; and the sanitizers' leak check
+// trips over the dynamic thread-local blocks of a library loaded and
+// freed again) nor anything with a destructor: a call still returning
+// through here when the library is freed finds its slot as it left it.
+struct ThreadSession {
+  std::thread::id thread;
+  ProcessToolkit::Session* session;
+};
+constexpr int kSessionSlots = 64;
+std::mutex sessionsLock;
+ThreadSession sessions[kSessionSlots];
+
+ProcessToolkit::Session* SessionOfThisThread() {
+  const std::thread::id self = std::this_thread::get_id();
+  std::lock_guard<std::mutex> hold(sessionsLock);
+  for (const ThreadSession& slot : sessions)
+    if (slot.session != nullptr && slot.thread == self) return slot.session;
+  return nullptr;
+}
+
+// False when every slot is taken (so many threads showing dialogs at once):
+// the thread's later dialogs without a parent then start a process of
+// their own.
+bool EnterSession(ProcessToolkit::Session* session) {
+  std::lock_guard<std::mutex> hold(sessionsLock);
+  for (ThreadSession& slot : sessions) {
+    if (slot.session == nullptr) {
+      slot = {std::this_thread::get_id(), session};
+      return true;
+    }
+  }
+  return false;
+}
+
+void LeaveSession(ProcessToolkit::Session* session) {
+  std::lock_guard<std::mutex> hold(sessionsLock);
+  for (ThreadSession& slot : sessions)
+    if (slot.session == session) slot = {std::thread::id(), nullptr};
+}
 }  // namespace
 
 ProcessToolkit::ProcessToolkit(Starter start) : start_(std::move(start)) {}
@@ -562,7 +605,7 @@ int ProcessToolkit::RunModal(CDialog& dialog, CDialog* parent, void* hostParent)
       parent != nullptr ? dynamic_cast<RemoteWindow*>(parent->RendererWindow()) : nullptr;
   // Nested dialogs and message boxes run in the process of the dialog
   // below them, on this thread.
-  Session* session = parentWindow != nullptr ? &parentWindow->TheSession() : threadSession;
+  Session* session = parentWindow != nullptr ? &parentWindow->TheSession() : SessionOfThisThread();
   if (session != nullptr) return session->Run(dialog, parentWindow, 0);
 
   std::string why;
@@ -570,10 +613,10 @@ int ProcessToolkit::RunModal(CDialog& dialog, CDialog* parent, void* hostParent)
   if (!process) throw DialogUnavailable(why, false);
   Session top(std::move(process));
   if (!top.Start(&why)) throw DialogUnavailable(why, false);
-  threadSession = &top;
   struct Leave {
-    ~Leave() { threadSession = nullptr; }
-  } leave;
+    Session* session;
+    ~Leave() { LeaveSession(session); }
+  } leave{EnterSession(&top) ? &top : nullptr};
   const int result = top.Run(dialog, nullptr, reinterpret_cast<std::uintptr_t>(hostParent));
   // The process is ended when this returns (no display connection stays
   // open between dialogs); one that died on the way is reported.
