@@ -151,6 +151,11 @@ std::vector<std::string> TreeLines(Dialog dialog, int id) {
   std::vector<std::string> answer = On(dialog, "tree", {std::to_string(id)});
   return answer.empty() ? answer : std::vector<std::string>(answer.begin() + 1, answer.end());
 }
+std::vector<std::string> RootTexts(const std::string& title, int id) {
+  std::vector<std::string> answer;
+  Ask({"root-texts", title, std::to_string(id)}, &answer);
+  return answer.empty() ? answer : std::vector<std::string>(answer.begin() + 1, answer.end());
+}
 std::vector<std::string> Entries(Dialog dialog, int id) {
   std::vector<std::string> answer = On(dialog, "entries", {std::to_string(id)});
   return answer.empty() ? answer : std::vector<std::string>(answer.begin() + 1, answer.end());

@@ -60,6 +60,11 @@ bool EnabledOf(Dialog dialog, int id);
 std::string MessageOf(Dialog box);
 // The tree, one line per item, indented by two spaces a level.
 std::vector<std::string> TreeLines(Dialog dialog, int id);
+// The texts of the root items of tree id in the innermost window with this
+// title, in the order shown; read on the dialog program's UI thread even
+// while that thread waits for the host (a dialog class asking from its
+// own handler). Empty without such a tree.
+std::vector<std::string> RootTexts(const std::string& title, int id);
 // The entries of a list or choice.
 std::vector<std::string> Entries(Dialog dialog, int id);
 // The id of the dialog's default button (0 when it has none).

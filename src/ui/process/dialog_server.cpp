@@ -21,12 +21,44 @@ int RemoteDialog::OnInitDialog() {
   return 1;
 }
 
+namespace {
+std::mutex runningLock;
+DialogServer* running = nullptr;
+}  // namespace
+
+DialogServer::DialogServer(platform::ProcessChannel& channel, ui::Toolkit& toolkit)
+    : channel_(channel), toolkit_(toolkit) {
+  std::lock_guard<std::mutex> hold(runningLock);
+  running = this;
+}
+
+DialogServer::~DialogServer() {
+  std::lock_guard<std::mutex> hold(runningLock);
+  if (running == this) running = nullptr;
+}
+
+bool DialogServer::RunOnUi(std::function<void()> job) {
+  std::lock_guard<std::mutex> hold(runningLock);
+  if (running == nullptr) return false;
+  std::vector<Incoming> incoming(1);
+  incoming[0].job = std::move(job);
+  running->Post(incoming);
+  return true;
+}
+
 void DialogServer::Receive(std::vector<std::string>& frames) {
+  std::vector<Incoming> incoming;
+  incoming.reserve(frames.size());
+  for (std::string& frame : frames) incoming.push_back({std::move(frame), nullptr});
+  frames.clear();
+  Post(incoming);
+}
+
+void DialogServer::Post(std::vector<Incoming>& incoming) {
   bool post = false;
   {
     std::lock_guard<std::mutex> hold(lock_);
-    for (std::string& frame : frames) queue_.push_back(std::move(frame));
-    frames.clear();
+    for (Incoming& one : incoming) queue_.push_back(std::move(one));
     // One drain waiting in the toolkit's queue takes all that comes
     // before it runs (a tree of 50,000 items is not 50,000 events).
     post = !drainPosted_;
@@ -36,11 +68,11 @@ void DialogServer::Receive(std::vector<std::string>& frames) {
   if (post) wxTheApp->CallAfter([this] { Drain(); });
 }
 
-bool DialogServer::Take(std::string* frame, bool wait) {
+bool DialogServer::Take(Incoming* incoming, bool wait) {
   std::unique_lock<std::mutex> hold(lock_);
   if (wait) arrived_.wait(hold, [this] { return !queue_.empty(); });
   if (queue_.empty()) return false;
-  *frame = std::move(queue_.front());
+  *incoming = std::move(queue_.front());
   queue_.pop_front();
   return true;
 }
@@ -50,8 +82,17 @@ void DialogServer::Drain() {
     std::lock_guard<std::mutex> hold(lock_);
     drainPosted_ = false;
   }
-  std::string frame;
-  while (Take(&frame, false)) Handle(frame);
+  Incoming incoming;
+  while (Take(&incoming, false)) Handle(incoming);
+}
+
+void DialogServer::Handle(Incoming& incoming) {
+  if (incoming.job) {
+    incoming.job();
+    incoming.job = nullptr;
+  } else {
+    Handle(incoming.frame);
+  }
 }
 
 void DialogServer::Send(Writer& out) {
@@ -71,10 +112,10 @@ void DialogServer::Forward(int window, Event event, int a, int b) {
   out.Int(b);
   out.End();
   Send(out);
-  std::string frame;
+  Incoming incoming;
   while (handled_.count(number) == 0) {
-    Take(&frame, true);
-    Handle(frame);
+    Take(&incoming, true);
+    Handle(incoming);
   }
   handled_.erase(number);
 }

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -23,8 +24,14 @@ class RemoteDialog;
 
 class DialogServer {
  public:
-  DialogServer(platform::ProcessChannel& channel, ui::Toolkit& toolkit)
-      : channel_(channel), toolkit_(toolkit) {}
+  DialogServer(platform::ProcessChannel& channel, ui::Toolkit& toolkit);
+  ~DialogServer();
+
+  // Any thread of the program: runs job on the UI thread after the host's
+  // frames received so far, also while a dialog's event waits for the host
+  // (when the toolkit's own queue is not served). False when no server
+  // runs in the program.
+  static bool RunOnUi(std::function<void()> job);
 
   // Reading thread: frames from the host (taken), handled on the UI
   // thread in turn.
@@ -38,16 +45,23 @@ class DialogServer {
   void Send(ui::wire::Writer& out);
 
  private:
+  // A frame of the host, or a job of another thread of the program.
+  struct Incoming {
+    std::string frame;
+    std::function<void()> job;
+  };
+  void Post(std::vector<Incoming>& incoming);
+  void Handle(Incoming& incoming);
   void Handle(const std::string& frame);
   void Show(ui::wire::Reader& r);
   void CallWindow(ui::wire::Reader& r, bool answered);
-  bool Take(std::string* frame, bool wait);
+  bool Take(Incoming* incoming, bool wait);
 
   platform::ProcessChannel& channel_;
   ui::Toolkit& toolkit_;
   std::mutex lock_;
   std::condition_variable arrived_;
-  std::deque<std::string> queue_;
+  std::deque<Incoming> queue_;
   bool drainPosted_ = false;
   std::unordered_map<int, RemoteDialog*> dialogs_;
   std::set<std::int32_t> handled_;

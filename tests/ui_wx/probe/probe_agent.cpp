@@ -12,12 +12,17 @@
 #include <wx/listbox.h>
 #include <wx/treectrl.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "probe_wire.h"
+#include "ui/process/dialog_server.h"
 #include "ui/wx/wx_toolkit.h"
 #include "wx_test_util.h"
 
@@ -134,6 +139,51 @@ Fields OnDialog(const std::string& op, wxDialog* dialog, const Fields& request) 
   return {"ok"};
 }
 
+// Runs call on the UI thread, also while a dialog's event is with the host
+// (a dialog class asking from its handler); false after timeoutMs.
+bool OnUiEvenWhileWaiting(const std::function<void()>& call, int timeoutMs = 10000) {
+  struct State {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+  };
+  auto state = std::make_shared<State>();
+  const bool queued = setupproc::DialogServer::RunOnUi([state, call] {
+    call();
+    std::lock_guard<std::mutex> hold(state->lock);
+    state->finished = true;
+    state->done.notify_all();
+  });
+  if (!queued) return wxtest::OnUi(call, timeoutMs);
+  std::unique_lock<std::mutex> hold(state->lock);
+  return state->done.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                              [&] { return state->finished; });
+}
+
+// The texts of the root items of tree id in the innermost window titled
+// title, in the order shown.
+Fields RootTexts(const std::string& title, int id) {
+  auto texts = std::make_shared<Fields>();
+  const bool ran = OnUiEvenWhileWaiting([texts, title, id] {
+    wxTreeCtrl* tree = nullptr;
+    for (wxWindow* window : wxTopLevelWindows) {
+      auto* top = dynamic_cast<wxTopLevelWindow*>(window);
+      if (top != nullptr && std::string(top->GetTitle().utf8_str()) == title)
+        tree = dynamic_cast<wxTreeCtrl*>(top->FindWindow(id));
+    }
+    if (tree == nullptr) return;
+    wxTreeItemIdValue cookie;
+    const wxTreeItemId root = tree->GetRootItem();
+    for (wxTreeItemId c = tree->GetFirstChild(root, cookie); c.IsOk();
+         c = tree->GetNextChild(root, cookie))
+      texts->push_back(std::string(tree->GetItemText(c).utf8_str()));
+  });
+  if (!ran) return {"the UI thread did not answer"};
+  Fields answer = {"ok"};
+  answer.insert(answer.end(), texts->begin(), texts->end());
+  return answer;
+}
+
 Fields Answer(const Fields& request) {
   std::string why;
   if (!uiwx::StartToolkit(&why)) return {"no toolkit: " + why};
@@ -146,6 +196,7 @@ Fields Answer(const Fields& request) {
     wxtest::EndAllDialogs();
     return {"ok"};
   }
+  if (op == "root-texts") return RootTexts(what, Number(request, 2));
   if (op == "settle") {
     wxtest::Settle();
     return {"ok"};
